@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the release program and converts a shipped example data file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh build
+cmake --preset release >/dev/null
+cmake --build --preset release
+mkdir -p build/demo
+cp examples/*.dat build/demo/
+cd build/demo
+../release/graygif -S WAVES.DAT
+ls -l *.gif

@@ -1,0 +1,20 @@
+// The picture a conversion builds and the GIF writer writes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace graygif {
+
+inline constexpr int min_picture_side = 2;
+inline constexpr int max_picture_side = 2048;
+
+// width x height gray levels, row after row from the top-left: pixel (x, y) at y * width + x.
+// Each byte is a gray level and the index of the palette entry (level, level, level).
+struct Picture {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
+} // namespace graygif

@@ -1,0 +1,155 @@
+// Every operating-system service the program uses, behind one declaration each.
+// posix.cpp and win32.cpp hold one body per platform; nothing else includes OS headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace graygif {
+
+// ---- Console ---------------------------------------------------------------------------------
+
+enum class ConsoleStream { out, err };
+
+// Writes all bytes to standard output or standard error, unbuffered, retrying short writes.
+// @return true when every byte was written.
+bool console_write(ConsoleStream stream, const char* data, std::size_t size);
+
+// ---- Process ---------------------------------------------------------------------------------
+
+// The program's arguments as the platform hands them over: on POSIX argv as given; on Windows the
+// raw command line (GetCommandLineA, or the program's own path when that is empty).
+struct ProcessArguments {
+    bool raw_command_line = false; // true: `command_line` holds one text to be split
+    std::string command_line;
+    std::vector<std::string> arguments; // already split (POSIX)
+};
+ProcessArguments process_arguments(int argc, char** argv);
+
+// Registers `handler` to run once at process exit (normal return from main or exit_process).
+void register_exit_handler(void (*handler)());
+
+// Ends the process with `code`, running the registered exit handlers.
+[[noreturn]] void exit_process(int code);
+
+// Ends the process with `code` at once: no exit handlers, no buffered output.
+[[noreturn]] void exit_immediately(int code);
+
+// ---- Environment -----------------------------------------------------------------------------
+
+// Looks up the environment variable `name`, names compared without regard to ASCII case.
+// @return true and the value when the variable is set.
+bool environment_lookup(const std::string& name, std::string& value);
+
+// ---- Time ------------------------------------------------------------------------------------
+
+// Calendar time in whole seconds.
+std::int64_t calendar_time_now();
+
+struct LocalTime {
+    int year = 0;   // e.g. 2026
+    int month = 0;  // 1..12
+    int day = 0;    // 1..31
+    int hour = 0;   // 0..23
+    int minute = 0; // 0..59
+    int second = 0; // 0..60
+};
+// @return true when `time` could be broken down into the local date and time.
+bool local_time(std::int64_t time, LocalTime& out);
+
+// A clock for intervals, in milliseconds; never goes back.
+std::int64_t monotonic_milliseconds();
+
+void sleep_milliseconds(unsigned milliseconds);
+
+// ---- Files -----------------------------------------------------------------------------------
+
+// An open file; `value` is the platform's descriptor or handle, -1 when closed.
+struct FileHandle {
+    std::intptr_t value = -1;
+};
+inline bool file_is_open(const FileHandle& file) {
+    return file.value != -1;
+}
+
+enum class OpenResult {
+    ok,
+    not_found,     // no such file (or a directory part is missing)
+    not_regular,   // a directory, FIFO, device or other non-regular file
+    access_denied, // exists but may not be read
+    other_error,
+};
+
+// Opens an existing regular file for reading, never blocking on FIFOs or devices. The name is
+// resolved as on a case-insensitive file system (see resolve_existing_name).
+OpenResult file_open_read(const std::string& name, FileHandle& file);
+
+// Reads up to `size` bytes. @return the count read, 0 at the end of the file, -1 on an error.
+std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size);
+
+// Moves the read position to `offset` bytes from the start. @return true on success.
+bool file_seek(const FileHandle& file, std::uint64_t offset);
+
+// Opens a file for appending, creating it when missing. Every file_write_all on it lands at the
+// current end of the file in one piece, also when other processes append at the same time.
+bool file_open_append(const std::string& name, FileHandle& file);
+
+// Writes all bytes, retrying short writes. @return true when every byte was written.
+bool file_write_all(const FileHandle& file, const void* data, std::size_t size);
+
+// Closes the file if open and marks the handle closed. @return false when closing reported an
+// error (buffered data may be lost).
+bool file_close(FileHandle& file);
+
+// ---- Names -----------------------------------------------------------------------------------
+
+// Resolves `name` component by component (both '/' and '\' separate components): each component
+// matches exactly, else an entry equal without regard to ASCII case. Where names are matched
+// without regard to case natively, the name is returned unchanged.
+// @return true and the resolved name when an entry of that name exists.
+bool resolve_existing_name(const std::string& name, std::string& resolved);
+
+// Resolves the directory part of `name` as resolve_existing_name does and keeps its last
+// component as typed. @return false when the directory does not exist.
+bool resolve_parent_directory(const std::string& name, std::string& resolved);
+
+// Creates a new, empty file in the directory of `target` under a name no other file has, for a
+// result that replace_file later moves over `target`. @return true with the file open for
+// writing and its name in `temporary_name`.
+bool file_create_temporary(const std::string& target, FileHandle& file,
+                           std::string& temporary_name);
+
+// Moves `from` over `to` in one step, replacing an existing `to`. @return true on success.
+bool replace_file(const std::string& from, const std::string& to);
+
+// @return true when the file was removed.
+bool remove_file(const std::string& name);
+
+// ---- Directory search ------------------------------------------------------------------------
+
+// Matches one directory entry name against the last component of a search pattern.
+using NameMatcher = bool (*)(const char* pattern, std::size_t pattern_size, const char* name,
+                             std::size_t name_size);
+
+// One directory search; at most one is open at a time.
+struct DirectorySearch {
+    std::intptr_t handle = -1;
+    std::string last_component; // the pattern's last component (POSIX matching)
+    NameMatcher matcher = nullptr;
+};
+
+// Starts a search for the entries matching `pattern` (a directory part up to its last '\', '/'
+// or ':', and a last component with * and ?). On POSIX, `matcher` decides on each entry of the
+// listed directory; on Windows the system matches. @return true and the first name when
+// something matches; false leaves no search open.
+bool directory_search_first(const std::string& pattern, NameMatcher matcher,
+                            DirectorySearch& search, std::string& name);
+
+// @return true and the next name of the open search; false at the end, which closes it.
+bool directory_search_next(DirectorySearch& search, std::string& name);
+
+void directory_search_close(DirectorySearch& search);
+
+} // namespace graygif

@@ -1,0 +1,341 @@
+// POSIX bodies of the platform services.
+#include "platform/platform.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace graygif {
+
+namespace {
+
+int descriptor(const FileHandle& file) {
+    return static_cast<int>(file.value);
+}
+
+char ascii_lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equal_ignoring_case(const char* a, std::size_t a_size, const char* b, std::size_t b_size) {
+    if (a_size != b_size) return false;
+    for (std::size_t i = 0; i < a_size; ++i) {
+        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+    }
+    return true;
+}
+
+bool is_separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+bool path_exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+std::string join_path(const std::string& directory, const std::string& component) {
+    if (directory.empty()) return component;
+    if (directory.back() == '/') return directory + component;
+    return directory + "/" + component;
+}
+
+// Finds the entry of `directory` equal to `component` without regard to ASCII case. Several
+// such entries: the smallest by byte order, so that the choice never depends on listing order.
+bool find_entry_ignoring_case(const std::string& directory, const std::string& component,
+                              std::string& entry) {
+    DIR* listing = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (listing == nullptr) return false;
+    bool found = false;
+    while (const dirent* item = ::readdir(listing)) {
+        const std::size_t size = std::strlen(item->d_name);
+        if (!equal_ignoring_case(item->d_name, size, component.data(), component.size())) continue;
+        if (!found || std::strcmp(item->d_name, entry.c_str()) < 0)
+            entry.assign(item->d_name, size);
+        found = true;
+    }
+    ::closedir(listing);
+    return found;
+}
+
+// Resolves each component of `name` in turn; `keep_last` leaves the last component as typed.
+bool resolve_components(const std::string& name, bool keep_last, std::string& resolved) {
+    std::string path;
+    std::size_t position = 0;
+    if (!name.empty() && is_separator(name[0])) {
+        path = "/";
+        while (position < name.size() && is_separator(name[position])) ++position;
+    }
+    while (position < name.size()) {
+        std::size_t end = position;
+        while (end < name.size() && !is_separator(name[end])) ++end;
+        const std::string component = name.substr(position, end - position);
+        std::size_t next = end;
+        while (next < name.size() && is_separator(name[next])) ++next;
+        const bool last = next >= name.size();
+        const std::string exact = join_path(path, component);
+        if ((last && keep_last) || component == "." || component == ".." || path_exists(exact)) {
+            path = exact;
+        } else {
+            std::string entry;
+            if (!find_entry_ignoring_case(path, component, entry)) return false;
+            path = join_path(path, entry);
+        }
+        if (last && end < name.size()) path += '/'; // a trailing separator stays
+        position = next;
+    }
+    if (path.empty()) path = ".";
+    resolved = path;
+    return keep_last || path_exists(path);
+}
+
+} // namespace
+
+// ---- Console ---------------------------------------------------------------------------------
+
+bool console_write(ConsoleStream stream, const char* data, std::size_t size) {
+    const int fd = stream == ConsoleStream::out ? STDOUT_FILENO : STDERR_FILENO;
+    return file_write_all(FileHandle{fd}, data, size);
+}
+
+// ---- Process ---------------------------------------------------------------------------------
+
+ProcessArguments process_arguments(int argc, char** argv) {
+    ProcessArguments result;
+    for (int i = 0; i < argc; ++i) result.arguments.emplace_back(argv[i]);
+    if (result.arguments.empty()) result.arguments.emplace_back("graygif");
+    return result;
+}
+
+void register_exit_handler(void (*handler)()) {
+    std::atexit(handler);
+}
+
+void exit_process(int code) {
+    std::exit(code);
+}
+
+void exit_immediately(int code) {
+    ::_exit(code);
+}
+
+// ---- Environment -----------------------------------------------------------------------------
+
+bool environment_lookup(const std::string& name, std::string& value) {
+    const char* folded_match = nullptr;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const char* text = *entry;
+        const char* equals = std::strchr(text, '=');
+        if (equals == nullptr) continue;
+        const auto size = static_cast<std::size_t>(equals - text);
+        if (size == name.size() && std::memcmp(text, name.data(), size) == 0) {
+            value = equals + 1; // an exact match wins over one that differs in case
+            return true;
+        }
+        if (folded_match == nullptr && equal_ignoring_case(text, size, name.data(), name.size())) {
+            folded_match = equals + 1;
+        }
+    }
+    if (folded_match == nullptr) return false;
+    value = folded_match;
+    return true;
+}
+
+// ---- Time ------------------------------------------------------------------------------------
+
+std::int64_t calendar_time_now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+bool local_time(std::int64_t time, LocalTime& out) {
+    const auto seconds = static_cast<std::time_t>(time);
+    std::tm parts{};
+    if (::localtime_r(&seconds, &parts) == nullptr) return false;
+    out.year = parts.tm_year + 1900;
+    out.month = parts.tm_mon + 1;
+    out.day = parts.tm_mday;
+    out.hour = parts.tm_hour;
+    out.minute = parts.tm_min;
+    out.second = parts.tm_sec;
+    return true;
+}
+
+std::int64_t monotonic_milliseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void sleep_milliseconds(unsigned milliseconds) {
+    timespec wait{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+// ---- Files -----------------------------------------------------------------------------------
+
+OpenResult file_open_read(const std::string& name, FileHandle& file) {
+    std::string path;
+    if (!resolve_existing_name(name, path)) return OpenResult::not_found;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return OpenResult::not_found;
+        if (errno == EACCES || errno == EPERM) return OpenResult::access_denied;
+        if (errno == EISDIR) return OpenResult::not_regular;
+        return OpenResult::other_error;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return OpenResult::not_regular;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    file.value = fd;
+    return OpenResult::ok;
+}
+
+std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(descriptor(file), buffer, size);
+        if (got >= 0) return static_cast<std::int64_t>(got);
+        if (errno != EINTR) return -1;
+    }
+}
+
+bool file_seek(const FileHandle& file, std::uint64_t offset) {
+    return ::lseek(descriptor(file), static_cast<off_t>(offset), SEEK_SET) !=
+           static_cast<off_t>(-1);
+}
+
+bool file_open_append(const std::string& name, FileHandle& file) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    file.value = fd;
+    return true;
+}
+
+bool file_write_all(const FileHandle& file, const void* data, std::size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t done = ::write(descriptor(file), bytes, size);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+bool file_close(FileHandle& file) {
+    if (!file_is_open(file)) return true;
+    const int result = ::close(descriptor(file));
+    file.value = -1;
+    return result == 0;
+}
+
+// ---- Names -----------------------------------------------------------------------------------
+
+bool resolve_existing_name(const std::string& name, std::string& resolved) {
+    if (name.empty()) return false;
+    return resolve_components(name, false, resolved);
+}
+
+bool resolve_parent_directory(const std::string& name, std::string& resolved) {
+    if (name.empty()) return false;
+    std::string path;
+    if (!resolve_components(name, true, path)) return false;
+    const std::size_t cut = path.find_last_of('/');
+    const std::string directory = cut == std::string::npos ? "." : path.substr(0, cut + 1);
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    resolved = path;
+    return true;
+}
+
+bool file_create_temporary(const std::string& target, FileHandle& file,
+                           std::string& temporary_name) {
+    const std::size_t cut = target.find_last_of('/');
+    const std::string directory = cut == std::string::npos ? "" : target.substr(0, cut + 1);
+    const std::string base = cut == std::string::npos ? target : target.substr(cut + 1);
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = directory + "." + base + "." + std::to_string(::getpid()) + "-" +
+                                std::to_string(counter++) + ".tmp";
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            file.value = fd;
+            temporary_name = std::move(candidate);
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool remove_file(const std::string& name) {
+    return ::unlink(name.c_str()) == 0;
+}
+
+// ---- Directory search ------------------------------------------------------------------------
+
+bool directory_search_first(const std::string& pattern, NameMatcher matcher,
+                            DirectorySearch& search, std::string& name) {
+    directory_search_close(search);
+    const std::size_t cut = pattern.find_last_of("\\/:");
+    const std::string directory_part = cut == std::string::npos ? "" : pattern.substr(0, cut + 1);
+    if (directory_part.find_first_of("*?") != std::string::npos) return false;
+
+    std::string directory = directory_part;
+    std::replace(directory.begin(), directory.end(), '\\', '/');
+    if (directory.empty()) directory = ".";
+    std::string resolved;
+    if (!resolve_existing_name(directory, resolved)) return false;
+    DIR* listing = ::opendir(resolved.c_str());
+    if (listing == nullptr) return false;
+
+    search.handle = reinterpret_cast<std::intptr_t>(listing);
+    search.last_component = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    search.matcher = matcher;
+    return directory_search_next(search, name);
+}
+
+bool directory_search_next(DirectorySearch& search, std::string& name) {
+    if (search.handle == -1) return false;
+    DIR* listing = reinterpret_cast<DIR*>(search.handle);
+    while (const dirent* item = ::readdir(listing)) {
+        const std::size_t size = std::strlen(item->d_name);
+        if (search.matcher(search.last_component.data(), search.last_component.size(), item->d_name,
+                           size)) {
+            name.assign(item->d_name, size);
+            return true;
+        }
+    }
+    directory_search_close(search);
+    return false;
+}
+
+void directory_search_close(DirectorySearch& search) {
+    if (search.handle == -1) return;
+    ::closedir(reinterpret_cast<DIR*>(search.handle));
+    search.handle = -1;
+}
+
+} // namespace graygif

@@ -1,0 +1,48 @@
+// Helpers shared by the tests: scratch folders, whole-file reads and writes, and running the
+// built program as a child process with a controlled environment.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace graygif::testing {
+
+// A fresh empty folder, removed with everything in it when the object goes.
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content);
+bool file_exists(const std::string& path);
+// Names in a folder, sorted, without "." and "..".
+std::vector<std::string> list_dir(const std::string& path);
+
+struct ProcessResult {
+    int exit_code = -1; // the exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `argv` (argv[0] included) in folder `cwd`, with exactly the environment
+// entries `env` ("NAME=value") and no standard input.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& argv,
+                          const std::string& cwd, const std::vector<std::string>& env = {});
+
+// The built graygif program.
+const std::string& program_path();
+
+// Runs graygif, started under the name "graygif", with `args` after it.
+ProcessResult run_graygif(const std::vector<std::string>& args, const std::string& cwd,
+                          const std::vector<std::string>& env = {});
+
+} // namespace graygif::testing
