@@ -28,6 +28,10 @@ struct ProcessArguments {
 };
 ProcessArguments process_arguments(int argc, char** argv);
 
+// The characters that begin a switch argument: "-" on POSIX, where "/" begins absolute paths;
+// "-" and "/" on Windows.
+const char* switch_prefix_characters();
+
 // Registers `handler` to run once at process exit (normal return from main or exit_process).
 void register_exit_handler(void (*handler)());
 

@@ -1,0 +1,21 @@
+// Reads a GIF file back with giflib, an independent decoder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace graygif::testing {
+
+struct DecodedGif {
+    bool ok = false;
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;  // palette indices, row after row
+    std::vector<std::uint8_t> palette; // red, green, blue per entry
+};
+
+DecodedGif decode_gif_bytes(const std::string& bytes);
+DecodedGif decode_gif_file(const std::string& path);
+
+} // namespace graygif::testing
