@@ -2,6 +2,7 @@
 #include "args/arguments.hpp"
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 namespace graygif {
@@ -54,6 +55,25 @@ int compare_names(std::string_view a, std::string_view b) {
 }
 
 void sort_matches(std::vector<std::string>& names, std::size_t first, std::size_t last) {
+    // The exchange sort below is quadratic. Its order is the only ascending one when no two names
+    // compare equal, so then an n log n sort gives the same result; only names equal but for case
+    // (a case-sensitive file system) need the exchange procedure to be placed.
+    std::vector<std::size_t> order(last - first);
+    std::iota(order.begin(), order.end(), first);
+    const auto before = [&](std::size_t a, std::size_t b) {
+        return compare_names(names[a], names[b]) < 0;
+    };
+    std::sort(order.begin(), order.end(), before);
+    const auto equal = [&](std::size_t a, std::size_t b) {
+        return compare_names(names[a], names[b]) == 0;
+    };
+    if (std::adjacent_find(order.begin(), order.end(), equal) == order.end()) {
+        std::vector<std::string> sorted;
+        sorted.reserve(order.size());
+        for (const std::size_t index : order) sorted.push_back(std::move(names[index]));
+        std::move(sorted.begin(), sorted.end(), names.begin() + static_cast<std::ptrdiff_t>(first));
+        return;
+    }
     for (std::size_t i = first; i + 1 < last; ++i) {
         for (std::size_t j = i + 1; j < last; ++j) {
             if (compare_names(names[j], names[i]) < 0) std::swap(names[i], names[j]);
