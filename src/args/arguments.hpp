@@ -1,0 +1,66 @@
+// The program's argument list, built once at start-up before anything else runs: the raw command
+// line is split (where the platform hands over one text), and every argument holding * or ? is
+// replaced by the names of the matching directory entries, sorted by name without regard to case.
+#pragma once
+
+#include "platform/platform.hpp"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace graygif {
+
+// A split argument carries one marker character in front of its text: the first character of the
+// argument as written on the raw command line. A double quote there keeps the argument from being
+// expanded. Arguments the platform hands over already split carry `no_marker`.
+inline constexpr char quote_marker = '"';
+inline constexpr char no_marker = '\0';
+
+// Builds the run's argument list, program name first: splits `process.command_line` when the
+// platform gives a raw command line, else marks every entry of `process.arguments` with
+// `no_marker`; then expands the wildcards. When memory runs out on the way it ends the process
+// through stop_out_of_memory (a new-handler installed for the duration, the previous one restored
+// afterwards).
+std::vector<std::string> build_argument_list(const ProcessArguments& process);
+
+// Writes "\r\n", "runtime error " and "R6008\r\n- not enough space for arguments\r\n" unbuffered
+// on standard error and ends the process with status 255, without exit handlers.
+[[noreturn]] void stop_out_of_memory();
+
+// Splits a raw command line into marked entries, program name first (always one entry, empty
+// for an empty line; the platform puts the program's own path in place of an empty line).
+std::vector<std::string> split_command_line(std::string_view command_line);
+
+// Takes the marker off every entry and replaces each unquoted entry holding * or ? by its sorted
+// matches (or keeps it as it is). All entries keep their order relative to each other.
+std::vector<std::string> expand_wildcards(const std::vector<std::string>& marked);
+
+// Appends to `result` the sorted matches of `text`, whose first wildcard is at `first_wildcard`,
+// each behind the directory prefix as typed. Appends `text` itself when its directory part ends
+// in a colon other than a drive's (position 1), when the search cannot be made, or when nothing
+// but "." and ".." matches.
+void expand_pattern(const std::string& text, std::size_t first_wildcard, DirectorySearch& search,
+                    std::vector<std::string>& result);
+
+// With a pattern: closes a search still open in `search`, starts a new one and gives its first
+// match. With nullptr: gives the next match of the open search; the end of the matches closes it.
+// @return true and the matching entry's name alone (no directory) when there is one.
+bool find_matching_name(const std::string* pattern, DirectorySearch& search, std::string& name);
+
+// Exchange sort of names[first, last) into ascending compare_names order. Names that compare
+// equal end up in the order this procedure gives for the order they came in. Quadratic only when
+// some names compare equal; otherwise done in n log n with the same result.
+void sort_matches(std::vector<std::string>& names, std::size_t first, std::size_t last);
+
+// Compares byte by byte with 'A'..'Z' folded to 'a'..'z', other bytes unsigned, the end as 0.
+// @return negative, zero or positive as `a` sorts before, with or after `b`.
+int compare_names(std::string_view a, std::string_view b);
+
+// Whether the entry name matches the pattern's last component: "*" any run of characters (also
+// none), "?" exactly one character, letters without regard to ASCII case, all else exactly.
+bool match_name_pattern(const char* pattern, std::size_t pattern_size, const char* name,
+                        std::size_t name_size);
+
+} // namespace graygif

@@ -1,0 +1,93 @@
+// Expanding arguments that hold * or ? into the sorted names of the matching directory entries.
+#include "args/arguments.hpp"
+
+#include <new>
+#include <utility>
+
+namespace graygif {
+
+void stop_out_of_memory() {
+    static constexpr char line_end[] = "\r\n";
+    static constexpr char runtime_error[] = "runtime error ";
+    static constexpr char not_enough_space[] = "R6008\r\n- not enough space for arguments\r\n";
+    console_write(ConsoleStream::err, line_end, sizeof line_end - 1);
+    console_write(ConsoleStream::err, runtime_error, sizeof runtime_error - 1);
+    console_write(ConsoleStream::err, not_enough_space, sizeof not_enough_space - 1);
+    exit_immediately(255);
+}
+
+std::vector<std::string> build_argument_list(const ProcessArguments& process) {
+    // Allocation failures of the containers below end in stop_out_of_memory: operator new calls
+    // the installed handler, which never returns, so no std::bad_alloc is ever thrown.
+    const std::new_handler previous = std::set_new_handler(stop_out_of_memory);
+    std::vector<std::string> marked;
+    if (process.raw_command_line) {
+        marked = split_command_line(process.command_line);
+    } else {
+        marked.reserve(process.arguments.size());
+        for (const std::string& argument : process.arguments) {
+            marked.push_back(std::string(1, no_marker) + argument);
+        }
+    }
+    std::vector<std::string> expanded = expand_wildcards(marked);
+    std::set_new_handler(previous);
+    return expanded;
+}
+
+bool find_matching_name(const std::string* pattern, DirectorySearch& search, std::string& name) {
+    if (pattern != nullptr)
+        return directory_search_first(*pattern, match_name_pattern, search, name);
+    return directory_search_next(search, name);
+}
+
+void expand_pattern(const std::string& text, std::size_t first_wildcard, DirectorySearch& search,
+                    std::vector<std::string>& result) {
+    const std::size_t separator = text.find_last_of("\\/:", first_wildcard);
+    const bool has_prefix = separator != std::string::npos;
+    // A colon ends a directory part only as the colon of a drive name such as c:.
+    if (has_prefix && text[separator] == ':' && separator != 1) {
+        result.push_back(text);
+        return;
+    }
+    const std::string_view prefix(text.data(), has_prefix ? separator + 1 : 0);
+
+    std::string name;
+    if (!find_matching_name(&text, search, name)) {
+        result.push_back(text);
+        return;
+    }
+    const std::size_t first_match = result.size();
+    do {
+        if (name == "." || name == "..") continue;
+        std::string match;
+        match.reserve(prefix.size() + name.size());
+        match.append(prefix).append(name);
+        result.push_back(std::move(match));
+    } while (find_matching_name(nullptr, search, name));
+
+    if (result.size() == first_match) {
+        result.push_back(text);
+    } else {
+        sort_matches(result, first_match, result.size());
+    }
+}
+
+std::vector<std::string> expand_wildcards(const std::vector<std::string>& marked) {
+    std::vector<std::string> result;
+    result.reserve(marked.size());
+    DirectorySearch search;
+    for (const std::string& entry : marked) {
+        const bool quoted = !entry.empty() && entry[0] == quote_marker;
+        std::string text = entry.empty() ? std::string() : entry.substr(1);
+        const std::size_t first_wildcard = text.find_first_of("*?");
+        if (quoted || first_wildcard == std::string::npos) {
+            result.push_back(std::move(text));
+        } else {
+            expand_pattern(text, first_wildcard, search, result);
+        }
+    }
+    directory_search_close(search);
+    return result;
+}
+
+} // namespace graygif

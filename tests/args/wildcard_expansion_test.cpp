@@ -1,0 +1,140 @@
+#include "args/arguments.hpp"
+
+#include "support/test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <new>
+
+namespace graygif {
+namespace {
+
+using testing::ScratchDir;
+using Names = std::vector<std::string>;
+
+// Makes `path` the current directory for the life of the object.
+struct CurrentDirectory {
+    explicit CurrentDirectory(const std::string& path) { std::filesystem::current_path(path); }
+    ~CurrentDirectory() { std::filesystem::current_path(saved); }
+    std::filesystem::path saved = std::filesystem::current_path();
+};
+
+void make(const ScratchDir& dir, const Names& files, const Names& directories = {}) {
+    for (const std::string& name : directories) std::filesystem::create_directories(dir.file(name));
+    for (const std::string& name : files) testing::write_file(dir.file(name), "1 2\n");
+}
+
+Names expand(const Names& arguments) {
+    ProcessArguments process;
+    process.arguments = arguments;
+    return build_argument_list(process);
+}
+
+// The names a search reports, in the directory's own order; checks that the end closes it.
+Names list_matches(const std::string& pattern) {
+    Names names;
+    DirectorySearch search;
+    std::string name;
+    for (bool more = find_matching_name(&pattern, search, name); more;
+         more = find_matching_name(nullptr, search, name)) {
+        names.push_back(name);
+    }
+    EXPECT_EQ(search.handle, -1);
+    return names;
+}
+
+TEST(WildcardExpansion, MatchesTakeThePatternsPlaceSorted) {
+    ScratchDir dir;
+    make(dir, {"B.DAT", "a.dat", "c.dat"});
+    CurrentDirectory here(dir.path());
+    EXPECT_EQ(expand({"graygif", "*"}), (Names{"graygif", "a.dat", "B.DAT", "c.dat"}));
+    EXPECT_EQ(expand({"graygif", "a.dat", "*.dat", "c.dat", "-?", "g*"}),
+              (Names{"graygif", "a.dat", "a.dat", "B.DAT", "c.dat", "c.dat", "-?", "g*"}));
+    make(dir, {"-a", "graygif", "b.dat", "A.DAT"});
+    EXPECT_EQ(expand({"g*", "-?"}), (Names{"graygif", "-a"}));
+    // names equal but for case come in the exchange-sort order of the listing
+    Names listed = list_matches("?.dat");
+    sort_matches(listed, 0, listed.size());
+    EXPECT_EQ(expand({"?.dat"}), listed);
+}
+
+TEST(WildcardExpansion, DirectoryPrefixStaysAsTyped) {
+    ScratchDir dir;
+    const std::string long_name(240, 'n');
+    make(dir,
+         {"sub/b.dat", "sub/A.DAT", "sub/c.txt", "sub/in/" + long_name, "c:/a", "ab:/a", ":/a"},
+         {"sub/in", "c:", "ab:", ":"});
+    CurrentDirectory here(dir.path());
+    struct Case {
+        std::string pattern;
+        Names matches;
+    };
+    const Case cases[] = {
+        {"sub/*.dat", {"sub/A.DAT", "sub/b.dat"}},
+        {"sub\\*.dat", {"sub\\A.DAT", "sub\\b.dat"}},
+        {"SUB\\?.DAT", {"SUB\\A.DAT", "SUB\\b.dat"}},
+        {"./Sub/a*", {"./Sub/A.DAT"}},
+        {dir.path() + "/sub/c*", {dir.path() + "/sub/c.txt"}},
+        {"sub/in\\*", {"sub/in\\" + long_name}},
+        // a colon ends a directory part only in the second place, as in a drive name
+        {"c:*", {"c:a"}},
+        {"ab:*", {"ab:*"}},
+        {":*", {":*"}},
+        {"d:*", {"d:*"}},
+    };
+    for (const Case& c : cases) {
+        Names expected{"graygif"};
+        expected.insert(expected.end(), c.matches.begin(), c.matches.end());
+        EXPECT_EQ(expand({"graygif", c.pattern}), expected) << c.pattern;
+    }
+}
+
+TEST(WildcardExpansion, EveryKindOfEntryIsListedButDotEntriesAreDropped) {
+    ScratchDir dir;
+    make(dir, {"dir/file", "dir/.hidden"}, {"dir/subdir", "dir/.hidden_dir"});
+    CurrentDirectory here(dir.path());
+    Names listed = list_matches("DIR/*");
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (Names{".", "..", ".hidden", ".hidden_dir", "file", "subdir"}));
+    EXPECT_EQ(expand({"dir\\*"}),
+              (Names{"dir\\.hidden", "dir\\.hidden_dir", "dir\\file", "dir\\subdir"}));
+}
+
+TEST(WildcardExpansion, PatternsWithoutUsableMatchesStayAsTyped) {
+    ScratchDir dir;
+    make(dir, {"data/x.dat", "plain.dat"}, {"data", "empty"});
+    CurrentDirectory here(dir.path());
+    for (const std::string pattern : {"*.xyz", "nodir/*.dat", "d*/x.dat", "d*\\x.dat",
+                                      "data/x.da?/", "empty/*", "empty\\.*", "plain.dat/*", "?"}) {
+        EXPECT_EQ(expand({pattern}), Names{pattern});
+    }
+}
+
+TEST(WildcardExpansion, QuotedEntriesAreNeverExpanded) {
+    ScratchDir dir;
+    make(dir, {"a1.dat", "a2.dat", "x1.dat"});
+    CurrentDirectory here(dir.path());
+    ProcessArguments process;
+    process.raw_command_line = true;
+    process.command_line = R"(graygif "*.dat" a"*".dat "x"*.dat -S "q")";
+    EXPECT_EQ(build_argument_list(process),
+              (Names{"graygif", "*.dat", "a1.dat", "a2.dat", "x*.dat", "-S", "q"}));
+    EXPECT_EQ(expand_wildcards({"\"g?", std::string(1, no_marker) + "x?.dat", ""}),
+              (Names{"g?", "x1.dat", ""}));
+}
+
+void previous_handler() {}
+
+TEST(WildcardExpansion, OutOfMemoryStopsWithThreeTextsAndStatus255) {
+    EXPECT_EXIT(stop_out_of_memory(), ::testing::ExitedWithCode(255),
+                "^\r\nruntime error R6008\r\n- not enough space for arguments\r\n$");
+    const std::new_handler saved = std::set_new_handler(previous_handler);
+    expand({"graygif", "*"});
+    EXPECT_EQ(std::get_new_handler(), previous_handler); // restored after the build
+    std::set_new_handler(saved);
+}
+
+} // namespace
+} // namespace graygif
