@@ -1,5 +1,6 @@
 #include "gif/lzw.hpp"
 
+#include <bit>
 #include <cassert>
 
 namespace graygif {
@@ -20,18 +21,105 @@ const std::uint8_t* take_remaining(PixelSource& source, std::size_t& count) {
     return first;
 }
 
+// Whether a search ends at a slot holding `stored`: on the key, or on a key at most `empty`
+// (-1 at the first slot, where only a negative key marks it empty; 0 at every later slot).
+inline unsigned ends_at(std::int32_t stored, std::int32_t key, std::int32_t empty) {
+    return static_cast<unsigned>(stored == key) | static_cast<unsigned>(stored <= empty);
+}
+
 // The slot where the search for `key`, starting at `slot`, ends: the slot holding the key, or
 // the one a new string with that key takes. At the first slot only a negative key is empty; at
 // every later slot a key of 0 ends the search too (and that slot is then taken over).
-inline std::int32_t find_slot(const std::int32_t* keys, std::int32_t key, std::int32_t slot) {
-    std::int32_t stored = keys[slot];
-    if (stored == key || stored < 0) return slot;
+// This one examines one slot after the other: cheap where the branches are well predicted.
+inline std::int32_t find_slot_in_turn(const std::int32_t* keys, std::int32_t key,
+                                      std::int32_t slot) {
+    if (keys[slot] == key || keys[slot] < 0) return slot;
     const std::int32_t step = slot == 0 ? 1 : lzw_hash_size - slot;
     for (;;) {
         slot -= step;
         if (slot < 0) slot += lzw_hash_size;
-        stored = keys[slot];
+        const std::int32_t stored = keys[slot];
         if (stored == key || stored <= 0) return slot;
+    }
+}
+// The same search, four slots of the probe sequence at a time without a branch on each: where
+// most strings are new (noisy pictures) the point where a search ends is hard to predict.
+inline std::int32_t find_slot_branch_free(const std::int32_t* keys, std::int32_t key,
+                                          std::int32_t slot) {
+    const std::int32_t step = slot == 0 ? 1 : lzw_hash_size - slot;
+    const auto advance = [step](std::int32_t from) {
+        const std::int32_t to = from - step;
+        return to < 0 ? to + lzw_hash_size : to;
+    };
+    std::int32_t empty = -1;
+    for (;;) {
+        const std::int32_t slots[4] = {slot, advance(slot), advance(advance(slot)),
+                                       advance(advance(advance(slot)))};
+        const unsigned stop =
+            ends_at(keys[slots[0]], key, empty) | ends_at(keys[slots[1]], key, 0) << 1 |
+            ends_at(keys[slots[2]], key, 0) << 2 | ends_at(keys[slots[3]], key, 0) << 3;
+        if (stop != 0) return slots[std::countr_zero(stop)];
+        slot = advance(slots[3]);
+        empty = 0;
+    }
+}
+
+// The encoder's scalar state while pixels are encoded. The pixel loop works on a local copy so
+// that it stays in registers (stores into the tables and sub-block bytes would otherwise force
+// reloads). clear_pending is always clear there: restart_table consumes it at once.
+struct CodeState {
+    std::int32_t next_code;
+    std::int32_t code_width;
+    std::int32_t max_code;
+    std::uint32_t bit_buffer;
+    std::int32_t bit_count;
+    std::int32_t pending_count;
+};
+
+CodeState load_state(const LzwEncoder& encoder) {
+    assert(!encoder.clear_pending);
+    return {encoder.next_code,  encoder.code_width, encoder.max_code,
+            encoder.bit_buffer, encoder.bit_count,  encoder.block.pending_count};
+}
+
+void store_state(LzwEncoder& encoder, const CodeState& state) {
+    encoder.next_code = state.next_code;
+    encoder.code_width = state.code_width;
+    encoder.max_code = state.max_code;
+    encoder.bit_buffer = state.bit_buffer;
+    encoder.bit_count = state.bit_count;
+    encoder.block.pending_count = state.pending_count;
+}
+
+// Appends `code` at the current width and moves the complete bytes into the sub-block.
+inline void pack_code(CodeState& state, BlockWriter& block, std::int32_t code) {
+    assert(code >= 0 && code < (1 << state.code_width));
+    // Codes go out least significant bit first, each starting at the lowest free bit. Whole
+    // bytes are shifted out below, so bit_buffer holds no bits above bit_count.
+    state.bit_buffer |= static_cast<std::uint32_t>(code) << state.bit_count;
+    state.bit_count += state.code_width; // 9..19 bits: one or two whole bytes
+    const std::int32_t complete = state.bit_count >> 3;
+    // Both low bytes are stored; a second byte that is not complete yet is stored again later.
+    std::uint8_t* to = &block.pending[1 + state.pending_count];
+    to[0] = static_cast<std::uint8_t>(state.bit_buffer);
+    to[1] = static_cast<std::uint8_t>(state.bit_buffer >> 8);
+    state.pending_count += complete;
+    state.bit_buffer >>= 8 * complete;
+    state.bit_count &= 7;
+    if (state.pending_count >= block_capacity) {
+        block.pending_count = block_capacity;
+        flush_block(block);
+        block.pending[1] = block.pending[1 + block_capacity]; // the byte beyond a full block
+        state.pending_count -= block_capacity;
+    }
+}
+
+// The width changes after the code that was written at the old width.
+inline void adjust_width(CodeState& state) {
+    if (state.next_code > state.max_code) {
+        ++state.code_width;
+        state.max_code =
+            state.code_width == lzw_max_width ? lzw_code_limit : (1 << state.code_width) - 1;
     }
 }
 
@@ -49,6 +137,52 @@ bool finish_stream(LzwEncoder& encoder) {
 
 } // namespace
 
+void restart_table(LzwEncoder& encoder);
+
+namespace {
+
+constexpr std::int32_t run_length = 4096;
+
+// Encodes the pixels [pixel, end) after the string `prefix`, the state held in `state`.
+// @return the number of strings that were not found.
+template <bool branch_free>
+std::int32_t encode_run(LzwEncoder& encoder, CodeState& state, std::int32_t& prefix,
+                        const std::uint8_t* pixel, const std::uint8_t* const end) {
+    std::int32_t new_strings = 0;
+    std::int32_t current = prefix;
+    for (; pixel != end; ++pixel) {
+        const std::int32_t value = *pixel;
+        const std::int32_t key = (value << lzw_max_width) + current;
+        const std::int32_t first = (value << lzw_hash_shift) ^ current;
+        if (encoder.hash_keys[first] == key) { // most strings of smooth pictures are found here
+            current = encoder.hash_codes[first];
+            continue;
+        }
+        const std::int32_t slot = branch_free ? find_slot_branch_free(encoder.hash_keys, key, first)
+                                              : find_slot_in_turn(encoder.hash_keys, key, first);
+        if (encoder.hash_keys[slot] == key) {
+            current = encoder.hash_codes[slot];
+            continue;
+        }
+        ++new_strings;
+        pack_code(state, encoder.block, current);
+        adjust_width(state);
+        if (state.next_code < lzw_code_limit) {
+            encoder.hash_codes[slot] = static_cast<std::uint16_t>(state.next_code++);
+            encoder.hash_keys[slot] = key;
+        } else {
+            store_state(encoder, state);
+            restart_table(encoder);
+            state = load_state(encoder);
+        }
+        current = value;
+    }
+    prefix = current;
+    return new_strings;
+}
+
+} // namespace
+
 void clear_hash(LzwEncoder& encoder) {
     for (std::int32_t& key : encoder.hash_keys) key = -1;
 }
@@ -61,27 +195,17 @@ void flush_block(BlockWriter& block) {
 }
 
 bool emit_code(LzwEncoder& encoder, std::int32_t code) {
-    // Codes go out least significant bit first, each starting at the lowest free bit.
-    const std::uint32_t kept = encoder.bit_buffer & ((1u << encoder.bit_count) - 1);
-    encoder.bit_buffer = kept | (static_cast<std::uint32_t>(code) << encoder.bit_count);
-    encoder.bit_count += encoder.code_width;
-    while (encoder.bit_count >= 8) {
-        put_block_byte(encoder.block, static_cast<std::uint8_t>(encoder.bit_buffer & 0xFF));
-        encoder.bit_buffer >>= 8;
-        encoder.bit_count -= 8;
+    const bool clear_pending = encoder.clear_pending;
+    encoder.clear_pending = false;
+    CodeState state = load_state(encoder);
+    pack_code(state, encoder.block, code);
+    if (clear_pending) {
+        state.code_width = encoder.initial_width;
+        state.max_code = (1 << state.code_width) - 1;
+    } else {
+        adjust_width(state);
     }
-
-    // The width changes after the code that was written at the old width.
-    if (encoder.clear_pending) {
-        encoder.code_width = encoder.initial_width;
-        encoder.max_code = (1 << encoder.code_width) - 1;
-        encoder.clear_pending = false;
-    } else if (encoder.next_code > encoder.max_code) {
-        ++encoder.code_width;
-        encoder.max_code =
-            encoder.code_width == lzw_max_width ? lzw_code_limit : (1 << encoder.code_width) - 1;
-    }
-
+    store_state(encoder, state);
     if (code == encoder.end_code) return finish_stream(encoder);
     return true;
 }
@@ -116,24 +240,18 @@ bool lzw_encode(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out,
     std::size_t count = 0;
     const std::uint8_t* pixel = take_remaining(source, count);
     const std::uint8_t* const end = pixel + count;
-    std::int32_t* const keys = encoder.hash_keys;
-    for (; pixel != end; ++pixel) {
-        const std::int32_t value = *pixel;
-        const std::int32_t key = (value << lzw_max_width) + prefix;
-        const std::int32_t slot = find_slot(keys, key, (value << lzw_hash_shift) ^ prefix);
-        if (keys[slot] == key) {
-            prefix = encoder.hash_codes[slot];
-            continue;
-        }
-        emit_code(encoder, prefix);
-        if (encoder.next_code < lzw_code_limit) {
-            encoder.hash_codes[slot] = static_cast<std::uint16_t>(encoder.next_code++);
-            keys[slot] = key;
-        } else {
-            restart_table(encoder);
-        }
-        prefix = value;
+    CodeState state = load_state(encoder);
+    // Runs of pixels where more than half start a new string are searched branch-free.
+    bool branch_free = false;
+    while (pixel != end) {
+        const std::uint8_t* const run_end = end - pixel > run_length ? pixel + run_length : end;
+        const std::int32_t new_strings =
+            branch_free ? encode_run<true>(encoder, state, prefix, pixel, run_end)
+                        : encode_run<false>(encoder, state, prefix, pixel, run_end);
+        branch_free = 2 * new_strings > run_length;
+        pixel = run_end;
     }
+    store_state(encoder, state);
     emit_code(encoder, prefix);
     return emit_code(encoder, encoder.end_code);
 }
