@@ -1,6 +1,5 @@
 #include "gif/lzw.hpp"
 
-#include <bit>
 #include <cassert>
 
 namespace graygif {
@@ -21,10 +20,9 @@ const std::uint8_t* take_remaining(PixelSource& source, std::size_t& count) {
     return first;
 }
 
-// Whether a search ends at a slot holding `stored`: on the key, or on a key at most `empty`
-// (-1 at the first slot, where only a negative key marks it empty; 0 at every later slot).
-inline unsigned ends_at(std::int32_t stored, std::int32_t key, std::int32_t empty) {
-    return static_cast<unsigned>(stored == key) | static_cast<unsigned>(stored <= empty);
+// Whether a search ends at a later slot (not its first) holding `stored`.
+inline bool ends_at_later(std::int32_t stored, std::int32_t key) {
+    return (stored == key) | (stored <= 0);
 }
 
 // The slot where the search for `key`, starting at `slot`, ends: the slot holding the key, or
@@ -42,6 +40,7 @@ inline std::int32_t find_slot_in_turn(const std::int32_t* keys, std::int32_t key
         if (stored == key || stored <= 0) return slot;
     }
 }
+
 // The same search, four slots of the probe sequence at a time without a branch on each: where
 // most strings are new (noisy pictures) the point where a search ends is hard to predict.
 inline std::int32_t find_slot_branch_free(const std::int32_t* keys, std::int32_t key,
@@ -51,16 +50,24 @@ inline std::int32_t find_slot_branch_free(const std::int32_t* keys, std::int32_t
         const std::int32_t to = from - step;
         return to < 0 ? to + lzw_hash_size : to;
     };
-    std::int32_t empty = -1;
+    std::int32_t s0 = slot;
+    bool e0 = (keys[s0] == key) | (keys[s0] < 0);
     for (;;) {
-        const std::int32_t slots[4] = {slot, advance(slot), advance(advance(slot)),
-                                       advance(advance(advance(slot)))};
-        const unsigned stop =
-            ends_at(keys[slots[0]], key, empty) | ends_at(keys[slots[1]], key, 0) << 1 |
-            ends_at(keys[slots[2]], key, 0) << 2 | ends_at(keys[slots[3]], key, 0) << 3;
-        if (stop != 0) return slots[std::countr_zero(stop)];
-        slot = advance(slots[3]);
-        empty = 0;
+        const std::int32_t s1 = advance(s0);
+        const std::int32_t s2 = advance(s1);
+        const std::int32_t s3 = advance(s2);
+        const unsigned stop = static_cast<unsigned>(e0) |
+                              static_cast<unsigned>(ends_at_later(keys[s1], key)) << 1 |
+                              static_cast<unsigned>(ends_at_later(keys[s2], key)) << 2 |
+                              static_cast<unsigned>(ends_at_later(keys[s3], key)) << 3;
+        if (stop != 0) {
+            std::int32_t found = s3;
+            found = (stop & 4) != 0 ? s2 : found;
+            found = (stop & 2) != 0 ? s1 : found;
+            return (stop & 1) != 0 ? s0 : found;
+        }
+        s0 = advance(s3);
+        e0 = ends_at_later(keys[s0], key);
     }
 }
 
@@ -135,12 +142,8 @@ bool finish_stream(LzwEncoder& encoder) {
     return sink_flush(*encoder.block.out);
 }
 
-} // namespace
-
-void restart_table(LzwEncoder& encoder);
-
-namespace {
-
+// Pixels are encoded in runs; a run where more than half of the pixels start a new string is
+// followed by one searched branch-free.
 constexpr std::int32_t run_length = 4096;
 
 // Encodes the pixels [pixel, end) after the string `prefix`, the state held in `state`.
@@ -149,23 +152,27 @@ template <bool branch_free>
 std::int32_t encode_run(LzwEncoder& encoder, CodeState& state, std::int32_t& prefix,
                         const std::uint8_t* pixel, const std::uint8_t* const end) {
     std::int32_t new_strings = 0;
-    std::int32_t current = prefix;
+    // Unsigned, so that table indices need no sign extension on the way from one to the next.
+    std::uint32_t current = static_cast<std::uint32_t>(prefix);
     for (; pixel != end; ++pixel) {
-        const std::int32_t value = *pixel;
-        const std::int32_t key = (value << lzw_max_width) + current;
-        const std::int32_t first = (value << lzw_hash_shift) ^ current;
-        if (encoder.hash_keys[first] == key) { // most strings of smooth pictures are found here
+        const std::uint32_t value = *pixel;
+        const auto key = static_cast<std::int32_t>((value << lzw_max_width) + current);
+        const std::uint32_t first = (value << lzw_hash_shift) ^ current;
+        // Most strings of smooth pictures are found at once; in noisy runs few are.
+        if (!branch_free && encoder.hash_keys[first] == key) {
             current = encoder.hash_codes[first];
             continue;
         }
-        const std::int32_t slot = branch_free ? find_slot_branch_free(encoder.hash_keys, key, first)
-                                              : find_slot_in_turn(encoder.hash_keys, key, first);
+        const auto start = static_cast<std::int32_t>(first);
+        const auto slot = static_cast<std::size_t>(
+            branch_free ? find_slot_branch_free(encoder.hash_keys, key, start)
+                        : find_slot_in_turn(encoder.hash_keys, key, start));
         if (encoder.hash_keys[slot] == key) {
             current = encoder.hash_codes[slot];
             continue;
         }
         ++new_strings;
-        pack_code(state, encoder.block, current);
+        pack_code(state, encoder.block, static_cast<std::int32_t>(current));
         adjust_width(state);
         if (state.next_code < lzw_code_limit) {
             encoder.hash_codes[slot] = static_cast<std::uint16_t>(state.next_code++);
@@ -177,7 +184,7 @@ std::int32_t encode_run(LzwEncoder& encoder, CodeState& state, std::int32_t& pre
         }
         current = value;
     }
-    prefix = current;
+    prefix = static_cast<std::int32_t>(current);
     return new_strings;
 }
 
@@ -241,7 +248,6 @@ bool lzw_encode(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out,
     const std::uint8_t* pixel = take_remaining(source, count);
     const std::uint8_t* const end = pixel + count;
     CodeState state = load_state(encoder);
-    // Runs of pixels where more than half start a new string are searched branch-free.
     bool branch_free = false;
     while (pixel != end) {
         const std::uint8_t* const run_end = end - pixel > run_length ? pixel + run_length : end;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 namespace graygif {
 namespace {
@@ -73,6 +74,62 @@ TEST(LzwEncode, FullTableIsClearedEvery3839Codes) {
     for (std::size_t i = 1; i < clears.size(); ++i) {
         EXPECT_EQ(clears[i] - clears[i - 1], 3840u) << "clear " << i;
         EXPECT_LT(read.codes[clears[i] + 1], 256) << "clear " << i; // a root code starts again
+    }
+}
+
+// The codes of `pixels`, one slot and one code at a time: a plain model of the encoder against
+// which its faster search and packing are checked.
+std::vector<int> reference_codes(const Bytes& pixels) {
+    std::vector<int> key_table(5003, -1), code_table(5003), out = {256};
+    int* const keys = key_table.data();
+    int* const codes = code_table.data();
+    int next_code = 258, prefix = pixels[0];
+    for (std::size_t i = 1; i < pixels.size(); ++i) {
+        const int key = (pixels[i] << 12) + prefix;
+        int slot = (pixels[i] << 4) ^ prefix;
+        const int step = slot == 0 ? 1 : 5003 - slot;
+        for (bool later = false; keys[slot] != key && keys[slot] >= (later ? 1 : 0); later = true)
+            slot = (slot - step + 5003) % 5003;
+        if (keys[slot] == key) {
+            prefix = codes[slot];
+            continue;
+        }
+        out.push_back(prefix);
+        if (next_code < 4096) {
+            codes[slot] = next_code++;
+            keys[slot] = key;
+        } else {
+            std::fill(key_table.begin(), key_table.end(), -1);
+            next_code = 258;
+            out.push_back(256);
+        }
+        prefix = pixels[i];
+    }
+    out.push_back(prefix);
+    out.push_back(257);
+    return out;
+}
+
+TEST(LzwEncode, MatchesAPlainModelOfTheEncoder) {
+    auto workspace = new_workspace();
+    std::mt19937 random(11);
+    const Picture pictures[] = {
+        testing::random_picture(600, 500, 7),
+        // Noise with many zeros: strings 0 0 and 1 after 16 meet in slot 0 and beyond.
+        testing::generate_picture(700, 700,
+                                  [&](int, int) {
+                                      const auto r = static_cast<unsigned>(random());
+                                      return r % 3 == 0 ? 0 : r % 7 == 0 ? 16 : int(r >> 8);
+                                  }),
+        // Smooth parts and noisy parts take turns.
+        testing::generate_picture(
+            1024, 1024,
+            [&](int x, int y) { return (y / 64) % 2 != 0 ? int(random()) : (x + y) / 9; }),
+    };
+    for (const Picture& picture : pictures) {
+        const auto read = read_codes(encode_stream(picture.pixels, *workspace));
+        ASSERT_TRUE(read.well_formed);
+        EXPECT_TRUE(read.codes == reference_codes(picture.pixels));
     }
 }
 
