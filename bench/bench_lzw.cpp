@@ -1,0 +1,201 @@
+// Encoding throughput of the GIF writer against giflib's encoder, on the same 2048 x 2048
+// pictures (one smooth, one of random pixels), both writing the whole file to memory. Each
+// output is decoded with giflib and compared with the pixels before anything is timed.
+#include "gif/gif_writer.hpp"
+
+#include <benchmark/benchmark.h>
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using graygif::Picture;
+
+constexpr int side = 2048;
+
+Picture smooth_picture() {
+    Picture picture{side, side, {}};
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            const double value =
+                std::sin(x / 180.0) * std::cos(y / 260.0) + 0.5 * std::sin((x + y) / 410.0);
+            picture.pixels.push_back(static_cast<std::uint8_t>((value + 1.5) / 3.0 * 255.0 + 0.5));
+        }
+    return picture;
+}
+
+Picture random_picture() {
+    Picture picture{side, side, {}};
+    std::mt19937 random(2048);
+    for (int i = 0; i < side * side; ++i)
+        picture.pixels.push_back(static_cast<std::uint8_t>(random()));
+    return picture;
+}
+
+// A preallocated memory output, emptied before every encoding.
+struct Memory {
+    std::vector<std::uint8_t> data = std::vector<std::uint8_t>(16u << 20);
+    std::size_t size = 0;
+};
+
+bool append(Memory& memory, const std::uint8_t* bytes, std::size_t count) {
+    if (count > memory.data.size() - memory.size) return false;
+    std::memcpy(memory.data.data() + memory.size, bytes, count);
+    memory.size += count;
+    return true;
+}
+
+bool write_memory(void* context, const std::uint8_t* bytes, std::size_t count) {
+    return append(*static_cast<Memory*>(context), bytes, count);
+}
+
+int giflib_write_memory(GifFileType* gif, const GifByteType* bytes, int count) {
+    return append(*static_cast<Memory*>(gif->UserData), bytes, static_cast<std::size_t>(count))
+               ? count
+               : 0;
+}
+
+bool encode_graygif(const Picture& picture, graygif::GifWorkspace& workspace, Memory& out) {
+    static std::uint8_t gray[256];
+    for (int i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
+    out.size = 0;
+    graygif::PixelSource source{picture.pixels.data(), picture.width};
+    graygif::sink_attach(workspace.sink, &out, write_memory);
+    return graygif::gif_encode_picture(workspace.sink, workspace.encoder, picture.width,
+                                       picture.height, 0, 8, gray, gray, gray, source);
+}
+
+bool encode_giflib(const Picture& picture, Memory& out) {
+    out.size = 0;
+    int error = 0;
+    GifFileType* gif = EGifOpen(&out, giflib_write_memory, &error);
+    if (gif == nullptr) return false;
+    GifColorType colors[256];
+    for (int i = 0; i < 256; ++i) {
+        const auto level = static_cast<GifByteType>(i);
+        colors[i] = {level, level, level};
+    }
+    ColorMapObject* map = GifMakeMapObject(256, colors);
+    bool ok = EGifPutScreenDesc(gif, picture.width, picture.height, 8, 0, map) == GIF_OK &&
+              EGifPutImageDesc(gif, 0, 0, picture.width, picture.height, false, nullptr) == GIF_OK;
+    for (int y = 0; ok && y < picture.height; ++y) {
+        auto* row = const_cast<GifPixelType*>(
+            &picture.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width)]);
+        ok = EGifPutLine(gif, row, picture.width) == GIF_OK;
+    }
+    ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
+    GifFreeMapObject(map);
+    return ok;
+}
+
+struct MemoryInput {
+    const Memory* file;
+    std::size_t position;
+};
+
+int read_memory(GifFileType* gif, GifByteType* bytes, int count) {
+    auto* input = static_cast<MemoryInput*>(gif->UserData);
+    const std::size_t part =
+        std::min(input->file->size - input->position, static_cast<std::size_t>(count));
+    std::memcpy(bytes, input->file->data.data() + input->position, part);
+    input->position += part;
+    return static_cast<int>(part);
+}
+
+bool decodes_to(const Memory& file, const Picture& picture) {
+    MemoryInput input{&file, 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&input, read_memory, &error);
+    if (gif == nullptr) return false;
+    bool same = DGifSlurp(gif) == GIF_OK && gif->ImageCount == 1 &&
+                gif->SavedImages[0].ImageDesc.Width == picture.width &&
+                gif->SavedImages[0].ImageDesc.Height == picture.height &&
+                std::memcmp(gif->SavedImages[0].RasterBits, picture.pixels.data(),
+                            picture.pixels.size()) == 0;
+    DGifCloseFile(gif, &error);
+    return same;
+}
+
+// Prints, after the usual table, each picture's throughput (CPU time, the best repetition) for
+// both encoders and their ratio.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.cpu_accumulated_time <= 0) continue;
+            double& best = mpixels_[run.benchmark_name()]; // the best of the repetitions
+            best = std::max(best, static_cast<double>(run.iterations) * side * side /
+                                      run.cpu_accumulated_time / 1e6);
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\n%-8s %16s %16s %8s\n", "picture", "graygif Mpix/s", "giflib Mpix/s",
+                    "ratio");
+        for (const char* name : {"smooth", "random"}) {
+            const double ours = mpixels_[std::string("graygif/") + name];
+            const double theirs = mpixels_[std::string("giflib/") + name];
+            std::printf("%-8s %16.1f %16.1f %7.2fx\n", name, ours, theirs,
+                        theirs > 0 ? ours / theirs : 0.0);
+        }
+    }
+
+  private:
+    std::map<std::string, double> mpixels_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Picture smooth = smooth_picture();
+    const Picture random = random_picture();
+    auto workspace = std::make_unique<graygif::GifWorkspace>();
+    auto out = std::make_unique<Memory>();
+
+    for (const auto& [name, picture] :
+         {std::pair{"smooth", &smooth}, std::pair{"random", &random}}) {
+        const bool ours = encode_graygif(*picture, *workspace, *out) && decodes_to(*out, *picture);
+        const std::size_t our_size = out->size;
+        const bool theirs = encode_giflib(*picture, *out) && decodes_to(*out, *picture);
+        if (!ours || !theirs) {
+            std::fprintf(stderr, "%s: round trip failed (graygif %d, giflib %d)\n", name, ours,
+                         theirs);
+            return 1;
+        }
+        std::printf("%s: graygif %zu bytes, giflib %zu bytes, both decode to the pixels\n", name,
+                    our_size, out->size);
+
+        benchmark::RegisterBenchmark((std::string("graygif/") + name).c_str(),
+                                     [&, picture](benchmark::State& state) {
+                                         for (auto _ : state)
+                                             benchmark::DoNotOptimize(
+                                                 encode_graygif(*picture, *workspace, *out));
+                                         state.SetItemsProcessed(state.iterations() * side * side);
+                                     })
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("giflib/") + name).c_str(),
+                                     [&, picture](benchmark::State& state) {
+                                         for (auto _ : state)
+                                             benchmark::DoNotOptimize(
+                                                 encode_giflib(*picture, *out));
+                                         state.SetItemsProcessed(state.iterations() * side * side);
+                                     })
+            ->Unit(benchmark::kMillisecond);
+    }
+
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,96 @@
+#include "gif/gif_testing.hpp"
+
+#include <gif_lib.h>
+
+#include <cstring>
+
+namespace graygif::testing {
+
+Bytes encode_gif(const Picture& picture, GifWorkspace& workspace) {
+    Bytes file;
+    std::uint8_t gray[256];
+    for (int i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
+    PixelSource source{picture.pixels.data(), picture.width};
+    sink_attach(workspace.sink, &file, append_to_bytes);
+    gif_encode_picture(workspace.sink, workspace.encoder, picture.width, picture.height, 0, 8, gray,
+                       gray, gray, source);
+    return file;
+}
+
+Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace) {
+    Bytes stream;
+    PixelSource source{pixels.data(), static_cast<std::int32_t>(pixels.size()),
+                       static_cast<std::int32_t>(pixels.size())};
+    sink_attach(workspace.sink, &stream, append_to_bytes);
+    lzw_encode(workspace.encoder, 9, workspace.sink, source);
+    return stream;
+}
+
+namespace {
+
+struct MemoryInput {
+    const Bytes* file;
+    std::size_t position;
+};
+
+int read_memory(GifFileType* gif, GifByteType* buffer, int size) {
+    auto* input = static_cast<MemoryInput*>(gif->UserData);
+    const std::size_t left = input->file->size() - input->position;
+    const std::size_t part = std::min(left, static_cast<std::size_t>(size));
+    std::memcpy(buffer, input->file->data() + input->position, part);
+    input->position += part;
+    return static_cast<int>(part);
+}
+
+} // namespace
+
+DecodedGif decode_gif(const Bytes& file) {
+    DecodedGif decoded;
+    MemoryInput input{&file, 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&input, read_memory, &error);
+    if (gif == nullptr) return decoded;
+    if (DGifSlurp(gif) == GIF_OK && gif->ImageCount == 1) {
+        const SavedImage& image = gif->SavedImages[0];
+        decoded.width = image.ImageDesc.Width;
+        decoded.height = image.ImageDesc.Height;
+        const std::size_t count =
+            static_cast<std::size_t>(decoded.width) * static_cast<std::size_t>(decoded.height);
+        decoded.pixels.assign(image.RasterBits, image.RasterBits + count);
+        decoded.ok = gif->SWidth == decoded.width && gif->SHeight == decoded.height;
+    }
+    DGifCloseFile(gif, &error);
+    return decoded;
+}
+
+CodeStream read_codes(const Bytes& stream) {
+    CodeStream result;
+    Bytes data;
+    std::size_t at = 0;
+    while (at < stream.size()) {
+        const std::size_t count = stream[at];
+        const bool last = at + 1 + count == stream.size();
+        if (count == 0 || at + 1 + count > stream.size() || (!last && count != 254)) return result;
+        data.insert(data.end(), stream.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                    stream.begin() + static_cast<std::ptrdiff_t>(at + 1 + count));
+        at += 1 + count;
+    }
+
+    std::size_t bit = 0;
+    int n = 1; // position of the next code after the last clear code
+    for (;;) {
+        const int width = n <= 255 ? 9 : n <= 767 ? 10 : n <= 1791 ? 11 : 12;
+        if (bit + static_cast<std::size_t>(width) > data.size() * 8) return result;
+        int code = 0;
+        for (int i = 0; i < width; ++i, ++bit) code |= ((data[bit / 8] >> (bit % 8)) & 1) << i;
+        result.codes.push_back(code);
+        n = code == 256 ? 1 : n + 1;
+        if (code == 257) break;
+    }
+    // Only zero fill bits may follow the end code, and no further byte.
+    const bool zero_fill = bit % 8 == 0 || (data.back() >> (bit % 8)) == 0;
+    result.well_formed = zero_fill && (bit + 7) / 8 == data.size();
+    return result;
+}
+
+} // namespace graygif::testing

@@ -1,0 +1,69 @@
+// Helpers for the GIF tests: memory outputs, an independent decoder (giflib) and a small reader
+// of LZW code streams.
+#pragma once
+
+#include "gif/gif_writer.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace graygif::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline bool append_to_bytes(void* context, const std::uint8_t* data, std::size_t size) {
+    static_cast<Bytes*>(context)->insert(static_cast<Bytes*>(context)->end(), data, data + size);
+    return true;
+}
+
+// The workspace is large; tests keep one on the heap.
+inline std::unique_ptr<GifWorkspace> new_workspace() {
+    return std::make_unique<GifWorkspace>();
+}
+
+inline Picture make_picture(std::int32_t width, std::int32_t height, Bytes pixels) {
+    return Picture{width, height, std::move(pixels)};
+}
+
+// pixel (x, y) = value(x, y) & 0xFF
+template <typename Value>
+Picture generate_picture(std::int32_t width, std::int32_t height, Value value) {
+    Picture picture{width, height, {}};
+    for (std::int32_t y = 0; y < height; ++y)
+        for (std::int32_t x = 0; x < width; ++x)
+            picture.pixels.push_back(static_cast<std::uint8_t>(value(x, y) & 0xFF));
+    return picture;
+}
+
+inline Picture random_picture(std::int32_t width, std::int32_t height, unsigned seed) {
+    std::mt19937 random(seed);
+    return generate_picture(width, height, [&](int, int) { return static_cast<int>(random()); });
+}
+
+// The whole GIF file of `picture`, written to memory as write_gif_file writes it to a file.
+Bytes encode_gif(const Picture& picture, GifWorkspace& workspace);
+
+// The code stream lzw_encode writes for `pixels` with minimum code size 8.
+Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace);
+
+struct DecodedGif {
+    bool ok = false;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    Bytes pixels;
+};
+// Decodes the first image of a GIF file with giflib.
+DecodedGif decode_gif(const Bytes& file);
+
+struct CodeStream {
+    std::vector<int> codes;   // up to and including the end code
+    bool well_formed = false; // sub-blocks full but the last, end code then zero fill only
+};
+// Reads the sub-blocks of a code stream written with minimum code size 8. Widths follow the
+// schedule a GIF decoder keeps: after a clear, codes 1..255 have 9 bits, up to 767 10, up to
+// 1791 11, then 12.
+CodeStream read_codes(const Bytes& stream);
+
+} // namespace graygif::testing

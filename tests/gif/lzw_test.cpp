@@ -1,0 +1,176 @@
+#include "gif/gif_testing.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace graygif {
+namespace {
+
+using testing::Bytes;
+using testing::encode_stream;
+using testing::new_workspace;
+using testing::read_codes;
+
+TEST(LzwEncode, WritesTheExactStreamOfSmallSources) {
+    struct Case {
+        Bytes pixels;
+        std::vector<int> codes;
+        Bytes stream; // empty: not checked byte for byte
+    };
+    const Case cases[] = {
+        {{0, 255, 255, 0},
+         {256, 0, 255, 255, 0, 257},
+         {0x07, 0x00, 0x01, 0xFC, 0xFB, 0x07, 0x20, 0x20}},
+        // String 258 (255 255) is found again for the second and third pixels.
+        {{255, 255, 255, 255},
+         {256, 255, 258, 255, 257},
+         {0x06, 0x00, 0xFF, 0x09, 0xFC, 0x17, 0x10}},
+        {{7}, {256, 7, 257}, {0x04, 0x00, 0x0F, 0x04, 0x04}},
+        // 16 1 stores key 4112 in slot 0; key 0 (0 after root 0) then goes to slot 5002, where the
+        // search for 2 after 32 (first slot 0 too) ends and takes the slot over: the last 0 0 is
+        // no longer found.
+        {{16, 1, 0, 0, 32, 2, 0, 0}, {256, 16, 1, 0, 0, 32, 2, 0, 0, 257}, {}},
+    };
+    auto workspace = new_workspace();
+    for (const Case& c : cases) {
+        const Bytes stream = encode_stream(c.pixels, *workspace);
+        if (!c.stream.empty()) {
+            EXPECT_EQ(stream, c.stream);
+        }
+        const auto read = read_codes(stream);
+        EXPECT_TRUE(read.well_formed);
+        EXPECT_EQ(read.codes, c.codes);
+    }
+}
+
+TEST(LzwEncode, ConstantPictureGrowsStringsWithoutClear) {
+    auto workspace = new_workspace();
+    for (int level : {0, 77, 255}) {
+        const auto read = read_codes(
+            encode_stream(Bytes(256 * 256, static_cast<std::uint8_t>(level)), *workspace));
+        ASSERT_TRUE(read.well_formed);
+        // Clear, 362 strings of growing length, end: only 9 and 10 bit codes.
+        ASSERT_EQ(read.codes.size(), 364u);
+        EXPECT_EQ(read.codes.front(), 256);
+        EXPECT_EQ(read.codes.back(), 257);
+        EXPECT_EQ(std::count(read.codes.begin(), read.codes.end(), 256), 1);
+        EXPECT_EQ(read.codes[1], level);
+        for (std::size_t i = 2; i + 2 < read.codes.size(); ++i) EXPECT_EQ(read.codes[i], 256 + i);
+    }
+}
+
+TEST(LzwEncode, FullTableIsClearedEvery3839Codes) {
+    auto workspace = new_workspace();
+    const Picture picture = testing::random_picture(512, 512, 5);
+    const auto read = read_codes(encode_stream(picture.pixels, *workspace));
+    ASSERT_TRUE(read.well_formed);
+    std::vector<std::size_t> clears;
+    for (std::size_t i = 0; i < read.codes.size(); ++i)
+        if (read.codes[i] == 256) clears.push_back(i);
+    ASSERT_GT(clears.size(), 10u);
+    EXPECT_EQ(clears.front(), 0u);
+    for (std::size_t i = 1; i < clears.size(); ++i) {
+        EXPECT_EQ(clears[i] - clears[i - 1], 3840u) << "clear " << i;
+        EXPECT_LT(read.codes[clears[i] + 1], 256) << "clear " << i; // a root code starts again
+    }
+}
+
+// The codes of `pixels`, one slot and one code at a time: a plain model of the encoder against
+// which its faster search and packing are checked.
+std::vector<int> reference_codes(const Bytes& pixels) {
+    std::vector<int> key_table(5003, -1), code_table(5003), out = {256};
+    int* const keys = key_table.data();
+    int* const codes = code_table.data();
+    int next_code = 258, prefix = pixels[0];
+    for (std::size_t i = 1; i < pixels.size(); ++i) {
+        const int key = (pixels[i] << 12) + prefix;
+        int slot = (pixels[i] << 4) ^ prefix;
+        const int step = slot == 0 ? 1 : 5003 - slot;
+        for (bool later = false; keys[slot] != key && keys[slot] >= (later ? 1 : 0); later = true)
+            slot = (slot - step + 5003) % 5003;
+        if (keys[slot] == key) {
+            prefix = codes[slot];
+            continue;
+        }
+        out.push_back(prefix);
+        if (next_code < 4096) {
+            codes[slot] = next_code++;
+            keys[slot] = key;
+        } else {
+            std::fill(key_table.begin(), key_table.end(), -1);
+            next_code = 258;
+            out.push_back(256);
+        }
+        prefix = pixels[i];
+    }
+    out.push_back(prefix);
+    out.push_back(257);
+    return out;
+}
+
+TEST(LzwEncode, MatchesAPlainModelOfTheEncoder) {
+    auto workspace = new_workspace();
+    std::mt19937 random(11);
+    const Picture pictures[] = {
+        testing::random_picture(600, 500, 7),
+        // Noise with many zeros: strings 0 0 and 1 after 16 meet in slot 0 and beyond.
+        testing::generate_picture(700, 700,
+                                  [&](int, int) {
+                                      const auto r = static_cast<unsigned>(random());
+                                      return r % 3 == 0 ? 0 : r % 7 == 0 ? 16 : int(r >> 8);
+                                  }),
+        // Smooth parts and noisy parts take turns.
+        testing::generate_picture(
+            1024, 1024,
+            [&](int x, int y) { return (y / 64) % 2 != 0 ? int(random()) : (x + y) / 9; }),
+    };
+    for (const Picture& picture : pictures) {
+        const auto read = read_codes(encode_stream(picture.pixels, *workspace));
+        ASSERT_TRUE(read.well_formed);
+        EXPECT_TRUE(read.codes == reference_codes(picture.pixels));
+    }
+}
+
+// An output whose writes fail once `budget` bytes have gone through.
+struct FailingOutput {
+    std::size_t budget;
+    std::size_t calls_after_failure = 0;
+    bool failed = false;
+};
+bool write_failing(void* context, const std::uint8_t*, std::size_t size) {
+    auto* output = static_cast<FailingOutput*>(context);
+    if (output->failed) ++output->calls_after_failure;
+    if (size > output->budget) output->failed = true;
+    if (output->failed) return false;
+    output->budget -= size;
+    return true;
+}
+
+TEST(LzwEncode, ReportsAFailedWriteOnceAtTheEnd) {
+    auto workspace = new_workspace();
+    const Picture picture = testing::random_picture(700, 400, 9); // more than one sink buffer
+    const std::size_t total = encode_stream(picture.pixels, *workspace).size();
+    for (std::size_t budget : {std::size_t{0}, std::size_t{70000}, total - 1, total}) {
+        FailingOutput output{budget};
+        PixelSource source{picture.pixels.data(), picture.width, picture.width * picture.height};
+        sink_attach(workspace->sink, &output, write_failing);
+        EXPECT_EQ(lzw_encode(workspace->encoder, 9, workspace->sink, source), budget == total)
+            << budget;
+        EXPECT_EQ(output.calls_after_failure, 0u) << budget;
+    }
+}
+
+TEST(LzwEncode, StartsAfreshForEveryPicture) {
+    auto workspace = new_workspace();
+    const Picture first = testing::random_picture(300, 300, 1);
+    const Picture second = testing::random_picture(211, 97, 2);
+    const Bytes before = encode_stream(first.pixels, *workspace);
+    encode_stream(second.pixels, *workspace);
+    EXPECT_EQ(encode_stream(first.pixels, *workspace), before);
+    EXPECT_EQ(encode_stream(first.pixels, *new_workspace()), before);
+}
+
+} // namespace
+} // namespace graygif
