@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace graygif {
 
@@ -40,21 +40,25 @@ struct ByteSource {
 
 // An open data file being read: the source and the reading buffer, allocated once and reused
 // for every file of a run. Lines that fit in the buffer are handled in place; longer lines are
-// streamed, so memory never grows with a line's length.
+// streamed (read again through seek), so memory never grows with a line's length.
 struct DataFile {
     ByteSource source;
-    std::vector<char> buffer;
+    std::unique_ptr<char[]> buffer;
+    std::size_t capacity = 0; // bytes allocated in `buffer`
     // Reading state, managed by the functions below.
     std::size_t begin = 0;           // first unconsumed byte in `buffer`
     std::size_t end = 0;             // one past the last valid byte in `buffer`
+    std::size_t searched = 0;        // bytes before this index hold no LF of the current line
     std::uint64_t buffer_offset = 0; // file offset of buffer[0]
     bool at_end = false;             // end of file, 0x1A or a read failure met
 };
 
 inline constexpr std::size_t default_read_buffer_size = std::size_t{1} << 20;
+inline constexpr std::size_t min_read_buffer_size = 16;
 
-// Attaches `source` to `file`, standing at its start. `buffer_size` (at least 16) is allocated on
-// the first use only. @return false when the buffer cannot be allocated.
+// Attaches `source` to `file`, standing at its start. The buffer (`buffer_size` bytes, at least
+// min_read_buffer_size) is allocated only when the file has none of that size yet.
+// @return false when the buffer cannot be allocated.
 bool data_file_open(DataFile& file, ByteSource source,
                     std::size_t buffer_size = default_read_buffer_size);
 
@@ -65,13 +69,17 @@ bool data_file_rewind(DataFile& file);
 std::uint64_t data_file_position(const DataFile& file);
 
 // Reads the comment lines ahead of the next data line and that line, and returns its count of
-// values (stored in values[0..n-1]) or one of the row_* results above.
+// values (stored in values[0..n-1]) or one of the row_* results above. A read or seek failure
+// counts as the end of the file. row_too_many_values leaves `rule` untouched and stores nothing
+// beyond values[max_row_values - 1].
 int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages);
 
-// The steps of one row, on a line's text (up to its NUL, LF included when present).
+// The steps of one row, on a line's text: its bytes up to its first NUL (LF included when the
+// line has one and no NUL comes before it).
 bool is_comment_line(std::string_view text);
 bool check_data_alphabet(std::string_view text);
-// @return the count of values stored in values[0..], or row_too_many_values.
+// Fills values[0..] with the row's values, at most max_row_values of them.
+// @return the count of values, or row_too_many_values when the text holds more.
 int parse_row_values(std::string_view text, float* values);
 
 // Where read_number stopped: the value and the position after its text.
@@ -80,8 +88,12 @@ struct NumberResult {
     float value = 0.0f;
     std::size_t end = 0;
 };
+// Reads the longest number text at `position`, rounded to the nearest single-precision value
+// (ties to even; beyond the range: infinity with the sign; below it: subnormal or signed zero).
 NumberResult read_number(std::string_view text, std::size_t position);
 
+// Holds `count` to the run-wide rule. On a mismatch, writes "\nstr:<line><count>!=<expected>\n"
+// to `messages`, the line's final CR LF written as LF, and returns row_count_mismatch.
 int apply_column_rule(int count, std::string_view line, ColumnRule& rule, const TextSink& messages);
 
 } // namespace graygif

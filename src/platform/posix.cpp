@@ -93,7 +93,7 @@ bool resolve_components(const std::string& name, bool keep_last, std::string& re
         if (last && end < name.size()) path += '/'; // a trailing separator stays
         position = next;
     }
-    if (path.empty()) path = ".";
+    if (path.empty()) path.push_back('.');
     resolved = path;
     return keep_last || path_exists(path);
 }
@@ -307,7 +307,7 @@ bool directory_search_first(const std::string& pattern, NameMatcher matcher,
 
     std::string directory = directory_part;
     std::replace(directory.begin(), directory.end(), '\\', '/');
-    if (directory.empty()) directory = ".";
+    if (directory.empty()) directory.push_back('.');
     std::string resolved;
     if (!resolve_existing_name(directory, resolved)) return false;
     DIR* listing = ::opendir(resolved.c_str());

@@ -1,0 +1,466 @@
+#include "datafile/data_row_reader.hpp"
+
+#include "datafile/decimal_number.hpp"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <new>
+
+namespace graygif {
+namespace {
+
+// ---- Character classes -----------------------------------------------------------------------
+
+enum CharClass : std::uint8_t {
+    class_comment = 1,     // "!", "%", "#": the line is a comment line
+    class_outside = 2,     // not in the data alphabet
+    class_nul = 4,         // ends the text of a line
+    class_value_start = 8, // a digit, "-" or ".": a value may start here
+    class_separator = 16,  // ",", space, tab: ends the pass over a value's trailing text
+};
+
+constexpr std::array<std::uint8_t, 256> make_class_table() {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        const bool digit = c >= '0' && c <= '9';
+        const bool allowed = digit || c == ' ' || c == '\t' || c == '.' || c == ',' || c == '\r' ||
+                             c == '\n' || c == '-' || c == '+' || c == 'e' || c == 'E';
+        std::uint8_t bits = allowed ? 0 : class_outside;
+        if (c == '!' || c == '%' || c == '#') bits |= class_comment;
+        if (c == 0) bits = class_nul;
+        if (digit || c == '-' || c == '.') bits |= class_value_start;
+        if (c == ',' || c == ' ' || c == '\t') bits |= class_separator;
+        table[static_cast<std::size_t>(c)] = bits;
+    }
+    return table;
+}
+
+constexpr std::array<std::uint8_t, 256> char_classes = make_class_table();
+
+std::uint8_t class_of(char c) {
+    return char_classes[static_cast<unsigned char>(c)];
+}
+
+// The OR of the classes of [p, end): one pass, four independent accumulators.
+std::uint8_t classes_of(const char* p, const char* end) {
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    const auto* e = reinterpret_cast<const unsigned char*>(end);
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    for (; e - u >= 4; u += 4) {
+        a |= char_classes[u[0]];
+        b |= char_classes[u[1]];
+        c |= char_classes[u[2]];
+        d |= char_classes[u[3]];
+    }
+    for (; u < e; ++u) a |= char_classes[*u];
+    return static_cast<std::uint8_t>(a | b | c | d);
+}
+
+// The text of a line: up to its first NUL.
+const char* text_end_of(const char* p, const char* end) {
+    const void* nul = std::memchr(p, 0, static_cast<std::size_t>(end - p));
+    return nul != nullptr ? static_cast<const char*>(nul) : end;
+}
+
+// ---- Numbers in place ------------------------------------------------------------------------
+
+bool is_digit(char c) {
+    return static_cast<unsigned char>(c - '0') < 10;
+}
+
+// The slow road for a number text [p, end) already known to hold a value: fed through the
+// bounded scanner and rounded by the platform's conversion.
+float scanned_value(const char* p, const char* end) {
+    NumberScanner scanner;
+    number_scanner_reset(scanner);
+    for (; p < end; ++p) number_scanner_feed(scanner, *p);
+    return number_scanner_value(scanner);
+}
+
+// Reads the number text at p (which may be anything). @return the end of its text, or nullptr
+// when it holds no integer or fraction digit.
+const char* read_value(const char* p, const char* end, float& value) {
+    const char* const start = p;
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    std::uint64_t m = 0; // all digits, while at most 19 (no overflow before that)
+    const char* const integer_start = p;
+    for (; p < end && is_digit(*p); ++p) m = m * 10 + static_cast<unsigned char>(*p - '0');
+    const std::ptrdiff_t integer_digits = p - integer_start;
+    std::ptrdiff_t fraction_digits = 0;
+    if (p < end && *p == '.') {
+        const char* const fraction_start = ++p;
+        for (; p < end && is_digit(*p); ++p) m = m * 10 + static_cast<unsigned char>(*p - '0');
+        fraction_digits = p - fraction_start;
+    }
+    if (integer_digits + fraction_digits == 0) return nullptr;
+    std::int64_t exponent = 0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        const char* q = p + 1;
+        const bool exponent_negative = q < end && *q == '-';
+        if (q < end && (*q == '+' || *q == '-')) ++q;
+        if (q < end && is_digit(*q)) {
+            for (; q < end && is_digit(*q); ++q) {
+                if (exponent < 100'000) exponent = exponent * 10 + (*q - '0');
+            }
+            if (exponent_negative) exponent = -exponent;
+            p = q;
+        }
+    }
+    if (integer_digits + fraction_digits <= 19) {
+        std::int64_t exponent10 = exponent - fraction_digits;
+        if (exact_small_decimal(m, exponent10, negative, value)) return p;
+        if (m == 0) {
+            value = negative ? -0.0f : 0.0f;
+            return p;
+        }
+        while (m % 10 == 0) {
+            m /= 10;
+            ++exponent10;
+        }
+        if (exact_small_decimal(m, exponent10, negative, value)) return p;
+    }
+    value = scanned_value(start, p);
+    return p;
+}
+
+// parse_row_values on a text without NUL.
+int parse_values(const char* p, const char* end, float* values) {
+    int count = 0;
+    for (;;) {
+        while (p < end && !(class_of(*p) & class_value_start)) ++p;
+        float value = 0.0f;
+        const char* const after = p < end ? read_value(p, end, value) : nullptr;
+        if (after == nullptr) return count; // end of text, or a malformed value
+        if (count == max_row_values) return row_too_many_values;
+        values[count++] = value;
+        // Whatever follows the value's text up to a separator belongs to no value.
+        p = after;
+        while (p < end && !(class_of(*p) & class_separator)) ++p;
+    }
+}
+
+// ---- Numbers streamed ------------------------------------------------------------------------
+
+// parse_row_values for a text that arrives in pieces.
+struct RowScanner {
+    enum class Mode : std::uint8_t { skip, number, pass_over, done };
+    Mode mode = Mode::skip;
+    NumberScanner number;
+    float* values = nullptr;
+    int count = 0;
+    bool too_many = false;
+};
+
+void row_scanner_end_number(RowScanner& row) {
+    if (!number_scanner_has_value(row.number)) {
+        row.mode = RowScanner::Mode::done;
+    } else if (row.count == max_row_values) {
+        row.too_many = true;
+        row.mode = RowScanner::Mode::done;
+    } else {
+        row.values[row.count++] = number_scanner_value(row.number);
+        row.mode = RowScanner::Mode::pass_over;
+    }
+}
+
+void row_scanner_feed(RowScanner& row, const char* p, const char* end) {
+    for (; p < end && row.mode != RowScanner::Mode::done; ++p) {
+        const char c = *p;
+        if (row.mode == RowScanner::Mode::number) {
+            if (number_scanner_feed(row.number, c)) continue;
+            row_scanner_end_number(row);
+        }
+        if (row.mode == RowScanner::Mode::pass_over) {
+            if (class_of(c) & class_separator) row.mode = RowScanner::Mode::skip;
+        } else if (row.mode == RowScanner::Mode::skip && (class_of(c) & class_value_start)) {
+            number_scanner_reset(row.number);
+            number_scanner_feed(row.number, c);
+            row.mode = RowScanner::Mode::number;
+        }
+    }
+}
+
+int row_scanner_finish(RowScanner& row) {
+    if (row.mode == RowScanner::Mode::number) row_scanner_end_number(row);
+    return row.too_many ? row_too_many_values : row.count;
+}
+
+// ---- Messages --------------------------------------------------------------------------------
+
+void write_text(const TextSink& sink, const char* data, std::size_t size) {
+    if (sink.write != nullptr && size > 0) sink.write(sink.context, data, size);
+}
+
+void write_mismatch_tail(const TextSink& sink, int count, int expected) {
+    char text[32];
+    char* p = std::to_chars(text, text + sizeof text, count).ptr;
+    *p++ = '!';
+    *p++ = '=';
+    p = std::to_chars(p, text + sizeof text, expected).ptr;
+    *p++ = '\n';
+    write_text(sink, text, static_cast<std::size_t>(p - text));
+}
+
+// The rule's verdict on a count; prints nothing.
+int column_rule_result(int count, ColumnRule& rule) {
+    if (!rule.count_fixed) {
+        if (count >= 1) {
+            rule.expected_count = count;
+            rule.count_fixed = true;
+        }
+        return count;
+    }
+    return count == rule.expected_count || count == 0 ? count : row_count_mismatch;
+}
+
+// ---- Reading lines ---------------------------------------------------------------------------
+
+constexpr char end_of_file_byte = 0x1A;
+
+// Reads more bytes after `end`; a 0x1A among them ends the file there.
+// @return false when nothing more could be read (at_end is then set).
+bool fill_buffer(DataFile& file) {
+    if (file.at_end || file.end == file.capacity) return false;
+    char* const free_space = file.buffer.get() + file.end;
+    const std::size_t room = file.capacity - file.end;
+    const std::int64_t got = file.source.read(file.source.context, free_space, room);
+    if (got <= 0) {
+        file.at_end = true; // the end, or a read failure: both end the data
+        return false;
+    }
+    std::size_t size = std::min(static_cast<std::size_t>(got), room);
+    if (const void* eof = std::memchr(free_space, end_of_file_byte, size)) {
+        size = static_cast<std::size_t>(static_cast<const char*>(eof) - free_space);
+        file.at_end = true;
+    }
+    file.end += size;
+    return size > 0;
+}
+
+// Empties the buffer and makes the source stand at `offset`. A failure ends the data.
+void reposition(DataFile& file, std::uint64_t offset) {
+    file.begin = file.end = file.searched = 0;
+    file.buffer_offset = offset;
+    file.at_end = !file.source.seek(file.source.context, offset);
+}
+
+enum class LineKind { none, in_place, too_long };
+
+// Finds the next line in the buffer, reading as needed. in_place: the line is [line, line_end),
+// LF included when it has one. too_long: no LF in a full buffer; the line begins at buffer[0].
+LineKind next_line(DataFile& file, const char*& line, const char*& line_end) {
+    char* const buffer = file.buffer.get();
+    for (;;) {
+        const std::size_t from = std::max(file.searched, file.begin);
+        if (const void* lf = std::memchr(buffer + from, '\n', file.end - from)) {
+            line = buffer + file.begin;
+            line_end = static_cast<const char*>(lf) + 1;
+            file.begin = file.searched = static_cast<std::size_t>(line_end - buffer);
+            return LineKind::in_place;
+        }
+        file.searched = file.end;
+        if (file.at_end) {
+            if (file.begin == file.end) return LineKind::none;
+            line = buffer + file.begin;
+            line_end = buffer + file.end;
+            file.begin = file.searched = file.end;
+            return LineKind::in_place;
+        }
+        if (file.end == file.capacity) {
+            if (file.begin == 0) return LineKind::too_long;
+            const std::size_t kept = file.end - file.begin;
+            std::memmove(buffer, buffer + file.begin, kept);
+            file.buffer_offset += file.begin;
+            file.begin = 0;
+            file.end = file.searched = kept;
+        }
+        fill_buffer(file);
+    }
+}
+
+// What one scan of a line longer than the buffer found.
+struct LongLine {
+    std::uint64_t start = 0;       // file offset of its first byte
+    std::uint64_t text_length = 0; // bytes up to its NUL, or up to and with its LF
+    std::uint8_t classes = 0;      // of its text
+    bool has_nul = false;
+    bool ends_with_cr_lf = false; // its text ends with CR LF
+};
+
+// Consumes a line that begins at buffer[0] and fills the buffer, chunk by chunk.
+LongLine scan_long_line(DataFile& file) {
+    LongLine line;
+    line.start = file.buffer_offset;
+    char last = 0; // the byte before the current chunk
+    for (;;) {
+        const char* const chunk = file.buffer.get() + file.begin;
+        const char* const chunk_end = file.buffer.get() + file.end;
+        const void* lf = std::memchr(chunk, '\n', static_cast<std::size_t>(chunk_end - chunk));
+        const char* const part_end = lf != nullptr ? static_cast<const char*>(lf) + 1 : chunk_end;
+        if (!line.has_nul) {
+            const char* const text_end = text_end_of(chunk, part_end);
+            line.classes |= classes_of(chunk, text_end);
+            line.text_length += static_cast<std::uint64_t>(text_end - chunk);
+            line.has_nul = text_end != part_end;
+            if (lf != nullptr && !line.has_nul) {
+                const char before_lf = part_end - chunk >= 2 ? part_end[-2] : last;
+                line.ends_with_cr_lf = before_lf == '\r';
+            }
+        }
+        if (part_end != chunk) last = part_end[-1];
+        file.begin = file.searched = static_cast<std::size_t>(part_end - file.buffer.get());
+        if (lf != nullptr) return line;
+        file.buffer_offset += file.end;
+        file.begin = file.end = file.searched = 0;
+        if (!fill_buffer(file)) return line;
+    }
+}
+
+// Reads [start, start + length) of the source again, handing it to `use` chunk by chunk through
+// the buffer. @return false when the source could not be positioned.
+template <typename Use>
+bool stream_range(DataFile& file, std::uint64_t start, std::uint64_t length, Use&& use) {
+    if (!file.source.seek(file.source.context, start)) return false;
+    while (length > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length, file.capacity));
+        const std::int64_t got = file.source.read(file.source.context, file.buffer.get(), want);
+        if (got <= 0) break;
+        const std::size_t size = std::min(static_cast<std::size_t>(got), want);
+        use(file.buffer.get(), file.buffer.get() + size);
+        length -= size;
+    }
+    return true;
+}
+
+// The data row of a line longer than the buffer, or kept_reading when it was a comment line.
+constexpr int kept_reading = 1 << 30;
+
+int read_long_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
+    const LongLine line = scan_long_line(file);
+    if (line.classes & class_comment) return kept_reading;
+    if (line.classes & class_outside) return row_bad_character;
+    const std::uint64_t after_line = file.buffer_offset + file.begin;
+    RowScanner row;
+    row.values = values;
+    const bool positioned =
+        stream_range(file, line.start, line.text_length,
+                     [&row](const char* p, const char* end) { row_scanner_feed(row, p, end); });
+    int result = positioned ? row_scanner_finish(row) : row_end_of_data;
+    if (result >= 0) result = column_rule_result(result, rule);
+    if (result == row_count_mismatch) {
+        write_text(messages,
+                   "\n"
+                   "str:",
+                   5);
+        const std::uint64_t shown = line.text_length - (line.ends_with_cr_lf ? 2 : 0);
+        stream_range(file, line.start, shown, [&messages](const char* p, const char* end) {
+            write_text(messages, p, static_cast<std::size_t>(end - p));
+        });
+        if (line.ends_with_cr_lf) write_text(messages, "\n", 1);
+        write_mismatch_tail(messages, row.count, rule.expected_count);
+    }
+    reposition(file, after_line);
+    if (!positioned) file.at_end = true;
+    return result;
+}
+
+} // namespace
+
+// ---- The steps of one row --------------------------------------------------------------------
+
+bool is_comment_line(std::string_view text) {
+    const char* const end = text_end_of(text.data(), text.data() + text.size());
+    return (classes_of(text.data(), end) & class_comment) != 0;
+}
+
+bool check_data_alphabet(std::string_view text) {
+    const char* const end = text_end_of(text.data(), text.data() + text.size());
+    return (classes_of(text.data(), end) & class_outside) == 0;
+}
+
+int parse_row_values(std::string_view text, float* values) {
+    return parse_values(text.data(), text_end_of(text.data(), text.data() + text.size()), values);
+}
+
+NumberResult read_number(std::string_view text, std::size_t position) {
+    NumberResult result;
+    if (position >= text.size()) return result;
+    const char* const start = text.data() + position;
+    const char* const after = read_value(start, text.data() + text.size(), result.value);
+    if (after == nullptr) return NumberResult{};
+    result.has_value = true;
+    result.end = static_cast<std::size_t>(after - text.data());
+    return result;
+}
+
+int apply_column_rule(int count, std::string_view line, ColumnRule& rule,
+                      const TextSink& messages) {
+    const int result = column_rule_result(count, rule);
+    if (result != row_count_mismatch) return result;
+    const bool cr_lf = line.size() >= 2 && line.substr(line.size() - 2) == "\r\n";
+    write_text(messages,
+               "\n"
+               "str:",
+               5);
+    write_text(messages, line.data(), line.size() - (cr_lf ? 2 : 0));
+    if (cr_lf) write_text(messages, "\n", 1);
+    write_mismatch_tail(messages, count, rule.expected_count);
+    return result;
+}
+
+// ---- The data file ---------------------------------------------------------------------------
+
+bool data_file_open(DataFile& file, ByteSource source, std::size_t buffer_size) {
+    buffer_size = std::max(buffer_size, min_read_buffer_size);
+    if (!file.buffer || file.capacity != buffer_size) {
+        file.buffer.reset(new (std::nothrow) char[buffer_size]);
+        file.capacity = file.buffer ? buffer_size : 0;
+        if (!file.buffer) return false;
+    }
+    file.source = source;
+    file.begin = file.end = file.searched = 0;
+    file.buffer_offset = 0;
+    file.at_end = false;
+    return true;
+}
+
+bool data_file_rewind(DataFile& file) {
+    reposition(file, 0);
+    return !file.at_end;
+}
+
+std::uint64_t data_file_position(const DataFile& file) {
+    return file.buffer_offset + file.begin;
+}
+
+int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
+    for (;;) {
+        const char* line = nullptr;
+        const char* line_end = nullptr;
+        const LineKind kind = next_line(file, line, line_end);
+        if (kind == LineKind::none) return column_rule_result(row_end_of_data, rule);
+        if (kind == LineKind::too_long) {
+            const int result = read_long_row(values, file, rule, messages);
+            if (result != kept_reading) return result;
+            continue;
+        }
+        std::uint8_t classes = classes_of(line, line_end);
+        const char* text_end = line_end;
+        if (classes & class_nul) {
+            text_end = text_end_of(line, line_end);
+            classes = classes_of(line, text_end);
+        }
+        if (classes & class_comment) continue;
+        if (classes & class_outside) return row_bad_character;
+        const int count = parse_values(line, text_end, values);
+        if (count < 0) return count;
+        return apply_column_rule(count, {line, static_cast<std::size_t>(text_end - line)}, rule,
+                                 messages);
+    }
+}
+
+} // namespace graygif

@@ -1,0 +1,170 @@
+#include "datafile/decimal_number.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+namespace graygif {
+namespace {
+
+// 10^0 .. 10^10: 5^10 < 2^24, so each is exact in single precision.
+constexpr float exact_powers_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                         1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+constexpr std::uint64_t exact_mantissa_limit = std::uint64_t{1} << 24;
+constexpr std::int64_t exponent_saturation = 1'000'000'000'000;
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+void keep_digit(BoundedDecimal& d, char c) {
+    if (d.digit_count < kept_decimal_digits) {
+        d.digits[d.digit_count++] = c;
+    } else if (c != '0') {
+        d.sticky = true;
+    }
+}
+
+void add_integer_digit(BoundedDecimal& d, char c) {
+    if (d.digit_count == 0 && c == '0') return; // a leading zero
+    keep_digit(d, c);
+    ++d.point_exponent;
+}
+
+void add_fraction_digit(BoundedDecimal& d, char c) {
+    if (d.digit_count == 0 && c == '0') {
+        --d.point_exponent; // a zero between the point and the first significant digit
+        return;
+    }
+    keep_digit(d, c);
+}
+
+void add_exponent_digit(BoundedDecimal& d, char c) {
+    if (d.exponent < exponent_saturation) d.exponent = d.exponent * 10 + (c - '0');
+}
+
+float signed_value(float magnitude, bool negative) {
+    return negative ? -magnitude : magnitude;
+}
+
+} // namespace
+
+void number_scanner_reset(NumberScanner& scanner) {
+    scanner.state = NumberState::start;
+    scanner.exponent_negative = false;
+    scanner.decimal.digit_count = 0;
+    scanner.decimal.sticky = false;
+    scanner.decimal.negative = false;
+    scanner.decimal.point_exponent = 0;
+    scanner.decimal.exponent = 0;
+}
+
+bool number_scanner_feed(NumberScanner& scanner, char c) {
+    BoundedDecimal& d = scanner.decimal;
+    const bool exponent_letter = c == 'e' || c == 'E';
+    switch (scanner.state) {
+    case NumberState::start:
+        if (c == '-') {
+            d.negative = true;
+            scanner.state = NumberState::sign;
+            return true;
+        }
+        [[fallthrough]];
+    case NumberState::sign:
+        if (c == '.') {
+            scanner.state = NumberState::point;
+            return true;
+        }
+        [[fallthrough]];
+    case NumberState::integer:
+        if (is_digit(c)) {
+            add_integer_digit(d, c);
+            scanner.state = NumberState::integer;
+            return true;
+        }
+        if (scanner.state != NumberState::integer) return false;
+        if (c == '.') {
+            scanner.state = NumberState::fraction;
+            return true;
+        }
+        break;
+    case NumberState::point:
+    case NumberState::fraction:
+        if (is_digit(c)) {
+            add_fraction_digit(d, c);
+            scanner.state = NumberState::fraction;
+            return true;
+        }
+        if (scanner.state == NumberState::point) return false;
+        break;
+    case NumberState::exponent_letter:
+        if (c == '+' || c == '-') {
+            scanner.exponent_negative = c == '-';
+            scanner.state = NumberState::exponent_sign;
+            return true;
+        }
+        [[fallthrough]];
+    case NumberState::exponent_sign:
+    case NumberState::exponent_digits:
+        if (!is_digit(c)) return false;
+        add_exponent_digit(d, c);
+        scanner.state = NumberState::exponent_digits;
+        return true;
+    }
+    // In the integer or fraction digits: only an exponent letter goes on.
+    if (!exponent_letter) return false;
+    scanner.state = NumberState::exponent_letter;
+    return true;
+}
+
+bool number_scanner_has_value(const NumberScanner& scanner) {
+    switch (scanner.state) {
+    case NumberState::start:
+    case NumberState::sign:
+    case NumberState::point:
+        return false;
+    default:
+        return true;
+    }
+}
+
+float number_scanner_value(const NumberScanner& scanner) {
+    const BoundedDecimal& d = scanner.decimal;
+    if (d.digit_count == 0) return signed_value(0.0f, d.negative);
+    const std::int64_t exponent = scanner.exponent_negative ? -d.exponent : d.exponent;
+    // The value is 0.d1d2... * 10^scale, so 10^(scale-1) <= value < 10^scale.
+    const std::int64_t scale = d.point_exponent + exponent;
+    constexpr float infinity = std::numeric_limits<float>::infinity();
+    if (scale >= 40) return signed_value(infinity, d.negative); // >= 1e39
+    if (scale <= -46) return signed_value(0.0f, d.negative);    // < 1e-46, below half 2^-149
+    // Canonical text "0.<digits>[1]e<scale>" for the platform's correctly rounded conversion.
+    char text[kept_decimal_digits + 16];
+    char* p = text;
+    *p++ = '0';
+    *p++ = '.';
+    std::memcpy(p, d.digits, static_cast<std::size_t>(d.digit_count));
+    p += d.digit_count;
+    if (d.sticky) *p++ = '1';
+    *p++ = 'e';
+    p = std::to_chars(p, text + sizeof text, scale).ptr;
+    float magnitude = 0.0f;
+    const std::from_chars_result result = std::from_chars(text, p, magnitude);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Reported for results that round to zero or overflow; the value is left untouched.
+        magnitude = scale > 0 ? infinity : 0.0f;
+    }
+    return signed_value(magnitude, d.negative);
+}
+
+bool exact_small_decimal(std::uint64_t m, std::int64_t exponent10, bool negative, float& out) {
+    if (m > exact_mantissa_limit || exponent10 < -10 || exponent10 > 10) return false;
+    const float f = static_cast<float>(m);
+    const float magnitude =
+        exponent10 < 0 ? f / exact_powers_of_ten[-exponent10] : f * exact_powers_of_ten[exponent10];
+    out = signed_value(magnitude, negative);
+    return true;
+}
+
+} // namespace graygif

@@ -1,0 +1,430 @@
+#include "datafile/data_row_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace graygif {
+namespace {
+
+using namespace std::string_literals;
+
+// A data file in memory; reads hand out at most `max_read` bytes, and may fail from a point on.
+struct MemorySource {
+    std::string data;
+    std::size_t position = 0;
+    std::size_t max_read = SIZE_MAX;
+    std::size_t fail_from = SIZE_MAX; // reads at or beyond this offset fail
+
+    ByteSource source() {
+        ByteSource s;
+        s.context = this;
+        s.read = [](void* c, char* buffer, std::size_t size) -> std::int64_t {
+            auto& m = *static_cast<MemorySource*>(c);
+            if (m.position >= m.fail_from) return -1;
+            const std::size_t n = std::min({size, m.max_read, m.data.size() - m.position});
+            std::memcpy(buffer, m.data.data() + m.position, n);
+            m.position += n;
+            return static_cast<std::int64_t>(n);
+        };
+        s.seek = [](void* c, std::uint64_t offset) {
+            auto& m = *static_cast<MemorySource*>(c);
+            if (offset > m.data.size()) return false;
+            m.position = static_cast<std::size_t>(offset);
+            return true;
+        };
+        return s;
+    }
+};
+
+TextSink string_sink(std::string& out) {
+    return {&out, [](void* c, const char* data, std::size_t size) {
+                static_cast<std::string*>(c)->append(data, size);
+            }};
+}
+
+struct Row {
+    int result = 0;
+    std::vector<float> values;
+    bool operator==(const Row& other) const {
+        if (result != other.result || values.size() != other.values.size()) return false;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (std::bit_cast<std::uint32_t>(values[i]) !=
+                std::bit_cast<std::uint32_t>(other.values[i]))
+                return false;
+        }
+        return true;
+    }
+};
+
+// Reads one pass over `text`: rows until a result other than a positive count (kept too).
+struct Reading {
+    std::vector<Row> rows;
+    std::string messages;
+};
+
+Reading read_pass(DataFile& file, ColumnRule& rule, int max_calls = 1'000'000) {
+    Reading reading;
+    std::vector<float> values(max_row_values); // exactly the capacity: ASan sees any overflow
+    const TextSink sink = string_sink(reading.messages);
+    for (int call = 0; call < max_calls; ++call) {
+        const int result = read_data_row(values.data(), file, rule, sink);
+        Row row{result, {}};
+        if (result > 0) row.values.assign(values.begin(), values.begin() + result);
+        reading.rows.push_back(row);
+        if (result <= 0) break;
+    }
+    return reading;
+}
+
+Reading read_text(const std::string& text, ColumnRule& rule, std::size_t buffer_size = 1 << 20) {
+    MemorySource memory{text};
+    DataFile file;
+    EXPECT_TRUE(data_file_open(file, memory.source(), buffer_size));
+    return read_pass(file, rule);
+}
+
+// The first row of `text` read with a fresh rule, through the in-place and the streamed path.
+Row first_row(const std::string& text) {
+    ColumnRule rule;
+    const Row in_place = read_text(text, rule).rows.front();
+    ColumnRule rule2;
+    const Row streamed = read_text(text, rule2, 16).rows.front();
+    EXPECT_EQ(in_place, streamed) << "in place and streamed differ on: " << text;
+    return in_place;
+}
+
+std::uint32_t bits(float f) {
+    return std::bit_cast<std::uint32_t>(f);
+}
+
+constexpr float inf = std::numeric_limits<float>::infinity();
+
+TEST(DataRowReader, ReadsRowsAsWritten) {
+    struct Case {
+        std::string text;
+        int result;
+        std::vector<float> values;
+    };
+    const std::string long_zeros(600, '0');
+    const Case cases[] = {
+        // separators
+        {"1,,3\n", 2, {1, 3}},
+        {" ,\t1 ,\t2\t, \n", 2, {1, 2}},
+        {"1\t\t2,3 ,, 4", 4, {1, 2, 3, 4}},
+        // number syntax and the pass over a value's trailing text
+        {"1-2\n", 1, {1}},
+        {"1+2\n", 1, {1}},
+        {"1 -2\n", 2, {1, -2}},
+        {"1.2.3\n", 1, {1.2f}},
+        {"1e5 .5 5. -.5\n", 4, {1e5f, 0.5f, 5, -0.5f}},
+        {"e5\n", 1, {5}},
+        {"E+5\n", 1, {5}},
+        {"1,e5\n", 2, {1, 5}},
+        {"1e 5\n", 2, {1, 5}},
+        {"+5 +-5\n", 2, {5, -5}},
+        {"1e 2E+ 3e-\n", 3, {1, 2, 3}},
+        {"5.e3 -7E-1 2e+2\n", 3, {5000, -0.7f, 200}},
+        {"1 . 2\n", 1, {1}},
+        {"1 -. 2\n", 1, {1}},
+        {"1 -e5\n", 1, {1}},
+        {"- 1\n", 0, {}},
+        {"--1\n", 0, {}},
+        {"\n", 0, {}},
+        {" , \t\r\n", 0, {}},
+        {"", 0, {}},
+        // the alphabet covers the whole line, beyond where parsing stops
+        {"1 . x\n", -2, {}},
+        {"1;2\n", -2, {}},
+        {"x\n", -2, {}},
+        {"nan\n", -2, {}},
+        {"inf\n", -2, {}},
+        {"1 2\xe9\n", -2, {}},
+        // comment lines are passed over whatever they hold
+        {"1 2 # note\n3 4\n", 2, {3, 4}},
+        {"x ! y\n%\n7\n", 1, {7}},
+        {"# only\n! comments\n", 0, {}},
+        // CR LF, lone CR, 0x1A, NUL
+        {"1 2\r\n", 2, {1, 2}},
+        {"1\r2\n", 1, {1}},
+        {"\r1\n", 1, {1}},
+        {"1 2\x1a"
+         "3 x\n",
+         2,
+         {1, 2}},
+        {"\x1a"
+         "1 2\n",
+         0,
+         {}},
+        {"1 2\0 x # 3\n"s, 2, {1, 2}},
+        {"1 2\0\n3\n"s, 2, {1, 2}},
+        {"\0 x\n3 4\n"s, 0, {}},
+        // range: beyond is infinity, below is zero, signs kept
+        {"3.5e38 -1e39 1e-50 -1e-50\n", 4, {inf, -inf, 0.0f, -0.0f}},
+        {"1e" + long_zeros + "5 -1e" + std::string(300, '9') + " 1e-" + std::string(300, '9') +
+             "\n",
+         3,
+         {1e5f, -inf, 0.0f}},
+        {"1" + long_zeros + "e-600 0." + long_zeros + "25e600\n", 2, {1, 0.25f}},
+    };
+    for (const Case& c : cases) {
+        const Row row = first_row(c.text);
+        EXPECT_EQ(row.result, c.result) << c.text;
+        if (row.result != c.result || c.result <= 0) continue;
+        for (std::size_t i = 0; i < c.values.size(); ++i) {
+            EXPECT_EQ(bits(row.values[i]), bits(c.values[i])) << c.text << " value " << i;
+        }
+    }
+}
+
+TEST(DataRowReader, RoundsToNearestSinglePrecision) {
+    const std::string zeros(500, '0');
+    struct Case {
+        std::string text;
+        std::uint32_t expected; // bit pattern
+    };
+    const Case cases[] = {
+        {"16777217", bits(16777216.0f)},                // tie: to even
+        {"16777219", bits(16777220.0f)},                // tie: to even
+        {"16777217." + zeros + "1", bits(16777218.0f)}, // just above the tie
+        {"16777217." + zeros, bits(16777216.0f)},       // a tie written long
+        {"1.00000006", 0x3f800001},                     // above the tie 1 + 2^-24
+        {"1.000000059604644775390625", 0x3f800000},     // exactly 1 + 2^-24: to even
+        {"1.000000059604644775390626", 0x3f800001},
+        {"3.4028235e38", 0x7f7fffff},
+        {"3.4028236e38", bits(inf)},
+        {"-3.4028236e38", bits(-inf)},
+        {"340282356779733661637539395458142568447.999", 0x7f7fffff}, // just below the tie
+        {"1.4e-45", 0x00000001},
+        {"7e-46", 0x00000000},
+        {"-7.1e-46", 0x80000001},
+        // 2^-150 exactly is a tie between 0 and the smallest subnormal: to even (zero)
+        {"7.00649232162408535461864791644958065640130970938257885878534141944895541342930300743"
+         "319094181060791015625e-46",
+         0x00000000},
+        {"7.00649232162408535461864791644958065640130970938257885878534141944895541342930300743"
+         "31909418106079101562500000000000000001e-46",
+         0x00000001},
+        {"1.17549435e-38", 0x00800000},
+        {"-0", 0x80000000},
+        {"-0.000e-999", 0x80000000},
+        {"0." + zeros + zeros + "1e1001", bits(1.0f)},
+        {"1" + zeros + "e-500", bits(1.0f)},
+        {"123456789012345678901234567890", bits(123456789012345678901234567890.0f)},
+        {"0.1", bits(0.1f)},
+        {"100000000", bits(1e8f)},
+        {"0.0000000001234", bits(1.234e-10f)},
+    };
+    for (const Case& c : cases) {
+        const Row row = first_row(c.text + "\n");
+        ASSERT_EQ(row.result, 1) << c.text;
+        EXPECT_EQ(bits(row.values[0]), c.expected) << c.text;
+        const NumberResult number = read_number(c.text, 0);
+        EXPECT_TRUE(number.has_value);
+        EXPECT_EQ(number.end, c.text.size()) << c.text;
+        EXPECT_EQ(bits(number.value), c.expected) << c.text;
+    }
+}
+
+TEST(ReadNumber, AgreesWithThePlatformConversion) {
+    std::mt19937_64 random(7);
+    const char* const shapes[] = {"%d", "%d.%d", ".%d", "%d.", "%de%e", "%d.%de-%e", "-%d.%d"};
+    for (int i = 0; i < 200'000; ++i) {
+        std::string text;
+        for (const char* f = shapes[random() % std::size(shapes)]; *f != 0; ++f) {
+            if (*f != '%') {
+                text += *f;
+                continue;
+            }
+            const bool exponent = *++f == 'e';
+            const int digits =
+                exponent ? 1 + static_cast<int>(random() % 2) : 1 + static_cast<int>(random() % 12);
+            for (int d = 0; d < digits; ++d) text += static_cast<char>('0' + random() % 10);
+        }
+        float expected = 0.0f;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), expected);
+        if (ec != std::errc{}) continue; // out of range: covered by the tables
+        const NumberResult number = read_number(text, 0);
+        ASSERT_TRUE(number.has_value) << text;
+        ASSERT_EQ(number.end, static_cast<std::size_t>(end - text.data())) << text;
+        ASSERT_EQ(bits(number.value), bits(expected)) << text;
+    }
+}
+
+TEST(ReadNumber, StopsWhereTheNumberTextEnds) {
+    struct Case {
+        std::string text;
+        bool has_value;
+        std::size_t end;
+    };
+    const Case cases[] = {{"12ab", true, 2}, {"1e", true, 1},    {"2E+", true, 1},
+                          {"3e-x", true, 1}, {"4e-2x", true, 4}, {"-.5.", true, 3},
+                          {"-", false, 0},   {".", false, 0},    {"-.e1", false, 0},
+                          {"-e1", false, 0}, {"+1", false, 0},   {"", false, 0}};
+    for (const Case& c : cases) {
+        const NumberResult number = read_number(c.text, 0);
+        EXPECT_EQ(number.has_value, c.has_value) << c.text;
+        if (c.has_value) {
+            EXPECT_EQ(number.end, c.end) << c.text;
+        }
+    }
+}
+
+TEST(ColumnRule, HoldsAcrossFilesAndPasses) {
+    ColumnRule rule;
+    MemorySource first{"\n1 2 3\n"};
+    DataFile file;
+    ASSERT_TRUE(data_file_open(file, first.source(), 64));
+    // A blank first line ends the data and leaves the rule open.
+    EXPECT_EQ(read_pass(file, rule).rows.back().result, 0);
+    EXPECT_FALSE(rule.count_fixed);
+    MemorySource second{"1 2 3\n4 5 6\n# x\n\n9\n"};
+    ASSERT_TRUE(data_file_open(file, second.source(), 64));
+    for (int pass = 0; pass < 2; ++pass) {
+        const Reading reading = read_pass(file, rule);
+        ASSERT_EQ(reading.rows.size(), 3u);
+        EXPECT_EQ(reading.rows[1].values, (std::vector<float>{4, 5, 6}));
+        EXPECT_EQ(reading.rows[2].result, 0);
+        EXPECT_EQ(rule.expected_count, 3);
+        ASSERT_TRUE(data_file_rewind(file));
+    }
+    MemorySource third{"1 2\n"};
+    ASSERT_TRUE(data_file_open(file, third.source(), 64));
+    const Reading reading = read_pass(file, rule);
+    EXPECT_EQ(reading.rows.front().result, row_count_mismatch);
+    EXPECT_EQ(reading.messages, "\nstr:1 2\n2!=3\n");
+}
+
+TEST(ColumnRule, OneValueFixesTheCountAtOne) {
+    ColumnRule rule;
+    const Reading reading = read_text("5\n6\n7 8\n", rule);
+    ASSERT_EQ(reading.rows.size(), 3u);
+    EXPECT_EQ(reading.rows[2].result, row_count_mismatch);
+    EXPECT_EQ(rule.expected_count, 1);
+}
+
+TEST(ColumnRule, MismatchLineShowsTheLineAsRead) {
+    struct Case {
+        std::string text;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"1 2 3 4\n", "\nstr:1 2 3 4\n4!=3\n"}, {"1 2 3 4\r\n", "\nstr:1 2 3 4\n4!=3\n"},
+        {"1 2 3 4", "\nstr:1 2 3 44!=3\n"},     {"1 2\r3\r\n", "\nstr:1 2\r3\n2!=3\n"},
+        {"1 2\r", "\nstr:1 2\r2!=3\n"},         {"1 2 3 4\0 x\n"s, "\nstr:1 2 3 44!=3\n"},
+        {"1 2\r\0\n"s, "\nstr:1 2\r2!=3\n"},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t buffer_size : {std::size_t{1} << 20, std::size_t{16}}) {
+            ColumnRule rule{3, true};
+            Reading reading = read_text(std::string(20, ' ') + c.text, rule, buffer_size);
+            const std::string shown =
+                reading.messages.substr(0, 5) +
+                reading.messages.substr(std::min<std::size_t>(25, reading.messages.size()));
+            EXPECT_EQ(reading.rows.front().result, row_count_mismatch) << c.text;
+            EXPECT_EQ(shown, c.message) << c.text << " buffer " << buffer_size;
+            EXPECT_EQ(rule.expected_count, 3);
+        }
+    }
+}
+
+TEST(DataRowReader, RowsOfMoreThanTheCapacityAreRefused) {
+    auto row_of = [](int count, const std::string& tail) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += std::to_string(i % 10) + ",";
+        return text + tail + "\n";
+    };
+    for (const std::size_t buffer_size : {std::size_t{1} << 20, std::size_t{100}}) {
+        ColumnRule rule;
+        Reading full =
+            read_text(row_of(max_row_values, ".") + row_of(max_row_values, ""), rule, buffer_size);
+        ASSERT_EQ(full.rows.size(), 3u);
+        EXPECT_EQ(full.rows[0].result, max_row_values);
+        EXPECT_EQ(full.rows[0].values.back(), 7.0f);
+        EXPECT_EQ(full.rows[1].result, max_row_values);
+        ColumnRule fresh;
+        EXPECT_EQ(read_text(row_of(max_row_values, "1"), fresh, buffer_size).rows[0].result,
+                  row_too_many_values);
+        EXPECT_FALSE(fresh.count_fixed);
+    }
+}
+
+TEST(DataRowReader, LongLineIsOneRow) {
+    std::string line;
+    while (line.size() < 40'000) line += "12345.678,          ";
+    line += "\n2\n";
+    for (const std::size_t buffer_size : {std::size_t{1} << 20, std::size_t{1000}}) {
+        ColumnRule rule;
+        const Reading reading = read_text(line, rule, buffer_size);
+        ASSERT_EQ(reading.rows.size(), 2u);
+        EXPECT_EQ(reading.rows[0].result, 2000);
+        EXPECT_EQ(reading.rows[0].values.back(), 12345.678f);
+        EXPECT_EQ(reading.rows[1].result, row_count_mismatch);
+    }
+}
+
+TEST(DataFile, ReadFailureEndsTheDataAndRewindStartsAgain) {
+    MemorySource memory{"1 2\n3 4\n5 6\n"};
+    memory.fail_from = 4;
+    memory.max_read = 4;
+    DataFile file;
+    ASSERT_TRUE(data_file_open(file, memory.source(), 16));
+    ColumnRule rule;
+    EXPECT_EQ(read_pass(file, rule).rows.size(), 2u); // "1 2", then the failure ends the data
+    memory.fail_from = SIZE_MAX;
+    ASSERT_TRUE(data_file_rewind(file));
+    const Reading again = read_pass(file, rule);
+    EXPECT_EQ(again.rows.size(), 4u);
+    EXPECT_EQ(data_file_position(file), memory.data.size());
+}
+
+// Random files read through the in-place path (large buffer, whole reads) and the streamed
+// path (buffers of 16 to 80 bytes, short reads) must give the same rows and messages.
+TEST(DataRowReader, InPlaceAndStreamedPathsAgree) {
+    std::mt19937 random(2024);
+    const std::string alphabet = "0123456789000111999 ,\t,.--+eE\r";
+    for (int file_number = 0; file_number < 3000; ++file_number) {
+        std::string text;
+        const int lines = 1 + static_cast<int>(random() % 8);
+        for (int l = 0; l < lines; ++l) {
+            const std::size_t length = random() % 200;
+            for (std::size_t i = 0; i < length; ++i) {
+                const auto pick = random() % 1000;
+                text += pick == 0   ? '#'
+                        : pick == 1 ? 'x'
+                        : pick == 2 ? '\0'
+                        : pick == 3 ? '\x1a'
+                                    : alphabet[random() % alphabet.size()];
+            }
+            if (random() % 8 != 0) text += random() % 2 ? "\n" : "\r\n";
+        }
+        ColumnRule rule_a{static_cast<int>(random() % 4), random() % 2 == 0};
+        ColumnRule rule_b = rule_a;
+        MemorySource a{text};
+        MemorySource b{text};
+        b.max_read = 1 + random() % 40;
+        DataFile file_a, file_b;
+        ASSERT_TRUE(data_file_open(file_a, a.source()));
+        ASSERT_TRUE(data_file_open(file_b, b.source(), 16 + random() % 64));
+        // Read on past ends of data and bad rows, to compare every line.
+        for (int call = 0; call < lines + 2; ++call) {
+            const Reading ra = read_pass(file_a, rule_a, 1);
+            const Reading rb = read_pass(file_b, rule_b, 1);
+            ASSERT_EQ(ra.rows, rb.rows) << "file " << file_number << " call " << call;
+            ASSERT_EQ(ra.messages, rb.messages) << "file " << file_number;
+            ASSERT_EQ(data_file_position(file_a), data_file_position(file_b));
+        }
+        ASSERT_EQ(rule_a.expected_count, rule_b.expected_count);
+    }
+}
+
+} // namespace
+} // namespace graygif
