@@ -1,0 +1,74 @@
+#include "app/console.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace graygif {
+
+namespace {
+
+// Checking the clock costs little, but not nothing: look at it every few rows only.
+constexpr unsigned rows_between_clock_checks = 64;
+constexpr std::uint64_t bytes_between_clock_checks = std::uint64_t{1} << 20;
+constexpr std::int64_t progress_interval_ms = 100;
+
+} // namespace
+
+std::string format_text_list(const char* format, std::va_list arguments) {
+    std::va_list copy;
+    va_copy(copy, arguments);
+    const int size = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (size <= 0) return std::string();
+    std::string text(static_cast<std::size_t>(size), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, arguments);
+    return text;
+}
+
+std::string format_text(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::string text = format_text_list(format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+void console_flush(Console& console) {
+    if (!console.pending_progress.empty()) {
+        console_write(ConsoleStream::err, console.pending_progress.data(),
+                      console.pending_progress.size());
+        console.pending_progress.clear();
+    }
+    console.last_flush_ms = monotonic_milliseconds();
+    console.progress_since_check = 0;
+}
+
+void console_write_text(Console& console, ConsoleStream stream, const char* data,
+                        std::size_t size) {
+    if (!console.pending_progress.empty()) console_flush(console);
+    console_write(stream, data, size);
+}
+
+void console_print(Console& console, ConsoleStream stream, const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    const std::string text = format_text_list(format, arguments);
+    va_end(arguments);
+    console_write_text(console, stream, text.data(), text.size());
+}
+
+void console_progress(Console& console, char character, std::uint64_t position) {
+    console.pending_progress.push_back('\b');
+    console.pending_progress.push_back(character);
+    if (++console.progress_since_check < rows_between_clock_checks &&
+        position - console.position_at_check < bytes_between_clock_checks) {
+        return;
+    }
+    console.progress_since_check = 0;
+    console.position_at_check = position;
+    if (monotonic_milliseconds() - console.last_flush_ms >= progress_interval_ms) {
+        console_flush(console);
+    }
+}
+
+} // namespace graygif

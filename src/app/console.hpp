@@ -1,0 +1,45 @@
+// Console output of a run. Messages go out at once, in order; the progress characters of a pass
+// are gathered and written at least every ~100 ms, so a file of a million rows does not cost a
+// million writes while a person still sees the progress move.
+#pragma once
+
+#include "platform/platform.hpp"
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#if defined(__GNUC__)
+#define GRAYGIF_PRINTF(format_index, first_argument)                                               \
+    __attribute__((format(printf, format_index, first_argument)))
+#else
+#define GRAYGIF_PRINTF(format_index, first_argument)
+#endif
+
+namespace graygif {
+
+struct Console {
+    std::string pending_progress;        // progress characters not yet written to standard error
+    std::int64_t last_flush_ms = 0;      // when pending progress was last written
+    unsigned progress_since_check = 0;   // progress writes since the clock was last read
+    std::uint64_t position_at_check = 0; // data file position when the clock was last read
+};
+
+// Formats like printf into a string of whatever length the text needs.
+std::string format_text(const char* format, ...) GRAYGIF_PRINTF(1, 2);
+std::string format_text_list(const char* format, std::va_list arguments) GRAYGIF_PRINTF(1, 0);
+
+// Writes a message to a stream at once (pending progress first, so the order stays).
+void console_write_text(Console& console, ConsoleStream stream, const char* data, std::size_t size);
+void console_print(Console& console, ConsoleStream stream, const char* format, ...)
+    GRAYGIF_PRINTF(3, 4);
+
+// Adds one progress character ("\b" and the character) to standard error; `position` (bytes of
+// the data file read so far) lets long rows count as work done.
+void console_progress(Console& console, char character, std::uint64_t position);
+
+// Writes pending progress.
+void console_flush(Console& console);
+
+} // namespace graygif

@@ -1,0 +1,126 @@
+#include "app/startup.hpp"
+
+#include "app/run_log.hpp"
+
+namespace graygif {
+
+namespace {
+
+RunState* cleanup_run = nullptr; // the run whose handles exit_cleanup closes
+
+void print_err(RunState& run, const std::string& text) {
+    console_write_text(run.console, ConsoleStream::err, text.data(), text.size());
+}
+
+// Checks the X or Y size; a size outside 2..2048 ends the run.
+void decide_size(RunState& run, char letter, int& size) {
+    std::int32_t value = 0;
+    if (!switch_number(run.switch_text, letter, value)) return;
+    if (value < 2 || value > 2048) {
+        console_print(run.console, ConsoleStream::err,
+                      "PANIC: No. of must be btween 2 and %d: Value=%d\n", 2048, value);
+        end_run(run, exit_size_or_open);
+    }
+    size = value;
+}
+
+void report_unknown_switch_characters(RunState& run) {
+    for (const char c : run.switch_text) {
+        if (c == '\0' || std::string_view(allowed_switch_characters).find(c) == std::string::npos) {
+            console_print(run.console, ConsoleStream::err,
+                          "INFO: Unknown character in switch/environment: \"%c\"\n", c);
+        }
+    }
+}
+
+} // namespace
+
+void end_run(RunState& run, int code) {
+    console_flush(run.console);
+    exit_process(code);
+}
+
+void exit_cleanup() {
+    if (cleanup_run == nullptr) return;
+    RunState& run = *cleanup_run;
+    if (run.settings.verbose) print_err(run, "\nMajorClean...");
+    file_close(run.log_file);
+    file_close(run.data_file);
+    if (run.settings.verbose) print_err(run, "Ready!\n");
+    console_flush(run.console);
+}
+
+void print_usage(RunState& run) {
+    const char* name = run.program_name.c_str();
+    print_err(run, "PANIC: At least one filename must be given.\n\n");
+    print_err(run, "ASCII data files to GIF picture conversion program.\n\n");
+    print_err(run, format_text(" Usage: %s <DataFile.ext> (-X#) (-Y#) (-RGS)\n\n", name));
+    print_err(run, format_text("The Datafile must have at least %d column(es) of data.\n* and/or ? "
+                               "can be used in the datafilename.\n\n",
+                               2));
+    print_err(run,
+              format_text("Switch X sets picturesize on X axis.\n(Default value: %d  Max: %d)\n\n",
+                          default_picture_size, 2048));
+    print_err(run,
+              format_text("Switch Y sets picturesize on Y axis.\n(Default value: %d  Max: %d)\n\n",
+                          default_picture_size, 2048));
+    console_print(run.console, ConsoleStream::out,
+                  "Switch R transposes the result picture.\nSwitch G do not write logfile: "
+                  "%s\nSwitch S overwrites existing resultfiles.\n\n",
+                  log_file_name);
+    print_err(run, format_text("Results are written to image files with extension %s.\n\nExample "
+                               "usage: %s TESTFILE.DAT\n\nConvert datafile TESTFILE.DAT to GIF "
+                               "format.\n",
+                               ".gif", name));
+    if (switch_present(run.switch_text, '?')) {
+        print_err(run, "\n-T stopwatch  -D debug  -C Copyright\n");
+    }
+}
+
+void run_startup(RunState& run) {
+    cleanup_run = &run;
+    if (!run.cleanup_registered) {
+        register_exit_handler(exit_cleanup);
+        run.cleanup_registered = true;
+    }
+
+    run.program_name = program_name_from(run.arguments.front());
+    console_print(run.console, ConsoleStream::err, "\n <<< %s >>>  Version: %s\n\n",
+                  run.program_name.c_str(), version_text);
+    run.start_time = calendar_time_now();
+
+    int data_files = 0;
+    const char* prefixes = switch_prefix_characters();
+    for (std::size_t i = 1; i < run.arguments.size(); ++i) {
+        std::string& argument = run.arguments[i];
+        upcase_in_place(argument);
+        if (is_switch_argument(argument, prefixes))
+            run.switch_text.append(argument, 1);
+        else
+            ++data_files;
+    }
+
+    std::string environment_value;
+    const bool environment_set = environment_lookup(run.program_name, environment_value);
+    if (environment_set) {
+        upcase_in_place(environment_value);
+        run.switch_text += environment_value;
+    }
+    if (switch_present(run.switch_text, 'D')) {
+        console_print(run.console, ConsoleStream::out, "env:(%s) sw:(%s)\n",
+                      environment_set ? environment_value.c_str() : "(null)",
+                      run.switch_text.c_str());
+    }
+
+    if (data_files == 0) {
+        print_usage(run);
+        end_run(run, exit_usage);
+    }
+    report_unknown_switch_characters(run);
+    decide_flags(run.switch_text, run.settings);
+    decide_size(run, 'X', run.settings.x_size);
+    decide_size(run, 'Y', run.settings.y_size);
+    if (run.settings.write_log) write_start_entry(run);
+}
+
+} // namespace graygif

@@ -1,0 +1,46 @@
+// Program name, upper-case folding and the run's switch settings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace graygif {
+
+inline constexpr const char* version_text = "1.03";
+inline constexpr const char* allowed_switch_characters = "1234567890.RXYGSTDC-";
+inline constexpr int default_picture_size = 256;
+
+struct RunSettings {
+    bool verbose = false;
+    bool transpose = false;
+    bool write_log = true;
+    int x_size = default_picture_size;
+    int y_size = default_picture_size;
+};
+
+// Folds 'a'..'z' to 'A'..'Z' and the code-page-437 letters 0x84, 0x86, 0x94 to 0x8E, 0x8F, 0x99.
+void upcase_in_place(std::string& text);
+
+// Derives the program name from the first argument: the text after its last '\' or '/', cut where
+// the first argument is cut at its first "." (which ends the name only when it lies within it),
+// folded to upper case. `first_argument` is cut at that "." as well.
+std::string program_name_from(std::string& first_argument);
+
+// True when `argument` begins with one of `prefixes` (the platform's switch characters).
+bool is_switch_argument(std::string_view argument, const char* prefixes);
+
+// Letter present at all (T, C and the echo use of D).
+bool switch_present(std::string_view switch_text, char letter);
+// Letter present and the character after its first occurrence is not "-" (D, R, G, S).
+bool switch_on(std::string_view switch_text, char letter);
+
+// The integer after the first `letter`: leading white space and one sign accepted, reading stops
+// at the first other character, no digits read as 0, saturated at the limits of a 32-bit int.
+// @return false when the letter does not occur.
+bool switch_number(std::string_view switch_text, char letter, std::int32_t& value);
+
+// Decides verbose, transpose and write log from the switch text (sizes are checked separately).
+void decide_flags(std::string_view switch_text, RunSettings& settings);
+
+} // namespace graygif

@@ -1,0 +1,295 @@
+// The conversion run end to end: the built program converts data files in a scratch folder;
+// exit code, both streams, the run log and the written pictures are checked.
+#include "support/gif_decode.hpp"
+#include "support/test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <regex>
+
+namespace graygif {
+namespace {
+
+using testing::decode_gif_file;
+using testing::DecodedGif;
+using testing::ProcessResult;
+using testing::read_file;
+using testing::ScratchDir;
+using testing::write_file;
+
+const std::vector<std::string> plain_env{"PATH=/usr/bin:/bin", "TZ=UTC"};
+const std::string banner = "\n <<< GRAYGIF >>>  Version: 1.03\n\n";
+const std::string copyright = "\ngraygif Version 1.03 - ASCII data files to gray-scale GIF "
+                              "pictures.\nCopyright (C) 2026 The graygif developers.\n";
+
+// Runs graygif in `dir`; the copyright notice that a run shows by chance is taken off.
+ProcessResult convert(const ScratchDir& dir, const std::vector<std::string>& args) {
+    ProcessResult result = testing::run_graygif(args, dir.path(), plain_env);
+    const bool asked = std::find(args.begin(), args.end(), "-C") != args.end();
+    if (!asked && result.err.size() >= copyright.size() &&
+        result.err.compare(result.err.size() - copyright.size(), copyright.size(), copyright) ==
+            0) {
+        result.err.resize(result.err.size() - copyright.size());
+    }
+    return result;
+}
+
+std::string working_on(const std::string& data, const std::string& result) {
+    std::string padded = data;
+    if (padded.size() < 12) padded.resize(12, ' ');
+    return "\nWorking on file: " + padded + "  Creating file: " + result + "\n";
+}
+
+// The pixels of a decoded picture at (x, y).
+int pixel(const DecodedGif& gif, int x, int y) {
+    return gif.pixels[static_cast<std::size_t>(y * gif.width + x)];
+}
+
+TEST(ConversionRun, TwoByTwoPictureIsTheKnown802Bytes) {
+    ScratchDir dir;
+    write_file(dir.file("A.DAT"), "0,1\n1,0\n");
+    const ProcessResult result = convert(dir, {"-X2", "-Y2", "A.DAT"});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, banner + working_on("A.DAT", "A.gif") + "\b.\bo" + "\b.\bo");
+    const std::string gif = read_file(dir.file("A.gif"));
+    ASSERT_EQ(gif.size(), 802u);
+    EXPECT_EQ(gif.substr(0, 13), std::string("GIF87a\x02\x00\x02\x00\xF7\x00\x00", 13));
+    EXPECT_EQ(gif.substr(781), std::string("\x2C\x00\x00\x00\x00\x02\x00\x02\x00\x00\x08\x07\x00"
+                                           "\x01\xFC\xFB\x07\x20\x20\x00\x3B",
+                                           21));
+}
+
+TEST(ConversionRun, SmallestValueIsBlackLargestWhite) {
+    ScratchDir dir;
+    write_file(dir.file("A.DAT"), "# three columns\n-1 0.5 2\n2 -1 1e0\n");
+    ASSERT_EQ(convert(dir, {"A.DAT"}).exit_code, 0);
+    const DecodedGif gif = decode_gif_file(dir.file("A.gif"));
+    ASSERT_TRUE(gif.ok);
+    ASSERT_EQ(gif.width, 256);
+    ASSERT_EQ(gif.height, 256);
+    const int expected[2][3] = {{0, 127, 255}, {255, 0, 170}};
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(pixel(gif, x, y), expected[y][x]) << x << "," << y;
+    }
+    EXPECT_EQ(pixel(gif, 3, 0), 0);
+    EXPECT_EQ(pixel(gif, 0, 2), 0);
+}
+
+TEST(ConversionRun, TranspositionSwapsAxes) {
+    ScratchDir dir;
+    write_file(dir.file("T.DAT"), "0 1 2\n3 4 5\n");
+    ASSERT_EQ(convert(dir, {"-R", "-X4", "-Y6", "T.DAT"}).exit_code, 0);
+    const DecodedGif gif = decode_gif_file(dir.file("T.gif"));
+    ASSERT_TRUE(gif.ok);
+    EXPECT_EQ(gif.width, 6); // the Y size
+    EXPECT_EQ(gif.height, 4);
+    EXPECT_EQ(pixel(gif, 0, 0), 0);
+    EXPECT_EQ(pixel(gif, 0, 2), 102); // row 0, value 2
+    EXPECT_EQ(pixel(gif, 1, 0), 153); // row 1, value 0
+    EXPECT_EQ(pixel(gif, 1, 2), 255);
+}
+
+TEST(ConversionRun, ConstantAndInfiniteSpansGiveZero) {
+    for (const char* data : {"7 7\n7 7\n", "1 3.5e38\n2 3\n", "-1e39 1\n"}) {
+        ScratchDir dir;
+        write_file(dir.file("C.DAT"), data);
+        ASSERT_EQ(convert(dir, {"C.DAT"}).exit_code, 0) << data;
+        const DecodedGif gif = decode_gif_file(dir.file("C.gif"));
+        ASSERT_TRUE(gif.ok);
+        EXPECT_EQ(pixel(gif, 0, 0), 0) << data;
+        EXPECT_EQ(pixel(gif, 1, 0), 0) << data;
+        EXPECT_EQ(pixel(gif, 1, 1), 0) << data;
+    }
+}
+
+TEST(ConversionRun, EmptyLineEndsTheData) {
+    ScratchDir dir;
+    write_file(dir.file("E.DAT"), "0 1\n\n5 9 x\n");
+    const ProcessResult result = convert(dir, {"-X2", "-Y2", "E.DAT"});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const DecodedGif gif = decode_gif_file(dir.file("E.gif"));
+    EXPECT_EQ(gif.pixels, (std::vector<std::uint8_t>{0, 255, 0, 0}));
+}
+
+TEST(ConversionRun, DataBeyondThePictureIsLeftOutWithANote) {
+    ScratchDir dir;
+    write_file(dir.file("W.DAT"), "1 2 3\n4 5 6\n7 8 9\n");
+    const ProcessResult result = convert(dir, {"-X2", "-Y2", "W.DAT"});
+    ASSERT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.err.find("INFO: Data beyond the 2 x 2 picture was left out: W.DAT\n"),
+              std::string::npos);
+    const DecodedGif gif = decode_gif_file(dir.file("W.gif"));
+    // The range still counts every value: 1..9.
+    EXPECT_EQ(gif.pixels, (std::vector<std::uint8_t>{0, 31, 95, 127}));
+}
+
+TEST(ConversionRun, PictureIsClearedBetweenFiles) {
+    ScratchDir dir;
+    write_file(dir.file("BIG.DAT"), "1 2 3\n4 5 6\n7 8 9\n");
+    write_file(dir.file("SMALL.DAT"), "9 1 0\n");
+    ASSERT_EQ(convert(dir, {"-X3", "-Y3", "BIG.DAT", "SMALL.DAT"}).exit_code, 0);
+    const DecodedGif gif = decode_gif_file(dir.file("SMALL.gif"));
+    EXPECT_EQ(gif.pixels, (std::vector<std::uint8_t>{255, 28, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(ConversionRun, VerboseAndStopwatch) {
+    ScratchDir dir;
+    write_file(dir.file("V.DAT"), "1 2\n");
+    const ProcessResult result = convert(dir, {"-D", "-T", "V.DAT"});
+    ASSERT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, "env:((null)) sw:(DT)\n\nRoughClean\n");
+    EXPECT_TRUE(std::regex_search(result.err, std::regex("\nElapsed time: [01] s.\n")));
+    EXPECT_TRUE(result.err.ends_with("\nMajorClean...Ready!\n")) << result.err;
+}
+
+TEST(ConversionRun, CopyrightOnRequest) {
+    ScratchDir dir;
+    write_file(dir.file("V.DAT"), "1 2\n");
+    const ProcessResult result = convert(dir, {"-C", "V.DAT"});
+    ASSERT_EQ(result.exit_code, 0);
+    EXPECT_TRUE(result.err.ends_with(copyright));
+}
+
+struct NameCase {
+    std::string argument;
+    std::string created; // data file on disk
+    std::string result;  // result name as printed
+    std::string result_on_disk;
+};
+
+TEST(ResultNames, CutAtTheFirstDotOfTheFileNamePart) {
+    const NameCase cases[] = {
+        {"DATA.TXT", "DATA.TXT", "DATA.gif", "DATA.gif"},
+        {"data.txt", "data.txt", "DATA.gif", "DATA.gif"},
+        {"DATA", "DATA", "DATA.gif", "DATA.gif"},
+        {"A.B.C", "A.B.C", "A.gif", "A.gif"},
+        {"./x.dat", "x.dat", "./X.gif", "X.gif"},
+        {"sub.d/x.dat", "sub.d/x.dat", "SUB.D/X.gif", "sub.d/X.gif"},
+        {"SUB.D\\X.DAT", "sub.d/x.dat", "SUB.D\\X.gif", "sub.d/X.gif"},
+    };
+    for (const NameCase& c : cases) {
+        ScratchDir dir;
+        std::filesystem::create_directories(dir.file("sub.d"));
+        write_file(dir.file(c.created), "1 2\n");
+        const ProcessResult result = convert(dir, {c.argument});
+        std::string upper = c.argument;
+        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        EXPECT_EQ(result.exit_code, 0) << c.argument << result.err;
+        EXPECT_NE(result.err.find(working_on(upper, c.result)), std::string::npos)
+            << c.argument << result.err;
+        EXPECT_TRUE(decode_gif_file(dir.file(c.result_on_disk)).ok) << c.argument;
+    }
+}
+
+TEST(ResultNames, GifFilesArePassedOver) {
+    ScratchDir dir;
+    write_file(dir.file("X.GIF"), "1 2\n");
+    const ProcessResult result = convert(dir, {"x.gif"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.err, banner + "INFO: Ignoring file: X.GIF\n");
+}
+
+TEST(Overwrite, ExistingResultStopsTheRunUnlessS) {
+    ScratchDir dir;
+    write_file(dir.file("A.DAT"), "1 2\n");
+    write_file(dir.file("A.TXT"), "2 1\n");
+    const std::string exists =
+        "\nPANIC: The resultfile A.gif alredy exists.\nUse switch S to overwrite the file.\n";
+    ProcessResult result = convert(dir, {"A.DAT", "A.TXT"});
+    EXPECT_EQ(result.exit_code, 5);
+    EXPECT_TRUE(result.err.ends_with(exists)) << result.err;
+    EXPECT_EQ(decode_gif_file(dir.file("A.gif")).pixels[0], 0); // from A.DAT
+
+    result = convert(dir, {"-S", "A.DAT", "A.TXT"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(decode_gif_file(dir.file("A.gif")).pixels[0], 255); // from A.TXT
+}
+
+TEST(Overwrite, ResultFoundWithoutRegardToCaseIsReplacedUnderItsName) {
+    ScratchDir dir;
+    write_file(dir.file("data.txt"), "1 2\n");
+    write_file(dir.file("data.gif"), "old");
+    EXPECT_EQ(convert(dir, {"data.txt"}).exit_code, 5);
+    EXPECT_EQ(read_file(dir.file("data.gif")), "old");
+    EXPECT_EQ(convert(dir, {"-s", "data.txt"}).exit_code, 0);
+    EXPECT_TRUE(decode_gif_file(dir.file("data.gif")).ok);
+    EXPECT_EQ(testing::list_dir(dir.path()),
+              (std::vector<std::string>{"data.gif", "data.txt", "logfile"}));
+}
+
+TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
+    ScratchDir dir;
+    write_file(dir.file("A.DAT"), "1 2\n");
+    write_file(dir.file("B.DAT"), "3 4\n");
+    std::filesystem::create_directory(dir.file("A.gif"));
+    const ProcessResult result = convert(dir, {"-S", "A.DAT", "B.DAT"});
+    EXPECT_EQ(result.exit_code, 4);
+    EXPECT_NE(result.err.find("PANIC: Can't create GIF output file: A.gif\n"), std::string::npos);
+    EXPECT_TRUE(decode_gif_file(dir.file("B.gif")).ok);
+    EXPECT_EQ(testing::list_dir(dir.path()),
+              (std::vector<std::string>{"A.DAT", "A.gif", "B.DAT", "B.gif", "logfile"}));
+}
+
+struct BadRowCase {
+    const char* title;
+    std::vector<std::pair<std::string, std::string>> files; // name, content
+    std::string failing_file;
+    int row;
+    std::string reader_message; // printed before the report
+    std::string extra;          // printed after the report
+};
+
+std::string row_of_ones(int count) {
+    std::string row = "1";
+    for (int i = 1; i < count; ++i) row += " 1";
+    return row;
+}
+
+TEST(BadRows, ReportedWithTheirDataRowNumber) {
+    const BadRowCase cases[] = {
+        {"count_in_first_pass",
+         {{"B.DAT", "# c\n1 2\n3 4\n1 2 3\n"}},
+         "B.DAT",
+         3,
+         "\nstr:1 2 3\n3!=2\n",
+         ""},
+        {"character", {{"B.DAT", "1 2\n# note\n1 x\n"}}, "B.DAT", 2, "", "Data character error.\n"},
+        {"across_files",
+         {{"A.DAT", "1 2\n"}, {"B.DAT", "1 2 3\r\n"}},
+         "B.DAT",
+         1,
+         "\nstr:1 2 3\n3!=2\n",
+         ""},
+        {"too_many_values",
+         {{"B.DAT", row_of_ones(2049) + "\n"}},
+         "B.DAT",
+         1,
+         "",
+         "The data row holds more than 2048 values.\n"},
+    };
+    for (const BadRowCase& c : cases) {
+        ScratchDir dir;
+        std::vector<std::string> args;
+        for (const auto& [name, content] : c.files) {
+            write_file(dir.file(name), content);
+            args.push_back(name);
+        }
+        const ProcessResult result = convert(dir, args);
+        EXPECT_EQ(result.exit_code, 5) << c.title;
+        const std::string report = "PANIC: Bad datafile: " + c.failing_file +
+                                   "  Datarow:" + std::to_string(c.row) + "\a\n";
+        // The reader's message comes before the progress character of the bad row.
+        const std::string progress{'\b', ".oOo"[(c.row - 1) % 4]};
+        EXPECT_TRUE(result.err.ends_with(c.reader_message + progress + "\n" + report + c.extra))
+            << c.title << ": " << result.err;
+        const std::string log = read_file(dir.file("logfile"));
+        EXPECT_TRUE(log.ends_with("File:" + c.failing_file + "  " + report)) << c.title << log;
+    }
+}
+
+} // namespace
+} // namespace graygif
