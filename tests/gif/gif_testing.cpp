@@ -1,7 +1,5 @@
 #include "gif/gif_testing.hpp"
 
-#include <gif_lib.h>
-
 #include <cstring>
 
 namespace graygif::testing {
@@ -24,43 +22,6 @@ Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace) {
     sink_attach(workspace.sink, &stream, append_to_bytes);
     lzw_encode(workspace.encoder, 9, workspace.sink, source);
     return stream;
-}
-
-namespace {
-
-struct MemoryInput {
-    const Bytes* file;
-    std::size_t position;
-};
-
-int read_memory(GifFileType* gif, GifByteType* buffer, int size) {
-    auto* input = static_cast<MemoryInput*>(gif->UserData);
-    const std::size_t left = input->file->size() - input->position;
-    const std::size_t part = std::min(left, static_cast<std::size_t>(size));
-    std::memcpy(buffer, input->file->data() + input->position, part);
-    input->position += part;
-    return static_cast<int>(part);
-}
-
-} // namespace
-
-DecodedGif decode_gif(const Bytes& file) {
-    DecodedGif decoded;
-    MemoryInput input{&file, 0};
-    int error = 0;
-    GifFileType* gif = DGifOpen(&input, read_memory, &error);
-    if (gif == nullptr) return decoded;
-    if (DGifSlurp(gif) == GIF_OK && gif->ImageCount == 1) {
-        const SavedImage& image = gif->SavedImages[0];
-        decoded.width = image.ImageDesc.Width;
-        decoded.height = image.ImageDesc.Height;
-        const std::size_t count =
-            static_cast<std::size_t>(decoded.width) * static_cast<std::size_t>(decoded.height);
-        decoded.pixels.assign(image.RasterBits, image.RasterBits + count);
-        decoded.ok = gif->SWidth == decoded.width && gif->SHeight == decoded.height;
-    }
-    DGifCloseFile(gif, &error);
-    return decoded;
 }
 
 CodeStream read_codes(const Bytes& stream) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gif/gif_writer.hpp"
+#include "support/gif_decode.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -47,15 +48,6 @@ Bytes encode_gif(const Picture& picture, GifWorkspace& workspace);
 
 // The code stream lzw_encode writes for `pixels` with minimum code size 8.
 Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace);
-
-struct DecodedGif {
-    bool ok = false;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    Bytes pixels;
-};
-// Decodes the first image of a GIF file with giflib.
-DecodedGif decode_gif(const Bytes& file);
 
 struct CodeStream {
     std::vector<int> codes;   // up to and including the end code

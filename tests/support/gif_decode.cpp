@@ -12,15 +12,16 @@ namespace graygif::testing {
 namespace {
 
 struct MemoryInput {
-    const std::string* bytes;
+    const std::uint8_t* data;
+    std::size_t size;
     std::size_t position;
 };
 
 int read_memory(GifFileType* gif, GifByteType* into, int size) {
     auto* input = static_cast<MemoryInput*>(gif->UserData);
-    const std::size_t left = input->bytes->size() - input->position;
+    const std::size_t left = input->size - input->position;
     const std::size_t count = std::min(left, static_cast<std::size_t>(size));
-    std::memcpy(into, input->bytes->data() + input->position, count);
+    std::memcpy(into, input->data + input->position, count);
     input->position += count;
     return static_cast<int>(count);
 }
@@ -28,8 +29,12 @@ int read_memory(GifFileType* gif, GifByteType* into, int size) {
 } // namespace
 
 DecodedGif decode_gif_bytes(const std::string& bytes) {
+    return decode_gif(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+DecodedGif decode_gif(const std::uint8_t* data, std::size_t size) {
     DecodedGif result;
-    MemoryInput input{&bytes, 0};
+    MemoryInput input{data, size, 0};
     int error = 0;
     GifFileType* gif = DGifOpen(&input, read_memory, &error);
     if (gif == nullptr) return result;
@@ -46,7 +51,7 @@ DecodedGif decode_gif_bytes(const std::string& bytes) {
                 result.palette.insert(result.palette.end(), {color.Red, color.Green, color.Blue});
             }
         }
-        result.ok = true;
+        result.ok = gif->SWidth == result.width && gif->SHeight == result.height;
     }
     DGifCloseFile(gif, &error);
     return result;

@@ -1,6 +1,7 @@
 // Reads a GIF file back with giflib, an independent decoder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,11 @@ struct DecodedGif {
     std::vector<std::uint8_t> palette; // red, green, blue per entry
 };
 
+// `ok` when the file holds exactly one image covering the whole logical screen.
+DecodedGif decode_gif(const std::uint8_t* data, std::size_t size);
+inline DecodedGif decode_gif(const std::vector<std::uint8_t>& bytes) {
+    return decode_gif(bytes.data(), bytes.size());
+}
 DecodedGif decode_gif_bytes(const std::string& bytes);
 DecodedGif decode_gif_file(const std::string& path);
 
