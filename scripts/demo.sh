@@ -8,5 +8,5 @@ cmake --build --preset release
 mkdir -p build/demo
 cp examples/*.dat build/demo/
 cd build/demo
-../release/graygif -S WAVES.DAT
+../release/graygif -S -X160 -Y120 WAVES.DAT
 ls -l *.gif

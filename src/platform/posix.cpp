@@ -116,7 +116,9 @@ ProcessArguments process_arguments(int argc, char** argv) {
     return result;
 }
 
-const char* switch_prefix_characters() { return "-"; }
+const char* switch_prefix_characters() {
+    return "-";
+}
 
 void register_exit_handler(void (*handler)()) {
     std::atexit(handler);
