@@ -10,6 +10,7 @@ out="${1:-bench/results.md}"
 scripts/install-deps.sh build bench
 cmake --preset release >/dev/null && cmake --build --preset release >/dev/null
 exe="$PWD/build/release/graygif"
+py=/usr/bin/python3 # Debian's, with numpy and Pillow
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -23,15 +24,15 @@ cd "$work"
 
 for size in 256 2048; do
     data="D$size.DAT"
-    python3 "$OLDPWD/bench/make_data.py" "$data" "$size" "$size"
+    "$py" "$OLDPWD/bench/make_data.py" "$data" "$size" "$size"
     cat "$data" > /dev/null # page-cache it
     "$exe" -S -G -X$size -Y$size "$data" 2>/dev/null
-    python3 "$OLDPWD/bench/numpy_pillow.py" "$data" "np$size.gif" "$size" "$size" "scaled$size.pgm"
+    "$py" "$OLDPWD/bench/numpy_pillow.py" "$data" "np$size.gif" "$size" "$size" "scaled$size.pgm"
     pamtogif < "scaled$size.pgm" > "pam$size.gif" 2>/dev/null
-    python3 "$OLDPWD/bench/same_pixels.py" "D$size.gif" "np$size.gif" "pam$size.gif"
+    "$py" "$OLDPWD/bench/same_pixels.py" "D$size.gif" "np$size.gif" "pam$size.gif"
     hyperfine --warmup 2 --runs 10 --export-markdown "time$size.md" \
         -n "graygif $size" "$exe -S -G -X$size -Y$size $data" \
-        -n "numpy.loadtxt + Pillow $size" "python3 $OLDPWD/bench/numpy_pillow.py $data np$size.gif $size $size" \
+        -n "numpy.loadtxt + Pillow $size" "$py $OLDPWD/bench/numpy_pillow.py $data np$size.gif $size $size" \
         -n "pamtogif $size (scaled PGM)" "pamtogif < scaled$size.pgm > pam$size.gif"
     {
         echo "## ${size} x ${size} values ($(du -h "$data" | cut -f1) of text)"
@@ -41,7 +42,7 @@ for size in 256 2048; do
         echo "| program | peak memory (max RSS) |"
         echo "|---|---|"
         for cmd in "$exe -S -G -X$size -Y$size $data" \
-                   "python3 $OLDPWD/bench/numpy_pillow.py $data np$size.gif $size $size" \
+                   "$py $OLDPWD/bench/numpy_pillow.py $data np$size.gif $size $size" \
                    "sh -c 'pamtogif < scaled$size.pgm > pam$size.gif'"; do
             rss=$(eval /usr/bin/time -f %M "$cmd" 2>&1 >/dev/null | tail -n 1)
             echo "| \`${cmd/$OLDPWD\//}\` | $((rss / 1024)) MiB ($rss KiB) |"
@@ -52,7 +53,7 @@ for size in 256 2048; do
 done
 
 # Memory stays bounded whatever the file's size: 10 million rows.
-python3 - <<'PY'
+"$py" - <<'PY'
 with open("ROWS.DAT", "w") as out:
     line = "".join(f"{i % 977 * 1.5:.6g} -{i % 13}.25 {i * 7 % 1000}e-3\n" for i in range(100000))
     for _ in range(100):

@@ -6,7 +6,7 @@ scripts/install-deps.sh build
 cmake --preset release >/dev/null
 cmake --build --preset release
 mkdir -p build/demo
-cp examples/*.dat build/demo/
+cp examples/*.DAT build/demo/
 cd build/demo
 ../release/graygif -S -X160 -Y120 WAVES.DAT
 ls -l *.gif
