@@ -293,3 +293,28 @@ TEST(BadRows, ReportedWithTheirDataRowNumber) {
 
 } // namespace
 } // namespace graygif
+
+namespace graygif {
+namespace {
+
+TEST(Wildcards, PatternWithoutAShellConvertsMatchesInSortedOrder) {
+    ScratchDir dir;
+    for (const char* name : {"c.dat", "A.DAT", "b.dat", "x.txt"})
+        write_file(dir.file(name), "1 2\n");
+    const ProcessResult result = convert(dir, {"-G", "*.dat"});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const std::size_t a = result.err.find(working_on("A.DAT", "A.gif"));
+    const std::size_t b = result.err.find(working_on("B.DAT", "B.gif"));
+    const std::size_t c = result.err.find(working_on("C.DAT", "C.gif"));
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    ASSERT_NE(c, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    EXPECT_EQ(
+        testing::list_dir(dir.path()),
+        (std::vector<std::string>{"A.DAT", "A.gif", "B.gif", "C.gif", "b.dat", "c.dat", "x.txt"}));
+}
+
+} // namespace
+} // namespace graygif
