@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <new>
+#include <system_error>
 
 namespace graygif {
 namespace {
@@ -79,6 +82,66 @@ float scanned_value(const char* p, const char* end) {
     return number_scanner_value(scanner);
 }
 
+constexpr std::uint64_t powers_of_ten_u64[] = {1,       10,        100,        1'000,      10'000,
+                                               100'000, 1'000'000, 10'000'000, 100'000'000};
+
+// The leading run of ASCII digits among the 8 bytes at p: @return its length (0..8), its value
+// in `run`. Bytes are little-endian: p[0] is the lowest byte and the most significant digit.
+int digit_run8(const char* p, std::uint64_t& run) {
+    std::uint64_t bytes = 0;
+    std::memcpy(&bytes, p, 8);
+    const std::uint64_t x = bytes ^ 0x3030303030303030u; // digits become 0..9
+    // Bit 7 of each byte: set when the byte is not 0..9 (no carry crosses bytes).
+    const std::uint64_t not_digit =
+        (((x & 0x7f7f7f7f7f7f7f7fu) + 0x7676767676767676u) | x) & 0x8080808080808080u;
+    const int n = std::countr_zero(not_digit) / 8; // 8 when all are digits
+    if (n == 0) {
+        run = 0;
+        return 0;
+    }
+    // Keep the n digits, as the low end of an 8-digit number with leading zeros.
+    std::uint64_t d = x << (64 - 8 * n);
+    d = d * 10 + (d >> 8); // pairs of digits
+    d = (((d & 0x000000ff000000ffu) * (100 + (1'000'000ull << 32))) +
+         (((d >> 16) & 0x000000ff000000ffu) * (1 + (10'000ull << 32)))) >>
+        32;
+    run = d;
+    return n;
+}
+
+// Adds the run of ASCII digits at p to m (m * 10^length + run). @return the end of the run.
+const char* add_long_digit_run(const char* p, const char* end, std::uint64_t& m) {
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end - p >= 8) {
+            std::uint64_t run = 0;
+            const int n = digit_run8(p, run);
+            m = m * powers_of_ten_u64[n] + run;
+            p += n;
+            if (n < 8) return p;
+        }
+    }
+    for (; p < end && is_digit(*p); ++p) m = m * 10 + static_cast<unsigned char>(*p - '0');
+    return p;
+}
+
+// add_long_digit_run, with the common case (a run of less than 8 digits) kept inline.
+inline const char* add_digit_run(const char* p, const char* end, std::uint64_t& m) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (end - p >= 8) {
+            std::uint64_t run = 0;
+            const int n = digit_run8(p, run);
+            if (n < 8) {
+                m = m * powers_of_ten_u64[n] + run;
+                return p + n;
+            }
+        }
+    }
+    return add_long_digit_run(p, end, m);
+}
+
+// Exponents at or beyond this take the bounded road.
+constexpr std::int64_t exponent_limit = 100'000;
+
 // Reads the number text at p (which may be anything). @return the end of its text, or nullptr
 // when it holds no integer or fraction digit.
 const char* read_value(const char* p, const char* end, float& value) {
@@ -87,12 +150,12 @@ const char* read_value(const char* p, const char* end, float& value) {
     p += negative;
     std::uint64_t m = 0; // all digits, while at most 19 (no overflow before that)
     const char* const integer_start = p;
-    for (; p < end && is_digit(*p); ++p) m = m * 10 + static_cast<unsigned char>(*p - '0');
+    p = add_digit_run(p, end, m);
     const std::ptrdiff_t integer_digits = p - integer_start;
     std::ptrdiff_t fraction_digits = 0;
     if (p < end && *p == '.') {
         const char* const fraction_start = ++p;
-        for (; p < end && is_digit(*p); ++p) m = m * 10 + static_cast<unsigned char>(*p - '0');
+        p = add_digit_run(p, end, m);
         fraction_digits = p - fraction_start;
     }
     if (integer_digits + fraction_digits == 0) return nullptr;
@@ -103,26 +166,35 @@ const char* read_value(const char* p, const char* end, float& value) {
         if (q < end && (*q == '+' || *q == '-')) ++q;
         if (q < end && is_digit(*q)) {
             for (; q < end && is_digit(*q); ++q) {
-                if (exponent < 100'000) exponent = exponent * 10 + (*q - '0');
+                if (exponent < exponent_limit) exponent = exponent * 10 + (*q - '0');
             }
             if (exponent_negative) exponent = -exponent;
             p = q;
         }
     }
-    if (integer_digits + fraction_digits <= 19) {
-        std::int64_t exponent10 = exponent - fraction_digits;
-        if (exact_small_decimal(m, exponent10, negative, value)) return p;
-        if (m == 0) {
-            value = negative ? -0.0f : 0.0f;
-            return p;
-        }
-        while (m % 10 == 0) {
-            m /= 10;
-            ++exponent10;
-        }
-        if (exact_small_decimal(m, exponent10, negative, value)) return p;
+    if (integer_digits + fraction_digits > 19 || exponent >= exponent_limit ||
+        exponent <= -exponent_limit) {
+        value = scanned_value(start, p); // long texts, in bounded form
+        return p;
     }
-    value = scanned_value(start, p);
+    std::int64_t exponent10 = exponent - fraction_digits;
+    if (exact_small_decimal(m, exponent10, negative, value)) return p;
+    if (m == 0) {
+        value = negative ? -0.0f : 0.0f;
+        return p;
+    }
+    while (m % 10 == 0) {
+        m /= 10;
+        ++exponent10;
+    }
+    if (exact_small_decimal(m, exponent10, negative, value)) return p;
+    // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
+    // with a negative one; the platform then reports it out of range and leaves `magnitude`.
+    float magnitude = 0.0f;
+    if (std::from_chars(start + negative, p, magnitude).ec == std::errc::result_out_of_range) {
+        magnitude = exponent10 > 0 ? std::numeric_limits<float>::infinity() : 0.0f;
+    }
+    value = negative ? -magnitude : magnitude;
     return p;
 }
 
@@ -195,11 +267,10 @@ void write_text(const TextSink& sink, const char* data, std::size_t size) {
 }
 
 void write_mismatch_tail(const TextSink& sink, int count, int expected) {
-    char text[32];
-    char* p = std::to_chars(text, text + sizeof text, count).ptr;
-    *p++ = '!';
-    *p++ = '=';
-    p = std::to_chars(p, text + sizeof text, expected).ptr;
+    char text[48]; // two ints of at most 11 characters each, "!=" and LF
+    char* p = std::to_chars(text, text + 16, count).ptr;
+    std::memcpy(p, "!=", 2);
+    p = std::to_chars(p + 2, p + 18, expected).ptr;
     *p++ = '\n';
     write_text(sink, text, static_cast<std::size_t>(p - text));
 }

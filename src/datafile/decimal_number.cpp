@@ -8,11 +8,6 @@
 namespace graygif {
 namespace {
 
-// 10^0 .. 10^10: 5^10 < 2^24, so each is exact in single precision.
-constexpr float exact_powers_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                         1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-
-constexpr std::uint64_t exact_mantissa_limit = std::uint64_t{1} << 24;
 constexpr std::int64_t exponent_saturation = 1'000'000'000'000;
 
 bool is_digit(char c) {
@@ -156,15 +151,6 @@ float number_scanner_value(const NumberScanner& scanner) {
         magnitude = scale > 0 ? infinity : 0.0f;
     }
     return signed_value(magnitude, d.negative);
-}
-
-bool exact_small_decimal(std::uint64_t m, std::int64_t exponent10, bool negative, float& out) {
-    if (m > exact_mantissa_limit || exponent10 < -10 || exponent10 > 10) return false;
-    const float f = static_cast<float>(m);
-    const float magnitude =
-        exponent10 < 0 ? f / exact_powers_of_ten[-exponent10] : f * exact_powers_of_ten[exponent10];
-    out = signed_value(magnitude, negative);
-    return true;
 }
 
 } // namespace graygif

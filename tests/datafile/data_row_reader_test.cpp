@@ -219,6 +219,10 @@ TEST(DataRowReader, RoundsToNearestSinglePrecision) {
         {"0." + zeros + zeros + "1e1001", bits(1.0f)},
         {"1" + zeros + "e-500", bits(1.0f)},
         {"123456789012345678901234567890", bits(123456789012345678901234567890.0f)},
+        {"33554434", bits(33554432.0f)}, // ties in the fast path's shape
+        {"3355443.4e1", bits(33554432.0f)},
+        {"335544340000e-4", bits(33554432.0f)},
+        {"33554434.000001", bits(33554436.0f)},
         {"0.1", bits(0.1f)},
         {"100000000", bits(1e8f)},
         {"0.0000000001234", bits(1.234e-10f)},
@@ -369,6 +373,17 @@ TEST(DataRowReader, LongLineIsOneRow) {
         EXPECT_EQ(reading.rows[0].values.back(), 12345.678f);
         EXPECT_EQ(reading.rows[1].result, row_count_mismatch);
     }
+}
+
+TEST(DataRowReader, LineLargerThanTheBufferIsReadInBoundedMemory) {
+    // Two values of 1.5 million digits each: 3 MB on one line, read through a 1 MiB buffer.
+    const std::string digits(1'500'000, '0');
+    const std::string text = "1" + digits + "e-1500000 -0." + digits + "5e1500000\n7 8\n";
+    ColumnRule rule;
+    const Reading reading = read_text(text, rule);
+    ASSERT_EQ(reading.rows.size(), 3u);
+    EXPECT_EQ(reading.rows[0].values, (std::vector<float>{1.0f, -0.5f}));
+    EXPECT_EQ(reading.rows[1].values, (std::vector<float>{7, 8}));
 }
 
 TEST(DataFile, ReadFailureEndsTheDataAndRewindStartsAgain) {

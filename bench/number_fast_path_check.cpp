@@ -1,0 +1,98 @@
+// Differential check of read_number against std::from_chars on generated number texts around the
+// edges of the exact fast path: digit strings at and beyond 2^24, exponents at and beyond +-10,
+// leading and trailing zeros, the point anywhere. Usage: check_number_fast_path [count]
+// Prints the count checked; exits 1 on the first difference.
+#include "datafile/data_row_reader.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct Random {
+    std::uint64_t state = 0x9e3779b97f4a7c15u;
+    std::uint64_t next() { // splitmix64
+        std::uint64_t z = (state += 0x9e3779b97f4a7c15u);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
+        return z ^ (z >> 31);
+    }
+    int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
+};
+
+// The significant digits: near 2^24 and its multiples by ten, or 1 to 10 random digits.
+std::uint64_t pick_digits(Random& random) {
+    switch (random.below(4)) {
+    case 0:
+        return 16'777'216u + static_cast<std::uint64_t>(random.below(201)) - 100u;
+    case 1:
+        return (16'777'216u + static_cast<std::uint64_t>(random.below(21)) - 10u) * 10u +
+               static_cast<std::uint64_t>(random.below(10));
+    case 2:
+        return random.next() % 100'000'000u;
+    default: {
+        std::uint64_t limit = 1;
+        for (int n = 1 + random.below(10); n > 0; --n) limit *= 10;
+        return random.next() % limit;
+    }
+    }
+}
+
+std::string make_text(Random& random) {
+    std::string text;
+    if (random.below(4) == 0) text += '-';
+    std::string digits(static_cast<std::size_t>(random.below(4)), '0'); // leading zeros
+    char buffer[24];
+    digits.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, pick_digits(random)).ptr);
+    digits.append(static_cast<std::size_t>(random.below(4)), '0'); // trailing zeros
+    const int point = random.below(3) == 0 ? -1 : random.below(static_cast<int>(digits.size()) + 1);
+    if (point < 0) {
+        text += digits;
+    } else {
+        text.append(digits, 0, static_cast<std::size_t>(point));
+        text += '.';
+        text.append(digits, static_cast<std::size_t>(point));
+    }
+    if (random.below(10) < 7) {
+        text += random.below(2) ? 'e' : 'E';
+        const int exponent = random.below(2) ? random.below(27) - 13
+                                             : random.below(5) - 2 + (random.below(2) ? 10 : -10);
+        if (exponent < 0)
+            text += '-';
+        else if (random.below(4) == 0)
+            text += '+';
+        if (random.below(8) == 0) text += '0';
+        text += std::to_string(exponent < 0 ? -exponent : exponent);
+    }
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::uint64_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100'000'000u;
+    Random random;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::string text = make_text(random);
+        float expected = 0.0f;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), expected);
+        const graygif::NumberResult ours = graygif::read_number(text, 0);
+        const bool same =
+            ec == std::errc{} && ours.has_value &&
+            ours.end == static_cast<std::size_t>(end - text.data()) &&
+            std::bit_cast<std::uint32_t>(ours.value) == std::bit_cast<std::uint32_t>(expected);
+        if (!same) {
+            std::printf("DIFFERENT after %llu texts: \"%s\" ours %.9g, std::from_chars %.9g\n",
+                        static_cast<unsigned long long>(i), text.c_str(),
+                        static_cast<double>(ours.value), static_cast<double>(expected));
+            return 1;
+        }
+    }
+    std::printf("%llu number texts read equal to std::from_chars\n",
+                static_cast<unsigned long long>(count));
+    return 0;
+}

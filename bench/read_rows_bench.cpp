@@ -1,0 +1,204 @@
+// Throughput of read_data_row over a 2048 x 2048 data file (about 40 MB, page-cached), and of a
+// baseline in the same run: split the same text at separators and call std::from_chars on each
+// value. Both results are checked to be equal before anything is timed.
+#include "datafile/data_row_reader.hpp"
+#include "platform/platform.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace graygif;
+
+constexpr int side = 2048;
+
+// Values of 6 to 8 significant digits over many magnitudes, some negative, some with exponents.
+std::string make_data_text() {
+    std::mt19937_64 random(42);
+    std::string text;
+    text.reserve(std::size_t{48} << 20);
+    char value[64];
+    for (int row = 0; row < side; ++row) {
+        for (int column = 0; column < side; ++column) {
+            const int digits = 6 + static_cast<int>(random() % 3);
+            const int exponent = static_cast<int>(random() % 13) - 6;
+            double v = static_cast<double>(random() % 100'000'000) * 1e-8 + 0.1;
+            v *= std::pow(10.0, exponent);
+            if (random() % 4 == 0) v = -v;
+            const bool with_exponent = random() % 5 == 0;
+            const int n = std::snprintf(value, sizeof value, with_exponent ? "%.*e" : "%.*g",
+                                        with_exponent ? digits - 1 : digits, v);
+            text.append(value, static_cast<std::size_t>(n));
+            text += column + 1 < side ? (random() % 8 == 0 ? ", " : " ") : "\n";
+        }
+    }
+    return text;
+}
+
+struct DataSet {
+    std::string path;
+    std::string text;
+};
+
+const DataSet& data_set() {
+    static const DataSet set = [] {
+        DataSet s;
+        s.path = (std::filesystem::temp_directory_path() / "graygif_bench_rows.txt").string();
+        s.text = make_data_text();
+        std::ofstream(s.path, std::ios::binary)
+            .write(s.text.data(), static_cast<std::streamsize>(s.text.size()));
+        return s;
+    }();
+    return set;
+}
+
+ByteSource file_source(FileHandle& handle) {
+    ByteSource source;
+    source.context = &handle;
+    source.read = [](void* c, char* buffer, std::size_t size) {
+        return file_read(*static_cast<FileHandle*>(c), buffer, size);
+    };
+    source.seek = [](void* c, std::uint64_t offset) {
+        return file_seek(*static_cast<FileHandle*>(c), offset);
+    };
+    return source;
+}
+
+// One pass of the reader over the data file; `out` (if given) receives every value.
+double read_with_reader(const std::string& path, std::vector<float>* out) {
+    static DataFile file; // the buffer is allocated once and reused, as in a run
+    static std::vector<float> values(max_row_values);
+    FileHandle handle;
+    if (file_open_read(path, handle) != OpenResult::ok) std::abort();
+    if (!data_file_open(file, file_source(handle))) std::abort();
+    ColumnRule rule;
+    double sum = 0;
+    int count = 0;
+    while ((count = read_data_row(values.data(), file, rule, TextSink{})) > 0) {
+        for (int i = 0; i < count; ++i)
+            sum += static_cast<double>(values[static_cast<std::size_t>(i)]);
+        if (out != nullptr) out->insert(out->end(), values.data(), values.data() + count);
+    }
+    file_close(handle);
+    if (count != 0) std::abort();
+    return sum;
+}
+
+bool is_separator(char c) {
+    return c == ' ' || c == ',' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The baseline: split at separators, std::from_chars on each field.
+double read_with_from_chars(const std::string& text, std::vector<float>* out) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    double sum = 0;
+    while (p < end) {
+        if (is_separator(*p)) {
+            ++p;
+            continue;
+        }
+        float value = 0;
+        const auto result = std::from_chars(p, end, value);
+        if (result.ec != std::errc{}) std::abort();
+        p = result.ptr;
+        sum += static_cast<double>(value);
+        if (out != nullptr) out->push_back(value);
+    }
+    return sum;
+}
+
+void verify_once() {
+    static const bool verified = [] {
+        const DataSet& set = data_set();
+        std::vector<float> ours, theirs;
+        read_with_reader(set.path, &ours);
+        read_with_from_chars(set.text, &theirs);
+        if (ours.size() != std::size_t{side} * side || ours.size() != theirs.size()) std::abort();
+        for (std::size_t i = 0; i < ours.size(); ++i) {
+            if (std::bit_cast<std::uint32_t>(ours[i]) != std::bit_cast<std::uint32_t>(theirs[i])) {
+                std::fprintf(stderr, "value %zu differs: %.9g != %.9g\n", i,
+                             static_cast<double>(ours[i]), static_cast<double>(theirs[i]));
+                std::abort();
+            }
+        }
+        std::fprintf(stderr, "verified: %zu values equal, %zu bytes\n", ours.size(),
+                     set.text.size());
+        return true;
+    }();
+    (void)verified;
+}
+
+void BM_read_data_row(benchmark::State& state) {
+    verify_once();
+    const DataSet& set = data_set();
+    for (auto _ : state) benchmark::DoNotOptimize(read_with_reader(set.path, nullptr));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(set.text.size()));
+}
+
+void BM_baseline_split_from_chars(benchmark::State& state) {
+    verify_once();
+    const DataSet& set = data_set();
+    for (auto _ : state) benchmark::DoNotOptimize(read_with_from_chars(set.text, nullptr));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(set.text.size()));
+}
+
+// Repeated and interleaved, so that both see the same machine load; the ratio uses the best run
+// by CPU time (the thread's own, reads included), which other processes on the machine disturb
+// least.
+BENCHMARK(BM_read_data_row)->Unit(benchmark::kMillisecond)->MinTime(0.5)->Repetitions(8);
+BENCHMARK(BM_baseline_split_from_chars)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5)
+    ->Repetitions(8);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<char*> arguments(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    arguments.push_back(interleave);
+    int count = static_cast<int>(arguments.size());
+    benchmark::Initialize(&count, arguments.data());
+    struct Collect : benchmark::ConsoleReporter {
+        double best_ours = 0, best_baseline = 0; // seconds per pass
+        void ReportRuns(const std::vector<Run>& report) override {
+            for (const Run& run : report) {
+                if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
+                const double seconds =
+                    run.cpu_accumulated_time / static_cast<double>(run.iterations);
+                double& best = run.benchmark_name().find("baseline") != std::string::npos
+                                   ? best_baseline
+                                   : best_ours;
+                if (best == 0 || seconds < best) best = seconds;
+            }
+            ConsoleReporter::ReportRuns(report);
+        }
+    } reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (reporter.best_ours > 0 && reporter.best_baseline > 0) {
+        const double bytes = static_cast<double>(data_set().text.size());
+        const double ours = bytes / reporter.best_ours / 1e6;
+        const double baseline = bytes / reporter.best_baseline / 1e6;
+        std::printf("best runs (CPU time): read_data_row %.0f MB/s, baseline split + "
+                    "std::from_chars %.0f MB/s, "
+                    "ratio %.2fx\n",
+                    ours, baseline, ours / baseline);
+    }
+    std::remove(data_set().path.c_str());
+    benchmark::Shutdown();
+    return 0;
+}
