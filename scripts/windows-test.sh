@@ -123,16 +123,17 @@ else
 
     # 3. Wildcards: an unquoted pattern is expanded (the log lists the sorted matches), a
     # quoted one is left alone and then names no data file that can be opened.
+    last_log_line() { tail -n 1 "$scratch/wildcards/logfile" | tr -d "\r"; }
     make_data "$scratch/wildcards"
     cp "$scratch/wildcards/WAVE.DAT" "$scratch/wildcards/b.dat"
     code=$(run_windows "$scratch/wildcards" "-X37 -Y23 *.dat")
     [ "$code" = 0 ] || fail "unquoted *.dat: exit code $code"
-    tail -n 1 "$scratch/wildcards/logfile" | grep -q ' -X37 -Y23 B.DAT WAVE.DAT$' ||
-        fail "unquoted *.dat: log entry $(tail -n 1 "$scratch/wildcards/logfile")"
+    last_log_line | grep -q ' -X37 -Y23 B.DAT WAVE.DAT$' ||
+        fail "unquoted *.dat: log entry $(last_log_line)"
     code=$(run_windows "$scratch/wildcards" '-X37 -Y23 "*.dat"')
     [ "$code" = 4 ] || fail "quoted *.dat: exit code $code, expected 4"
-    tail -n 1 "$scratch/wildcards/logfile" | grep -q ' -X37 -Y23 \*\.DAT$' ||
-        fail "quoted *.dat: log entry $(tail -n 1 "$scratch/wildcards/logfile")"
+    last_log_line | grep -q ' -X37 -Y23 \*\.DAT$' ||
+        fail "quoted *.dat: log entry $(last_log_line)"
     echo "wildcards: ok (unquoted expanded, quoted left alone)"
 fi
 
