@@ -1,0 +1,333 @@
+// Windows bodies of the platform services (Win32 API, ANSI code page names).
+#include "platform/platform.hpp"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX // the C++ library may have set it already
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <utility>
+
+namespace graygif {
+
+namespace {
+
+// FileHandle and DirectorySearch keep -1 as their closed marker. That is INVALID_HANDLE_VALUE,
+// which CreateFileA and FindFirstFileA return only on failure, so no open handle collides.
+HANDLE to_handle(std::intptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
+
+std::intptr_t from_handle(HANDLE handle) {
+    return reinterpret_cast<std::intptr_t>(handle);
+}
+
+// Consoles have refused single writes of more than about 64 KiB; files take larger pieces.
+constexpr DWORD console_piece = 32 * 1024;
+constexpr DWORD file_piece = 1024 * 1024;
+
+bool write_all(HANDLE handle, const void* data, std::size_t size, DWORD piece) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD wanted = size < piece ? static_cast<DWORD>(size) : piece;
+        DWORD done = 0;
+        if (!::WriteFile(handle, bytes, wanted, &done, nullptr) || done == 0) return false;
+        bytes += done;
+        size -= done;
+    }
+    return true;
+}
+
+// The directory part of `name`: everything up to its last '\', '/' or ':' (empty when none).
+std::string directory_part(const std::string& name) {
+    const std::size_t cut = name.find_last_of("\\/:");
+    return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
+}
+
+bool is_directory(const std::string& name) {
+    const DWORD attributes = ::GetFileAttributesA(name.empty() ? "." : name.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+OpenResult open_result_for(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_DRIVE:
+        return OpenResult::not_found;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return OpenResult::access_denied;
+    default:
+        return OpenResult::other_error;
+    }
+}
+
+// Seconds between 1601-01-01 (FILETIME's start) and 1970-01-01, and FILETIME ticks per second.
+constexpr std::int64_t epoch_difference = 11644473600;
+constexpr std::int64_t ticks_per_second = 10000000;
+
+} // namespace
+
+// ---- Console ---------------------------------------------------------------------------------
+
+bool console_write(ConsoleStream stream, const char* data, std::size_t size) {
+    const HANDLE handle =
+        ::GetStdHandle(stream == ConsoleStream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
+    return write_all(handle, data, size, console_piece);
+}
+
+// ---- Process ---------------------------------------------------------------------------------
+
+ProcessArguments process_arguments(int argc, char** argv) {
+    (void)argc;
+    (void)argv; // the C runtime's split differs from ours: the raw command line is split instead
+    ProcessArguments result;
+    result.raw_command_line = true;
+    const char* line = ::GetCommandLineA();
+    if (line != nullptr && *line != '\0') {
+        result.command_line = line;
+        return result;
+    }
+    // No command line: the program's own path stands in, quoted so that a blank in it does not
+    // cut the program name short.
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD size =
+            ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (size < path.size()) {
+            path.resize(size);
+            break;
+        }
+        path.resize(path.size() * 2); // truncated: try again with more room
+    }
+    result.command_line = "\"" + path + "\"";
+    return result;
+}
+
+const char* switch_prefix_characters() {
+    return "-/";
+}
+
+void register_exit_handler(void (*handler)()) {
+    std::atexit(handler);
+}
+
+void exit_process(int code) {
+    std::exit(code);
+}
+
+void exit_immediately(int code) {
+    // TerminateProcess runs no exit handlers and notifies no DLL (ExitProcess would let the C
+    // runtime DLL run its exit table). Called on the own process it does not return.
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
+    ::ExitProcess(static_cast<UINT>(code));
+}
+
+// ---- Environment -----------------------------------------------------------------------------
+
+bool environment_lookup(const std::string& name, std::string& value) {
+    if (name.empty()) return false;
+    std::string buffer(256, '\0');
+    for (;;) {
+        ::SetLastError(ERROR_SUCCESS);
+        const DWORD size = ::GetEnvironmentVariableA(name.c_str(), buffer.data(),
+                                                     static_cast<DWORD>(buffer.size()));
+        if (size == 0) {
+            // Zero is both "not set" and "set to an empty text"; the error code tells them apart.
+            if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+            value.clear();
+            return true;
+        }
+        if (size < buffer.size()) {
+            value.assign(buffer.data(), size);
+            return true;
+        }
+        buffer.resize(size); // too small: `size` is the room needed, terminator included
+    }
+}
+
+// ---- Time ------------------------------------------------------------------------------------
+
+std::int64_t calendar_time_now() {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const std::int64_t ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    return ticks / ticks_per_second - epoch_difference;
+}
+
+bool local_time(std::int64_t time, LocalTime& out) {
+    constexpr std::int64_t latest = std::numeric_limits<std::int64_t>::max() / ticks_per_second;
+    if (time < -epoch_difference || time > latest - epoch_difference) return false;
+    const auto ticks = static_cast<std::uint64_t>((time + epoch_difference) * ticks_per_second);
+    FILETIME file_time{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME universal{};
+    SYSTEMTIME local{};
+    // The time zone's rule for that date decides on daylight saving, not today's.
+    if (!::FileTimeToSystemTime(&file_time, &universal)) return false;
+    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) return false;
+    out.year = local.wYear;
+    out.month = local.wMonth;
+    out.day = local.wDay;
+    out.hour = local.wHour;
+    out.minute = local.wMinute;
+    out.second = local.wSecond;
+    return true;
+}
+
+std::int64_t monotonic_milliseconds() {
+    return static_cast<std::int64_t>(::GetTickCount64());
+}
+
+void sleep_milliseconds(unsigned milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+// ---- Files -----------------------------------------------------------------------------------
+
+OpenResult file_open_read(const std::string& name, FileHandle& file) {
+    if (name.empty()) return OpenResult::not_found;
+    const DWORD attributes = ::GetFileAttributesA(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return open_result_for(::GetLastError());
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return OpenResult::not_regular;
+    const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return open_result_for(::GetLastError());
+    // Devices (CON, NUL, COM1, ...) and pipes are refused; only disk files are data files.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        return OpenResult::not_regular;
+    }
+    file.value = from_handle(handle);
+    return OpenResult::ok;
+}
+
+std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size) {
+    const DWORD wanted = size < file_piece ? static_cast<DWORD>(size) : file_piece;
+    DWORD got = 0;
+    if (!::ReadFile(to_handle(file.value), buffer, wanted, &got, nullptr)) return -1;
+    return static_cast<std::int64_t>(got);
+}
+
+bool file_seek(const FileHandle& file, std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) return false;
+    LARGE_INTEGER distance{};
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    return ::SetFilePointerEx(to_handle(file.value), distance, nullptr, FILE_BEGIN) != 0;
+}
+
+bool file_open_append(const std::string& name, FileHandle& file) {
+    // Append access without write access: the system puts every write at the current end of
+    // the file, in one piece, whoever else appends.
+    const HANDLE handle = ::CreateFileA(name.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    file.value = from_handle(handle);
+    return true;
+}
+
+bool file_write_all(const FileHandle& file, const void* data, std::size_t size) {
+    return write_all(to_handle(file.value), data, size, file_piece);
+}
+
+bool file_close(FileHandle& file) {
+    if (!file_is_open(file)) return true;
+    const BOOL closed = ::CloseHandle(to_handle(file.value));
+    file.value = -1;
+    return closed != 0;
+}
+
+// ---- Names -----------------------------------------------------------------------------------
+
+// The file system matches names without regard to case: names need no resolving.
+bool resolve_existing_name(const std::string& name, std::string& resolved) {
+    if (name.empty() || ::GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    resolved = name;
+    return true;
+}
+
+bool resolve_parent_directory(const std::string& name, std::string& resolved) {
+    if (name.empty() || !is_directory(directory_part(name))) return false;
+    resolved = name;
+    return true;
+}
+
+bool file_create_temporary(const std::string& target, FileHandle& file,
+                           std::string& temporary_name) {
+    const std::string directory = directory_part(target);
+    const std::string base = target.substr(directory.size());
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = directory + "." + base + "." +
+                                std::to_string(::GetCurrentProcessId()) + "-" +
+                                std::to_string(counter++) + ".tmp";
+        const HANDLE handle =
+            ::CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            file.value = from_handle(handle);
+            temporary_name = std::move(candidate);
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool remove_file(const std::string& name) {
+    return ::DeleteFileA(name.c_str()) != 0;
+}
+
+// ---- Directory search ------------------------------------------------------------------------
+
+bool directory_search_first(const std::string& pattern, NameMatcher matcher,
+                            DirectorySearch& search, std::string& name) {
+    (void)matcher; // the system matches the pattern itself
+    directory_search_close(search);
+    if (directory_part(pattern).find_first_of("*?") != std::string::npos) return false;
+    WIN32_FIND_DATAA entry{};
+    const HANDLE handle = ::FindFirstFileA(pattern.c_str(), &entry);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    search.handle = from_handle(handle);
+    search.last_component = pattern.substr(directory_part(pattern).size());
+    name = entry.cFileName; // the full name, never cAlternateFileName
+    return true;
+}
+
+bool directory_search_next(DirectorySearch& search, std::string& name) {
+    if (search.handle == -1) return false;
+    WIN32_FIND_DATAA entry{};
+    if (!::FindNextFileA(to_handle(search.handle), &entry)) {
+        directory_search_close(search);
+        return false;
+    }
+    name = entry.cFileName;
+    return true;
+}
+
+void directory_search_close(DirectorySearch& search) {
+    if (search.handle == -1) return;
+    ::FindClose(to_handle(search.handle));
+    search.handle = -1;
+}
+
+} // namespace graygif
