@@ -10,7 +10,11 @@
 #include <cstdint>
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW's printf checks would otherwise be those of the system library, which knows no %zu.
+#define GRAYGIF_PRINTF(format_index, first_argument)                                               \
+    __attribute__((format(gnu_printf, format_index, first_argument)))
+#elif defined(__GNUC__)
 #define GRAYGIF_PRINTF(format_index, first_argument)                                               \
     __attribute__((format(printf, format_index, first_argument)))
 #else

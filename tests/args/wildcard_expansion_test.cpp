@@ -63,9 +63,7 @@ TEST(WildcardExpansion, MatchesTakeThePatternsPlaceSorted) {
 TEST(WildcardExpansion, DirectoryPrefixStaysAsTyped) {
     ScratchDir dir;
     const std::string long_name(240, 'n');
-    make(dir,
-         {"sub/b.dat", "sub/A.DAT", "sub/c.txt", "sub/in/" + long_name, "c:/a", "ab:/a", ":/a"},
-         {"sub/in", "c:", "ab:", ":"});
+    make(dir, {"sub/b.dat", "sub/A.DAT", "sub/c.txt", "sub/in/" + long_name}, {"sub/in"});
     CurrentDirectory here(dir.path());
     struct Case {
         std::string pattern;
@@ -78,11 +76,6 @@ TEST(WildcardExpansion, DirectoryPrefixStaysAsTyped) {
         {"./Sub/a*", {"./Sub/A.DAT"}},
         {dir.path() + "/sub/c*", {dir.path() + "/sub/c.txt"}},
         {"sub/in\\*", {"sub/in\\" + long_name}},
-        // a colon ends a directory part only in the second place, as in a drive name
-        {"c:*", {"c:a"}},
-        {"ab:*", {"ab:*"}},
-        {":*", {":*"}},
-        {"d:*", {"d:*"}},
     };
     for (const Case& c : cases) {
         Names expected{"graygif"};
@@ -90,6 +83,20 @@ TEST(WildcardExpansion, DirectoryPrefixStaysAsTyped) {
         EXPECT_EQ(expand({"graygif", c.pattern}), expected) << c.pattern;
     }
 }
+
+#ifndef _WIN32
+// Names with colons exist on POSIX only; there "c:" is a directory of that name.
+TEST(WildcardExpansion, ColonEndsADirectoryPartOnlyAsADriveName) {
+    ScratchDir dir;
+    make(dir, {"c:/a", "ab:/a", ":/a"}, {"c:", "ab:", ":"});
+    CurrentDirectory here(dir.path());
+    const std::pair<std::string, std::string> cases[] = {
+        {"c:*", "c:a"}, {"ab:*", "ab:*"}, {":*", ":*"}, {"d:*", "d:*"}};
+    for (const auto& [pattern, match] : cases) {
+        EXPECT_EQ(expand({"graygif", pattern}), (Names{"graygif", match})) << pattern;
+    }
+}
+#endif
 
 TEST(WildcardExpansion, EveryKindOfEntryIsListedButDotEntriesAreDropped) {
     ScratchDir dir;
@@ -127,9 +134,17 @@ TEST(WildcardExpansion, QuotedEntriesAreNeverExpanded) {
 
 void previous_handler() {}
 
+#ifdef _WIN32
+// The test framework reads the child's standard error in text mode there: CR LF arrives as LF.
+constexpr const char* out_of_memory_texts =
+    "^\nruntime error R6008\n- not enough space for arguments\n$";
+#else
+constexpr const char* out_of_memory_texts =
+    "^\r\nruntime error R6008\r\n- not enough space for arguments\r\n$";
+#endif
+
 TEST(WildcardExpansion, OutOfMemoryStopsWithThreeTextsAndStatus255) {
-    EXPECT_EXIT(stop_out_of_memory(), ::testing::ExitedWithCode(255),
-                "^\r\nruntime error R6008\r\n- not enough space for arguments\r\n$");
+    EXPECT_EXIT(stop_out_of_memory(), ::testing::ExitedWithCode(255), out_of_memory_texts);
     const std::new_handler saved = std::set_new_handler(previous_handler);
     expand({"graygif", "*"});
     EXPECT_EQ(std::get_new_handler(), previous_handler); // restored after the build
