@@ -100,6 +100,8 @@ bool resolve_components(const std::string& name, bool keep_last, std::string& re
     return keep_last || path_exists(path);
 }
 
+constexpr std::size_t longest_name = 255; // bytes of one path component (NAME_MAX)
+
 // The temporary file an interruption removes: a fixed buffer, read by the signal handler.
 // `temporary_marked` is cleared while the name changes, so the handler never sees half of one.
 char temporary_being_written[4096];
@@ -323,8 +325,12 @@ bool file_create_temporary(const std::string& target, FileHandle& file,
     const std::string base = cut == std::string::npos ? target : target.substr(cut + 1);
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = directory + "." + base + "." + std::to_string(::getpid()) + "-" +
-                                std::to_string(counter++) + ".tmp";
+        // ".<target name>.<pid>-<n>.tmp", the target name cut so that the whole stays within the
+        // usual limit of a name (255 bytes) when the target's own name is close to it.
+        const std::string suffix =
+            "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        const std::size_t room = longest_name - 1 - suffix.size();
+        std::string candidate = directory + "." + base.substr(0, room) + suffix;
         // Marked before it exists: an interruption in between removes a name that is this
         // process's own (it holds the process id), whether created yet or not.
         mark_temporary(candidate);
