@@ -198,6 +198,18 @@ TEST(ExitMidRun, LeavesEarlierResultsAndNoTemporaryFile) {
     }
 }
 
+TEST(LongNames, ResultNameNearTheLengthLimitIsWritten) {
+    // 251 characters, as long as a name may be (255) less a little: the temporary file that the
+    // result is written to first must fit the limit as well.
+    ScratchDir dir;
+    const std::string stem(247, 'A');
+    write_file(dir.file(stem + ".DAT"), "1 2\n");
+    const ProcessResult result = testing::run_graygif({"-G", stem + ".DAT"}, dir.path(), plain_env);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(testing::decode_gif_file(dir.file(stem + ".gif")).ok);
+    EXPECT_FALSE(has_temporary_file(dir.path()));
+}
+
 TEST(Handles, ManyFilesUnderASmallLimitOfOpenFiles) {
     // A handle kept open per data file, result or log entry would exhaust the limit.
     ScratchDir dir;
