@@ -11,6 +11,9 @@ namespace {
 constexpr unsigned rows_between_clock_checks = 64;
 constexpr std::uint64_t bytes_between_clock_checks = std::uint64_t{1} << 20;
 constexpr std::int64_t progress_interval_ms = 100;
+// Pending progress is written at this size at the latest: memory stays bounded however fast the
+// rows come.
+constexpr std::size_t max_pending_progress = std::size_t{1} << 16;
 
 } // namespace
 
@@ -60,6 +63,10 @@ void console_print(Console& console, ConsoleStream stream, const char* format, .
 void console_progress(Console& console, char character, std::uint64_t position) {
     console.pending_progress.push_back('\b');
     console.pending_progress.push_back(character);
+    if (console.pending_progress.size() >= max_pending_progress) {
+        console_flush(console);
+        return;
+    }
     if (++console.progress_since_check < rows_between_clock_checks &&
         position - console.position_at_check < bytes_between_clock_checks) {
         return;

@@ -17,7 +17,7 @@ namespace {
 RunState* out_of_memory_run = nullptr;
 
 // Any allocation of the run that fails ends it with the no-memory report.
-void report_no_memory() {
+[[noreturn]] void report_no_memory() {
     std::set_new_handler(nullptr); // a failure while reporting must not come back here
     error_report(*out_of_memory_run, "PANIC: No memory...\n");
     end_run(*out_of_memory_run, exit_size_or_open);
@@ -71,45 +71,54 @@ struct Range {
     float maximum = -std::numeric_limits<float>::max();
 };
 
-Range first_pass(RunState& run, ConversionState& state, const std::string& name) {
-    Range range;
-    const TextSink messages{&run, write_reader_message};
+void report_row(const ProgressSink& progress, int row, const DataFile& reader) {
+    if (progress.row != nullptr) {
+        progress.row(progress.context, progress_characters[row % 4], data_file_position(reader));
+    }
+}
+
+ConversionResult bad_row(int count, int row_number) {
+    ConversionResult result;
+    result.status = ConversionStatus::bad_row;
+    result.row_result = count;
+    result.row_number = row_number;
+    return result;
+}
+
+ConversionResult first_pass(ConversionState& state, const TextSink& messages,
+                            const ProgressSink& progress, Range& range) {
     int row = 0;
     for (;;) {
         const int count = read_data_row(state.values.data(), state.reader, state.rule, messages);
         if (count == 0) break;
-        console_progress(run.console, progress_characters[row % 4],
-                         data_file_position(state.reader));
+        report_row(progress, row, state.reader);
         ++row;
-        if (count < 0) stop_on_bad_row(run, name, count, row);
+        if (count < 0) return bad_row(count, row);
         for (int j = 0; j < count; ++j) {
             const float v = state.values[static_cast<std::size_t>(j)];
             if (v > range.maximum) range.maximum = v;
             if (v < range.minimum) range.minimum = v;
         }
     }
-    return range;
+    return ConversionResult{};
 }
 
-// Stores the scaled rows; values and rows outside the picture are left out. @return true when
-// some were left out.
-bool second_pass(RunState& run, ConversionState& state, const std::string& name, Range range) {
-    const TextSink messages{&run, write_reader_message};
+// Stores the scaled rows; values and rows outside the picture are left out (`clipped`).
+ConversionResult second_pass(ConversionState& state, bool transpose, const TextSink& messages,
+                             const ProgressSink& progress, Range range) {
     const double span = static_cast<double>(range.maximum) - static_cast<double>(range.minimum);
     Picture& picture = state.picture;
-    const bool transpose = run.settings.transpose;
     // Without transposition value j of row r is pixel (j, r); with it, pixel (r, j).
     const int values_room = transpose ? picture.height : picture.width;
     const int rows_room = transpose ? picture.width : picture.height;
-    bool clipped = false;
+    ConversionResult result;
     int row = 0;
     for (;;) {
         const int count = read_data_row(state.values.data(), state.reader, state.rule, messages);
         if (count == 0) break;
-        console_progress(run.console, progress_characters[row % 4],
-                         data_file_position(state.reader));
-        if (count < 0) stop_on_bad_row(run, name, count, row + 1);
-        if (row >= rows_room || count > values_room) clipped = true;
+        report_row(progress, row, state.reader);
+        if (count < 0) return bad_row(count, row + 1);
+        if (row >= rows_room || count > values_room) result.clipped = true;
         if (row < rows_room) {
             const int stored = std::min(count, values_room);
             for (int j = 0; j < stored; ++j) {
@@ -124,7 +133,11 @@ bool second_pass(RunState& run, ConversionState& state, const std::string& name,
         }
         ++row;
     }
-    return clipped;
+    return result;
+}
+
+void print_row_progress(void* context, char character, std::uint64_t position) {
+    console_progress(static_cast<RunState*>(context)->console, character, position);
 }
 
 // Decides where the result goes: the existing file of that name (found without regard to case)
@@ -173,11 +186,19 @@ void convert_file(RunState& run, ConversionState& state, const std::string& name
     console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
                   name.c_str(), result.c_str());
 
-    std::fill(state.picture.pixels.begin(), state.picture.pixels.end(), std::uint8_t{0});
-    data_file_open(state.reader, ByteSource{&run.data_file, read_data_file, seek_data_file});
-    const Range range = first_pass(run, state, name);
-    if (!data_file_rewind(state.reader)) stop_on_unopened(run, name, OpenResult::other_error);
-    if (second_pass(run, state, name, range)) {
+    const TextSink messages{&run, write_reader_message};
+    const ProgressSink progress{&run, print_row_progress};
+    const ConversionResult converted =
+        convert_data(state, ByteSource{&run.data_file, read_data_file, seek_data_file},
+                     run.settings.transpose, messages, progress);
+    if (converted.status == ConversionStatus::bad_row) {
+        stop_on_bad_row(run, name, converted.row_result, converted.row_number);
+    }
+    if (converted.status == ConversionStatus::no_buffer) report_no_memory();
+    if (converted.status == ConversionStatus::rewind_failed) {
+        stop_on_unopened(run, name, OpenResult::other_error);
+    }
+    if (converted.clipped) {
         console_print(run.console, ConsoleStream::err,
                       "INFO: Data beyond the %d x %d picture was left out: %s\n",
                       state.picture.width, state.picture.height, name.c_str());
@@ -206,6 +227,21 @@ void print_copyright(RunState& run) {
 }
 
 } // namespace
+
+ConversionResult convert_data(ConversionState& state, ByteSource source, bool transpose,
+                              const TextSink& messages, const ProgressSink& progress) {
+    std::fill(state.picture.pixels.begin(), state.picture.pixels.end(), std::uint8_t{0});
+    if (!data_file_open(state.reader, source, state.read_buffer_size)) {
+        return ConversionResult{ConversionStatus::no_buffer, 0, 0, false};
+    }
+    Range range;
+    const ConversionResult first = first_pass(state, messages, progress, range);
+    if (first.status != ConversionStatus::converted) return first;
+    if (!data_file_rewind(state.reader)) {
+        return ConversionResult{ConversionStatus::rewind_failed, 0, 0, false};
+    }
+    return second_pass(state, transpose, messages, progress, range);
+}
 
 std::string result_name_for(const std::string& data_file_name) {
     const std::size_t separator = data_file_name.find_last_of("\\/:");

@@ -20,8 +20,36 @@ struct ConversionState {
     std::vector<float> values; // the row value array
     ColumnRule rule;           // the run-wide number of values per row
     DataFile reader;
+    std::size_t read_buffer_size = default_read_buffer_size;
     GifWorkspace* gif = nullptr;
 };
+
+// Where a conversion reports each data row it reads, in both passes: the progress character and
+// the position in the data file.
+struct ProgressSink {
+    void* context = nullptr;
+    void (*row)(void* context, char character, std::uint64_t position) = nullptr;
+};
+
+enum class ConversionStatus {
+    converted,     // the picture holds the file's data
+    bad_row,       // a row the reader refused; `row_result` and `row_number` say which
+    no_buffer,     // the reading buffer could not be allocated
+    rewind_failed, // the data could not be read a second time
+};
+
+struct ConversionResult {
+    ConversionStatus status = ConversionStatus::converted;
+    int row_result = 0;   // the reader's negative result for a bad row
+    int row_number = 0;   // the bad row's 1-based number among the data rows
+    bool clipped = false; // values or rows had no place in the picture and were left out
+};
+
+// The core of one file's conversion, without console or exit: clears state.picture, reads
+// `source` twice (the range, then the scaled rows) under the run's column rule and stores the
+// gray levels, transposed when asked. Stops at the first bad row.
+ConversionResult convert_data(ConversionState& state, ByteSource source, bool transpose,
+                              const TextSink& messages, const ProgressSink& progress);
 
 // The result name of a data file: cut at the first "." of its file-name part (after the last
 // '\', '/' or ':'), followed by ".gif".

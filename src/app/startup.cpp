@@ -83,6 +83,10 @@ void run_startup(RunState& run) {
         register_exit_handler(exit_cleanup);
         run.cleanup_registered = true;
     }
+    // A result beyond the file-size limit is a write error to report, not the end of the run;
+    // an interrupted write leaves no temporary file.
+    ignore_file_size_signal();
+    install_interruption_cleanup();
 
     run.program_name = program_name_from(run.arguments.front());
     console_print(run.console, ConsoleStream::err, "\n <<< %s >>>  Version: %s\n\n",

@@ -41,6 +41,16 @@ void register_exit_handler(void (*handler)());
 // Ends the process with `code` at once: no exit handlers, no buffered output.
 [[noreturn]] void exit_immediately(int code);
 
+// Makes a write beyond the process's file-size limit fail with an error that the writer reports,
+// instead of ending the process (POSIX: SIGXFSZ ignored). Windows has no such signal: no-op.
+void ignore_file_size_signal();
+
+// From now on an interruption (POSIX: SIGINT, SIGTERM, SIGHUP, unless ignored when the process
+// started) first removes the temporary file of file_create_temporary that is still being written,
+// then ends the process as the interruption would have. Windows: Ctrl+C, Ctrl+Break and closing
+// the console, through a console control handler.
+void install_interruption_cleanup();
+
 // ---- Environment -----------------------------------------------------------------------------
 
 // Looks up the environment variable `name`, names compared without regard to ASCII case.
@@ -121,7 +131,8 @@ bool resolve_parent_directory(const std::string& name, std::string& resolved);
 
 // Creates a new, empty file in the directory of `target` under a name no other file has, for a
 // result that replace_file later moves over `target`. @return true with the file open for
-// writing and its name in `temporary_name`.
+// writing and its name in `temporary_name`. Until replace_file or remove_file is called with that
+// name, an interruption removes the file (see install_interruption_cleanup).
 bool file_create_temporary(const std::string& target, FileHandle& file,
                            std::string& temporary_name);
 

@@ -2,7 +2,9 @@
 #include "platform/platform.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -98,6 +100,36 @@ bool resolve_components(const std::string& name, bool keep_last, std::string& re
     return keep_last || path_exists(path);
 }
 
+constexpr std::size_t longest_name = 255; // bytes of one path component (NAME_MAX)
+
+// The temporary file an interruption removes: a fixed buffer, read by the signal handler.
+// `temporary_marked` is cleared while the name changes, so the handler never sees half of one.
+char temporary_being_written[4096];
+volatile std::sig_atomic_t temporary_marked = 0;
+
+void mark_temporary(const std::string& name) {
+    temporary_marked = 0;
+    if (name.size() >= sizeof temporary_being_written) return; // too long to guard
+    std::memcpy(temporary_being_written, name.c_str(), name.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst); // the name is whole before it counts
+    temporary_marked = 1;
+}
+
+void unmark_temporary(const std::string& name) {
+    if (temporary_marked && name == temporary_being_written) temporary_marked = 0;
+}
+
+// Async-signal-safe: unlink, sigaction and raise only.
+extern "C" void remove_temporary_and_raise(int signal_number) {
+    if (temporary_marked) ::unlink(temporary_being_written);
+    temporary_marked = 0;
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    ::sigaction(signal_number, &default_action, nullptr);
+    ::raise(signal_number); // delivered when the handler returns: the process ends by it
+}
+
 } // namespace
 
 // ---- Console ---------------------------------------------------------------------------------
@@ -130,6 +162,22 @@ void exit_process(int code) {
 
 void exit_immediately(int code) {
     ::_exit(code);
+}
+
+void ignore_file_size_signal() {
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
+void install_interruption_cleanup() {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        if (::sigaction(signal_number, nullptr, &previous) != 0) continue;
+        if (previous.sa_handler == SIG_IGN) continue; // e.g. started under nohup: stay so
+        struct sigaction action {};
+        action.sa_handler = remove_temporary_and_raise;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal_number, &action, nullptr);
+    }
 }
 
 // ---- Environment -----------------------------------------------------------------------------
@@ -277,25 +325,38 @@ bool file_create_temporary(const std::string& target, FileHandle& file,
     const std::string base = cut == std::string::npos ? target : target.substr(cut + 1);
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = directory + "." + base + "." + std::to_string(::getpid()) + "-" +
-                                std::to_string(counter++) + ".tmp";
+        // ".<target name>.<pid>-<n>.tmp", the target name cut so that the whole stays within the
+        // usual limit of a name (255 bytes) when the target's own name is close to it.
+        const std::string suffix =
+            "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        const std::size_t room = longest_name - 1 - suffix.size();
+        std::string candidate = directory + "." + base.substr(0, room) + suffix;
+        // Marked before it exists: an interruption in between removes a name that is this
+        // process's own (it holds the process id), whether created yet or not.
+        mark_temporary(candidate);
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             file.value = fd;
             temporary_name = std::move(candidate);
             return true;
         }
-        if (errno != EEXIST) return false;
+        const int error = errno;
+        unmark_temporary(candidate);
+        if (error != EEXIST) return false;
     }
     return false;
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    const bool replaced = ::rename(from.c_str(), to.c_str()) == 0;
+    if (replaced) unmark_temporary(from); // after the move: until then an interruption removes it
+    return replaced;
 }
 
 bool remove_file(const std::string& name) {
-    return ::unlink(name.c_str()) == 0;
+    const bool removed = ::unlink(name.c_str()) == 0;
+    unmark_temporary(name);
+    return removed;
 }
 
 // ---- Directory search ------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
@@ -77,6 +78,32 @@ OpenResult open_result_for(DWORD error) {
 constexpr std::int64_t epoch_difference = 11644473600;
 constexpr std::int64_t ticks_per_second = 10000000;
 
+// The temporary file an interruption removes: a fixed buffer, read by the console control
+// handler (which runs on a thread of its own). `temporary_marked` is cleared while the name
+// changes, so the handler never sees half of one.
+char temporary_being_written[MAX_PATH * 4];
+volatile LONG temporary_marked = 0;
+
+void mark_temporary(const std::string& name) {
+    ::InterlockedExchange(&temporary_marked, 0);
+    if (name.size() >= sizeof temporary_being_written) return; // too long to guard
+    std::memcpy(temporary_being_written, name.c_str(), name.size() + 1);
+    ::InterlockedExchange(&temporary_marked, 1);
+}
+
+void unmark_temporary(const std::string& name) {
+    if (temporary_marked != 0 && name == temporary_being_written) {
+        ::InterlockedExchange(&temporary_marked, 0);
+    }
+}
+
+// Ctrl+C, Ctrl+Break, closing the console: the file still open for writing was opened with
+// FILE_SHARE_DELETE, so it goes away when the process ends; the next handler then ends it.
+BOOL WINAPI remove_temporary_on_interruption(DWORD) {
+    if (::InterlockedExchange(&temporary_marked, 0) != 0) ::DeleteFileA(temporary_being_written);
+    return FALSE;
+}
+
 } // namespace
 
 // ---- Console ---------------------------------------------------------------------------------
@@ -133,6 +160,12 @@ void exit_immediately(int code) {
     // runtime DLL run its exit table). Called on the own process it does not return.
     ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
     ::ExitProcess(static_cast<UINT>(code));
+}
+
+void ignore_file_size_signal() {} // no such signal on Windows
+
+void install_interruption_cleanup() {
+    ::SetConsoleCtrlHandler(remove_temporary_on_interruption, TRUE);
 }
 
 // ---- Environment -----------------------------------------------------------------------------
@@ -275,9 +308,11 @@ bool file_create_temporary(const std::string& target, FileHandle& file,
         std::string candidate = directory + "." + base + "." +
                                 std::to_string(::GetCurrentProcessId()) + "-" +
                                 std::to_string(counter++) + ".tmp";
+        mark_temporary(candidate); // before it exists: an interruption removes nothing else
         const HANDLE handle =
             ::CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) unmark_temporary(candidate);
         if (handle != INVALID_HANDLE_VALUE) {
             file.value = from_handle(handle);
             temporary_name = std::move(candidate);
@@ -290,10 +325,13 @@ bool file_create_temporary(const std::string& target, FileHandle& file,
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const bool replaced = ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (replaced) unmark_temporary(from);
+    return replaced;
 }
 
 bool remove_file(const std::string& name) {
+    unmark_temporary(name);
     return ::DeleteFileA(name.c_str()) != 0;
 }
 

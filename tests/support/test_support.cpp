@@ -9,8 +9,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,11 +75,14 @@ void drain(int fd, std::string& into, bool& open) {
 
 } // namespace
 
-ProcessResult run_process(const std::string& program, const std::vector<std::string>& argv,
-                          const std::string& cwd, const std::vector<std::string>& env) {
+RunningProcess start_process(const std::string& program, const std::vector<std::string>& argv,
+                             const std::string& cwd, const std::vector<std::string>& env,
+                             const ChildOptions& options) {
+    // Close-on-exec, so that children started at the same time do not hold each other's pipes.
     int out_pipe[2];
     int err_pipe[2];
-    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
     std::vector<char*> arg_ptrs;
     for (const auto& a : argv) arg_ptrs.push_back(const_cast<char*>(a.c_str()));
     arg_ptrs.push_back(nullptr);
@@ -86,38 +92,63 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
         const int null_in = ::open("/dev/null", O_RDONLY);
         ::dup2(null_in, 0);
         ::dup2(out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
-        ::close(out_pipe[0]);
-        ::close(err_pipe[0]);
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        if (options.file_size_limit >= 0) {
+            const auto limit = static_cast<rlim_t>(options.file_size_limit);
+            const rlimit size{limit, limit};
+            if (::setrlimit(RLIMIT_FSIZE, &size) != 0) ::_exit(125);
+        }
+        if (options.open_files_limit >= 0) {
+            const auto limit = static_cast<rlim_t>(options.open_files_limit);
+            const rlimit files{limit, limit};
+            if (::setrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(125);
+        }
+        if (options.ignore_file_size_signal) ::signal(SIGXFSZ, SIG_IGN);
+        if (options.group_id >= 0 && ::setgid(static_cast<gid_t>(options.group_id)) != 0)
+            ::_exit(125);
+        if (options.user_id >= 0 && ::setuid(static_cast<uid_t>(options.user_id)) != 0)
+            ::_exit(125);
         ::execve(program.c_str(), arg_ptrs.data(), env_ptrs.data());
         ::_exit(127);
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
+    return RunningProcess{pid, out_pipe[0], err_pipe[0]};
+}
+
+ProcessResult finish_process(RunningProcess& process) {
     ProcessResult result;
     bool out_open = true;
     bool err_open = true;
     while (out_open || err_open) {
-        pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+        pollfd fds[2] = {{out_open ? process.out_fd : -1, POLLIN, 0},
+                         {err_open ? process.err_fd : -1, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
         if (out_open && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
-            drain(out_pipe[0], result.out, out_open);
+            drain(process.out_fd, result.out, out_open);
         if (err_open && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
-            drain(err_pipe[0], result.err, err_open);
-        if (!out_open) fds[0].fd = -1;
-        if (!err_open) fds[1].fd = -1;
+            drain(process.err_fd, result.err, err_open);
     }
-    ::close(out_pipe[0]);
-    ::close(err_pipe[0]);
+    ::close(process.out_fd);
+    ::close(process.err_fd);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (::waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
     }
+    process = RunningProcess{};
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& argv,
+                          const std::string& cwd, const std::vector<std::string>& env,
+                          const ChildOptions& options) {
+    RunningProcess process = start_process(program, argv, cwd, env, options);
+    return finish_process(process);
 }
 
 const std::string& program_path() {
@@ -126,10 +157,10 @@ const std::string& program_path() {
 }
 
 ProcessResult run_graygif(const std::vector<std::string>& args, const std::string& cwd,
-                          const std::vector<std::string>& env) {
+                          const std::vector<std::string>& env, const ChildOptions& options) {
     std::vector<std::string> argv{"graygif"};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(program_path(), argv, cwd, env);
+    return run_process(program_path(), argv, cwd, env, options);
 }
 
 } // namespace graygif::testing

@@ -33,16 +33,42 @@ struct ProcessResult {
     std::string err;
 };
 
-// Runs `program` with `argv` (argv[0] included) in folder `cwd`, with exactly the environment
+// What a child process is given besides its arguments, folder and environment; set in the child
+// before it starts the program.
+struct ChildOptions {
+    long long file_size_limit = -1;       // RLIMIT_FSIZE in bytes; -1: inherited
+    long long open_files_limit = -1;      // RLIMIT_NOFILE; -1: inherited
+    bool ignore_file_size_signal = false; // SIGXFSZ ignored (the program inherits that)
+    int user_id = -1;                     // run as this user and group (needs root); -1: as is
+    int group_id = -1;
+};
+
+// A child started by start_process; its output is read by finish_process.
+struct RunningProcess {
+    int pid = -1;
+    int out_fd = -1;
+    int err_fd = -1;
+};
+
+// Starts `program` with `argv` (argv[0] included) in folder `cwd`, with exactly the environment
 // entries `env` ("NAME=value") and no standard input.
+RunningProcess start_process(const std::string& program, const std::vector<std::string>& argv,
+                             const std::string& cwd, const std::vector<std::string>& env = {},
+                             const ChildOptions& options = {});
+// Reads the child's output until it ends and collects its exit status.
+ProcessResult finish_process(RunningProcess& process);
+
+// start_process and finish_process in one.
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& argv,
-                          const std::string& cwd, const std::vector<std::string>& env = {});
+                          const std::string& cwd, const std::vector<std::string>& env = {},
+                          const ChildOptions& options = {});
 
 // The built graygif program.
 const std::string& program_path();
 
 // Runs graygif, started under the name "graygif", with `args` after it.
 ProcessResult run_graygif(const std::vector<std::string>& args, const std::string& cwd,
-                          const std::vector<std::string>& env = {});
+                          const std::vector<std::string>& env = {},
+                          const ChildOptions& options = {});
 
 } // namespace graygif::testing

@@ -1,0 +1,115 @@
+// The data row reader on arbitrary bytes. Input: byte 0 chooses a small reading buffer, byte 1
+// the largest read the source gives at once, byte 2 whether the column rule starts fixed (as for
+// a later file of a run); the rest is the data file.
+// Checks: every result is a count of 1..2048 or one of the row_* codes; the column rule, once
+// fixed, never changes and every later count matches it; a small buffer (long lines streamed)
+// and a buffer holding the whole file give the same rows, values and messages; the second pass
+// after a rewind repeats the first. Out-of-bounds access is left to the sanitizers: the row value
+// array has exactly 2048 elements of its own.
+#include "fuzz_check.hpp"
+
+#include "datafile/data_row_reader.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace graygif;
+
+namespace {
+
+struct MemorySource {
+    const char* data = nullptr;
+    std::size_t size = 0;
+    std::size_t position = 0;
+    std::size_t largest_read = 0;
+};
+
+std::int64_t read_memory(void* context, char* buffer, std::size_t size) {
+    auto& source = *static_cast<MemorySource*>(context);
+    const std::size_t n = std::min({size, source.size - source.position, source.largest_read});
+    std::memcpy(buffer, source.data + source.position, n);
+    source.position += n;
+    return static_cast<std::int64_t>(n);
+}
+
+bool seek_memory(void* context, std::uint64_t offset) {
+    auto& source = *static_cast<MemorySource*>(context);
+    source.position = static_cast<std::size_t>(std::min<std::uint64_t>(offset, source.size));
+    return true;
+}
+
+void collect_message(void* context, const char* data, std::size_t size) {
+    static_cast<std::string*>(context)->append(data, size);
+}
+
+struct Pass {
+    std::vector<int> results;
+    std::vector<std::uint32_t> values; // bit patterns, so that NaN and -0 compare exactly
+    std::string messages;
+    bool operator==(const Pass&) const = default;
+};
+
+// Reads rows until the end of the data or a bad row, checking each result against the rule.
+Pass read_pass(DataFile& file, ColumnRule& rule) {
+    Pass pass;
+    std::vector<float> values(max_row_values);
+    const TextSink sink{&pass.messages, collect_message};
+    for (;;) {
+        const ColumnRule before = rule;
+        const int result = read_data_row(values.data(), file, rule, sink);
+        pass.results.push_back(result);
+        FUZZ_CHECK(result >= row_too_many_values && result <= max_row_values);
+        if (before.count_fixed) {
+            FUZZ_CHECK(rule.count_fixed && rule.expected_count == before.expected_count);
+            if (result > 0) FUZZ_CHECK(result == before.expected_count);
+        } else {
+            FUZZ_CHECK(result != row_count_mismatch);
+            if (result > 0) FUZZ_CHECK(rule.count_fixed && rule.expected_count == result);
+            if (result <= 0) FUZZ_CHECK(!rule.count_fixed && rule.expected_count == 2);
+        }
+        if (result <= 0) return pass;
+        for (int j = 0; j < result; ++j) {
+            pass.values.push_back(
+                std::bit_cast<std::uint32_t>(values[static_cast<std::size_t>(j)]));
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) return 0;
+    const std::size_t small_buffer = min_read_buffer_size + data[0] % 48;
+    const std::size_t largest_read = 1 + data[1] % 97;
+    ColumnRule start;
+    if (data[2] & 1) start = ColumnRule{1 + (data[2] >> 1) % 8, true};
+    const char* text = reinterpret_cast<const char*>(data + 3);
+    const std::size_t text_size = size - 3;
+
+    MemorySource small_source{text, text_size, 0, largest_read};
+    DataFile small;
+    FUZZ_CHECK(
+        data_file_open(small, ByteSource{&small_source, read_memory, seek_memory}, small_buffer));
+    ColumnRule small_rule = start;
+    const Pass first = read_pass(small, small_rule);
+
+    MemorySource whole_source{text, text_size, 0, text_size + 1};
+    DataFile whole;
+    FUZZ_CHECK(data_file_open(whole, ByteSource{&whole_source, read_memory, seek_memory},
+                              text_size + min_read_buffer_size));
+    ColumnRule whole_rule = start;
+    const Pass in_place = read_pass(whole, whole_rule);
+    FUZZ_CHECK(first == in_place);
+    FUZZ_CHECK(small_rule.count_fixed == whole_rule.count_fixed &&
+               small_rule.expected_count == whole_rule.expected_count);
+
+    if (first.results.back() == row_end_of_data) {
+        FUZZ_CHECK(data_file_rewind(small));
+        const Pass second = read_pass(small, small_rule);
+        FUZZ_CHECK(second == first);
+    }
+    return 0;
+}

@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora under corpus/<target>/ (run from anywhere; rewrites the seeds)."""
+import os
+import random
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def write(target, name, data):
+    folder = os.path.join(HERE, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as out:
+        out.write(data)
+
+
+def row(count, value=b"1"):
+    return b" ".join([value] * count) + b"\n"
+
+
+rng = random.Random(1003)
+
+# Data row reader: buffer size byte, largest read byte, rule byte, then the file.
+reader = {
+    "plain": b"1 2\n3 4\n",
+    "comments": b"# c\n1,2\n! x\n% y\n3 4\n# end\n",
+    "crlf": b"1 2\r\n3 4\r\n",
+    "eof_byte": b"1 2\n\x1a3 4\n",
+    "nul": b"1 2\x00 x y\n3 4\n",
+    "empty_line": b"1\n\n2\n",
+    "bad_character": b"1 2\n1 x\n",
+    "mismatch": b"1 2\n1 2 3\n",
+    "number_syntax": b"1e5 .5 5. -.5 +5 +-5 1e 2E+ 3e- e5 1,,3\n",
+    "malformed": b"1 . 2\n- 1\n",
+    "separators_only": b" ,\t,\n1 2\n",
+    "lone_cr": b"1\r2\n",
+    "range_limits": b"3.5e38 -1e39 1e-50 -0 1e-45 3.4028235e38\n",
+    "long_digits": b"0." + b"0" * 300 + b"1 " + b"9" * 400 + b"\n",
+    "halfway": b"16777217 0.1 1.00000005960464477539062500001\n",
+    "long_line": row(120, b"12.5"),
+    "long_comment": b"1 " * 100 + b"# note\n1\n",
+    "long_nul": b"1 " * 100 + b"\x00zz\n",
+    "long_crlf_mismatch": b"1 2\r\n" + b"1 " * 80 + b"\r\n",
+    "values_2048": row(2048),
+    "values_2049": row(2049),
+    "high_bytes": b"1 2\n\x80\xff\n",
+    "exponent_huge": b"1e99999999999 1e-99999999999\n",
+    "no_final_lf": b"1 2\n3 4",
+}
+for i, (name, data) in enumerate(sorted(reader.items())):
+    prefix = bytes([i * 7 % 256, i * 13 % 256, (i % 5) * 3])
+    write("data_row_reader", name, prefix + data)
+
+# Command line: text split as a raw command line; arguments 1 and 2 are pattern and name.
+command_lines = {
+    "plain": b"prog a b c",
+    "quoted_program": b'"C:\\Program Files\\x.exe" "a b" c\\"d',
+    "pattern": b"x *.dat A.DAT",
+    "question": b"x a*b?c ABXC",
+    "backslashes": b'x a\\\\\\"b "c""d" \\\\"q',
+    "empty_quotes": b'x "" "" \t z',
+    "many_stars": b"x *a*a*a*a*b aaaaaaaaaaaaaaaaaaaaaaaaaac",
+    "order": b"x Z.DAT _.DAT a.dat 1.dat B.DAT b.dat",
+    "high_bytes": b"x \x84\x8e \xe4\xc4 ~",
+    "empty": b"",
+}
+for name, data in command_lines.items():
+    write("command_line", name, data)
+
+# Conversion: width byte, height byte, flags byte (transpose, changing file, buffer), the file.
+def grid(rows, columns):
+    return b"".join(
+        b" ".join(str(rng.randint(-999, 999)).encode() for _ in range(columns)) + b"\n"
+        for _ in range(rows))
+
+
+conversion = {
+    "two_by_two": (0, 0, 0, b"0,1\n1,0\n"),
+    "transposed": (5, 9, 1, b"0 1 2\n3 4 5\n"),
+    "clipped": (6, 6, 0, grid(20, 20)),
+    "changing": (10, 10, 2, b"1 2\n3 4\n5 6\n" + b"1e30 -1e30\n-5 7\n"),
+    "changing_long": (10, 10, 2 | (0 << 2), b"1 " * 40 + b"\n" + b"9 " * 40 + b"\n"),
+    "constant": (3, 3, 4, b"7 7\n7 7\n"),
+    "infinite": (3, 3, 0, b"1 3.5e38\n2 3\n"),
+    "bad_row": (3, 3, 0, b"1 2\n1 2 3\n"),
+    "bad_character": (3, 3, 1, b"1 2\n1 x\n"),
+    "comments_only": (3, 3, 0, b"# a\n! b\n"),
+    "empty": (3, 3, 0, b""),
+    "small_buffer": (30, 4, 0, grid(3, 32)),
+}
+for name, (w, h, flags, data) in conversion.items():
+    write("conversion", name, bytes([w, h, flags]) + data)
+
+# LZW: width byte (width - 1), then the pixels.
+write("lzw", "four", bytes([1, 0, 255, 255, 0]))
+write("lzw", "constant", bytes([255]) + bytes([200]) * 256 * 8)
+write("lzw", "ramp", bytes([63]) + bytes(i % 256 for i in range(64 * 40)))
+write("lzw", "random", bytes([99]) + bytes(rng.randrange(256) for _ in range(100 * 60)))
+write("lzw", "one_pixel", bytes([0, 7]))
+write("lzw", "zeros_then_noise", bytes([31]) + bytes(32 * 20) + bytes(rng.randrange(4) for _ in range(32 * 40)))

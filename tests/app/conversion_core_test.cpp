@@ -1,0 +1,106 @@
+// convert_data on sources that misbehave: a file that changes, shrinks or fails between or within
+// its two passes. The conversion ends with a status and defined gray levels, never an exit.
+#include "app/conversion_run.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace graygif {
+namespace {
+
+// A data file whose content after each seek to the start is the next of `versions` (the last
+// one stays); reads after `fail_after` bytes of a version fail, seeks fail once `seek_fails`.
+struct ScriptedFile {
+    std::vector<std::string> versions;
+    std::size_t version = 0;
+    std::size_t position = 0;
+    std::size_t fail_after = std::string::npos;
+    bool seek_fails = false;
+};
+
+std::int64_t read_scripted(void* context, char* buffer, std::size_t size) {
+    auto& file = *static_cast<ScriptedFile*>(context);
+    if (file.position >= file.fail_after) return -1;
+    const std::string& text = file.versions[file.version];
+    const std::size_t n = std::min(size, text.size() - std::min(file.position, text.size()));
+    std::memcpy(buffer, text.data() + file.position, n);
+    file.position += n;
+    return static_cast<std::int64_t>(n);
+}
+
+bool seek_scripted(void* context, std::uint64_t offset) {
+    auto& file = *static_cast<ScriptedFile*>(context);
+    if (file.seek_fails) return false;
+    if (offset == 0 && file.version + 1 < file.versions.size()) ++file.version;
+    file.position = static_cast<std::size_t>(offset);
+    return true;
+}
+
+struct Core {
+    ConversionState state;
+    Core(int width, int height) {
+        state.picture.width = width;
+        state.picture.height = height;
+        state.picture.pixels.assign(static_cast<std::size_t>(width * height), 0x77);
+        state.values.assign(max_row_values, 0.0f);
+        state.read_buffer_size = min_read_buffer_size;
+    }
+    ConversionResult convert(ScriptedFile& file, bool transpose = false) {
+        return convert_data(state, ByteSource{&file, read_scripted, seek_scripted}, transpose,
+                            TextSink{}, ProgressSink{});
+    }
+};
+
+TEST(ConvertData, FileChangedBetweenPassesGivesDefinedLevels) {
+    Core core(2, 2);
+    // Range 0..3 from the first pass; the second pass holds values far outside it.
+    ScriptedFile file{{"0 1\n2 3\n", "-1e30 1e30\n100 -100\n"}};
+    const ConversionResult result = core.convert(file);
+    EXPECT_EQ(result.status, ConversionStatus::converted);
+    // Levels beyond 32 bits give 0; others keep their low 8 bits (8500 -> 52, -8500 -> 204).
+    EXPECT_EQ(core.state.picture.pixels, (std::vector<std::uint8_t>{0, 0, 52, 204}));
+}
+
+TEST(ConvertData, FileEmptiedBetweenPassesLeavesAClearedPicture) {
+    Core core(2, 2);
+    ScriptedFile file{{"0 1\n2 3\n", ""}};
+    EXPECT_EQ(core.convert(file).status, ConversionStatus::converted);
+    EXPECT_EQ(core.state.picture.pixels, (std::vector<std::uint8_t>{0, 0, 0, 0}));
+}
+
+TEST(ConvertData, FileGrownBetweenPassesIsHeldToTheColumnRule) {
+    Core core(4, 4);
+    ScriptedFile file{{"0 1\n", "0 1\n2 3\n4 5 6\n"}};
+    const ConversionResult result = core.convert(file);
+    EXPECT_EQ(result.status, ConversionStatus::bad_row);
+    EXPECT_EQ(result.row_result, row_count_mismatch);
+    EXPECT_EQ(result.row_number, 3);
+}
+
+TEST(ConvertData, LongLineChangedWhileItIsReadAgain) {
+    // A line longer than the buffer is read a second time to parse it; here the file changed.
+    Core core(64, 2);
+    std::string long_row = "1";
+    for (int i = 0; i < 40; ++i) long_row += " 2";
+    ScriptedFile file{{long_row + "\n", "9 9 9\n", "x\n"}};
+    const ConversionResult result = core.convert(file);
+    EXPECT_TRUE(result.status == ConversionStatus::converted ||
+                result.status == ConversionStatus::bad_row);
+}
+
+TEST(ConvertData, ReadFailureEndsThePassAndFailedRewindIsAStatus) {
+    Core core(2, 2);
+    ScriptedFile failing{{"0 1\n2 3\n"}};
+    failing.fail_after = 4; // the first row arrives, then reads fail
+    EXPECT_EQ(core.convert(failing).status, ConversionStatus::converted);
+
+    ScriptedFile unseekable{{"0 1\n2 3\n"}};
+    unseekable.seek_fails = true;
+    EXPECT_EQ(core.convert(unseekable).status, ConversionStatus::rewind_failed);
+}
+
+} // namespace
+} // namespace graygif

@@ -1,0 +1,253 @@
+// Faults from outside, end to end with the built program: writes beyond a file-size limit, an
+// unwritable run log, data files that are no regular readable files, exits and interruptions in
+// the middle of a run. Whatever happens: a message, an exit code of the table, no crash, no
+// temporary file left behind, and earlier results intact.
+#include "support/gif_decode.hpp"
+#include "support/test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace graygif {
+namespace {
+
+using testing::ChildOptions;
+using testing::ProcessResult;
+using testing::read_file;
+using testing::ScratchDir;
+using testing::write_file;
+
+const std::vector<std::string> plain_env{"PATH=/usr/bin:/bin", "TZ=UTC"};
+constexpr int nobody = 65534;
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+bool has_temporary_file(const std::string& dir) {
+    for (const std::string& name : testing::list_dir(dir)) {
+        if (name.ends_with(".tmp")) return true;
+    }
+    return false;
+}
+
+// A data file whose picture compresses badly: 256 rows of 256 pseudo-random values.
+std::string noisy_data() {
+    std::string data;
+    unsigned state = 12345;
+    for (int r = 0; r < 256; ++r) {
+        for (int c = 0; c < 256; ++c) {
+            state = state * 1103515245u + 12345u;
+            data += std::to_string((state >> 16) % 1000) + (c == 255 ? "\n" : " ");
+        }
+    }
+    return data;
+}
+
+// Where a file must be closed to others than its owner: as root, run the program as nobody in a
+// folder open to everyone, since root reads and writes whatever the permissions say.
+ChildOptions as_ordinary_user(const ScratchDir& dir) {
+    ChildOptions options;
+    if (::geteuid() != 0) return options;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    options.user_id = nobody;
+    options.group_id = nobody;
+    return options;
+}
+
+TEST(WriteFailure, ResultBeyondTheFileSizeLimitIsReportedOnceAndTheRunGoesOn) {
+    // The parent ignoring SIGXFSZ, and not: the program ignores it itself.
+    for (const bool parent_ignores : {true, false}) {
+        ScratchDir dir;
+        write_file(dir.file("A.DAT"), "5 6\n");
+        ASSERT_EQ(testing::run_graygif({"-G", "A.DAT"}, dir.path(), plain_env).exit_code, 0);
+        const std::string older = read_file(dir.file("A.gif"));
+        write_file(dir.file("A.DAT"), noisy_data());
+        std::string ones = "1";
+        for (int i = 1; i < 256; ++i) ones += " 1";
+        write_file(dir.file("B.DAT"), ones + "\n");
+        ChildOptions options;
+        options.file_size_limit = 8192; // the noisy picture needs far more, "1 2" far less
+        options.ignore_file_size_signal = parent_ignores;
+        const ProcessResult result =
+            testing::run_graygif({"-S", "A.DAT", "B.DAT"}, dir.path(), plain_env, options);
+        EXPECT_EQ(result.exit_code, 4) << result.err;
+        EXPECT_EQ(count_of(result.err, "PANIC: Error writing GIF output file.\n"), 1u)
+            << result.err;
+        EXPECT_EQ(read_file(dir.file("A.gif")), older);
+        EXPECT_TRUE(testing::decode_gif_file(dir.file("B.gif")).ok);
+        EXPECT_FALSE(has_temporary_file(dir.path()));
+    }
+}
+
+struct LogCase {
+    const char* title;
+    bool directory;       // "logfile" is a directory
+    bool read_only;       // "logfile" is a file without write permission
+    long long size_limit; // the log has reached the file-size limit; -1: no limit
+};
+
+TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
+    const LogCase cases[] = {
+        {"directory", true, false, -1},
+        {"read_only", false, true, -1},
+        {"at_size_limit", false, false, 4096},
+    };
+    for (const LogCase& c : cases) {
+        ScratchDir dir;
+        write_file(dir.file("A.DAT"), "1 2\n");
+        write_file(dir.file("B.DAT"), "1 2\n1 2 3\n");
+        ChildOptions options;
+        if (c.directory) std::filesystem::create_directory(dir.file("logfile"));
+        if (c.read_only) {
+            write_file(dir.file("logfile"), "old entry\n");
+            ::chmod(dir.file("logfile").c_str(), 0444);
+            options = as_ordinary_user(dir);
+        }
+        if (c.size_limit >= 0) {
+            write_file(dir.file("logfile"),
+                       std::string(static_cast<std::size_t>(c.size_limit), 'x'));
+            options.file_size_limit = c.size_limit;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const ProcessResult result =
+            testing::run_graygif({"A.DAT", "B.DAT"}, dir.path(), plain_env, options);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(result.exit_code, 5) << c.title << result.err;
+        // Once for the start entry, once for the bad-row report.
+        EXPECT_EQ(count_of(result.err, "\nINFO: Can't write to logfile: logfile\n"), 2u)
+            << c.title << result.err;
+        EXPECT_NE(result.err.find("PANIC: Bad datafile: B.DAT  Datarow:2\a\n"), std::string::npos)
+            << c.title;
+        EXPECT_TRUE(testing::decode_gif_file(dir.file("A.gif")).ok) << c.title;
+        if (c.directory || c.read_only) {
+            // 11 attempts to open, 10 pauses of 200 ms; only a lower bound, loosely.
+            EXPECT_GE(elapsed, std::chrono::milliseconds(1500)) << c.title;
+        }
+        if (c.read_only) {
+            EXPECT_EQ(read_file(dir.file("logfile")), "old entry\n");
+        }
+        if (c.size_limit >= 0) {
+            EXPECT_EQ(read_file(dir.file("logfile")).size(),
+                      static_cast<std::size_t>(c.size_limit));
+        }
+    }
+}
+
+struct DataFileCase {
+    const char* title;
+    std::string argument;
+    std::string message_after; // printed after the PANIC line
+    bool needs_ordinary_user = false;
+};
+
+TEST(UnusableDataFile, ClearMessageAndExitCode4) {
+    const std::string not_regular = " is not a regular file (a directory, pipe or device).\n";
+    const DataFileCase cases[] = {
+        {"directory", "D.DAT", "INFO: D.DAT" + not_regular},
+        {"fifo", "F.DAT", "INFO: F.DAT" + not_regular},
+        {"device", "/dev/zero", "INFO: /DEV/ZERO" + not_regular},
+        {"dangling_link", "L.DAT", ""},
+        {"link_loop", "LOOP.DAT", ""},
+        {"unreadable", "U.DAT", "", true},
+    };
+    for (const DataFileCase& c : cases) {
+        ScratchDir dir;
+        std::filesystem::create_directory(dir.file("D.DAT"));
+        ASSERT_EQ(::mkfifo(dir.file("F.DAT").c_str(), 0666), 0);
+        std::filesystem::create_symlink("missing.dat", dir.file("L.DAT"));
+        std::filesystem::create_symlink("LOOP.DAT", dir.file("LOOP.DAT"));
+        write_file(dir.file("U.DAT"), "1 2\n");
+        ::chmod(dir.file("U.DAT").c_str(), 0);
+        const ChildOptions options = c.needs_ordinary_user ? as_ordinary_user(dir) : ChildOptions{};
+        const ProcessResult result =
+            testing::run_graygif({"-G", c.argument}, dir.path(), plain_env, options);
+        std::string upper = c.argument;
+        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        EXPECT_EQ(result.exit_code, 4) << c.title << result.err;
+        EXPECT_TRUE(result.err.ends_with("\nPANIC: Can't find/open file: " + upper + "\n\n" +
+                                         c.message_after))
+            << c.title << ": " << result.err;
+        EXPECT_FALSE(has_temporary_file(dir.path())) << c.title;
+    }
+}
+
+TEST(ExitMidRun, LeavesEarlierResultsAndNoTemporaryFile) {
+    const std::vector<std::pair<std::string, int>> stops = {{"B.DAT", 5}, {"MISSING.DAT", 4}};
+    for (const auto& [stop, code] : stops) {
+        ScratchDir dir;
+        write_file(dir.file("A.DAT"), "1 2\n");
+        write_file(dir.file("B.DAT"), "1 2\n1 2 3\n");
+        write_file(dir.file("C.DAT"), "1 2\n");
+        const ProcessResult result =
+            testing::run_graygif({"-D", "A.DAT", stop, "C.DAT"}, dir.path(), plain_env);
+        EXPECT_EQ(result.exit_code, code) << result.err;
+        EXPECT_TRUE(result.err.ends_with("\nMajorClean...Ready!\n")) << result.err;
+        EXPECT_EQ(testing::list_dir(dir.path()),
+                  (std::vector<std::string>{"A.DAT", "A.gif", "B.DAT", "C.DAT", "logfile"}));
+    }
+}
+
+TEST(LongNames, ResultNameNearTheLengthLimitIsWritten) {
+    // 251 characters, as long as a name may be (255) less a little: the temporary file that the
+    // result is written to first must fit the limit as well.
+    ScratchDir dir;
+    const std::string stem(247, 'A');
+    write_file(dir.file(stem + ".DAT"), "1 2\n");
+    const ProcessResult result = testing::run_graygif({"-G", stem + ".DAT"}, dir.path(), plain_env);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(testing::decode_gif_file(dir.file(stem + ".gif")).ok);
+    EXPECT_FALSE(has_temporary_file(dir.path()));
+}
+
+TEST(Handles, ManyFilesUnderASmallLimitOfOpenFiles) {
+    // A handle kept open per data file, result or log entry would exhaust the limit.
+    ScratchDir dir;
+    std::vector<std::string> args{"-X4", "-Y4"};
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = "F" + std::to_string(i) + ".DAT";
+        write_file(dir.file(name), "1 2\n");
+        args.push_back(name);
+    }
+    ChildOptions options;
+    options.open_files_limit = 16;
+    const ProcessResult result = testing::run_graygif(args, dir.path(), plain_env, options);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(testing::decode_gif_file(dir.file("F59.gif")).ok);
+}
+
+TEST(Interruption, WhileAResultIsWrittenLeavesNoTemporaryFile) {
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+        ScratchDir dir;
+        std::vector<std::string> argv{"graygif", "-G", "-X2048", "-Y2048"};
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = "F" + std::to_string(i) + ".DAT";
+            write_file(dir.file(name), "1 2\n");
+            argv.push_back(name);
+        }
+        testing::RunningProcess process =
+            testing::start_process(testing::program_path(), argv, dir.path(), plain_env);
+        // Interrupt as soon as a temporary result exists: in the middle of a write.
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!has_temporary_file(dir.path()) && std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ::kill(process.pid, signal_number);
+        const ProcessResult result = testing::finish_process(process);
+        EXPECT_EQ(result.exit_code, 128 + signal_number) << result.err;
+        EXPECT_FALSE(has_temporary_file(dir.path())) << signal_number;
+    }
+}
+
+} // namespace
+} // namespace graygif
