@@ -211,9 +211,10 @@ std::uint64_t load8(const char* p) {
     return bytes;
 }
 
-// Bit 7 of each byte set where x (bytes xor '0') holds no digit.
-std::uint64_t non_digit_bits(std::uint64_t x) {
-    return (((x & (0x7f * ones)) + 0x76 * ones) | x) & (0x80 * ones);
+// Bit 7 set in the first byte of `bytes` that is no ASCII digit (and perhaps in later bytes:
+// only the first is exact, as a carry or a borrow may cross from it into the next byte).
+std::uint64_t non_digit_bits(std::uint64_t bytes) {
+    return ((bytes + 0x46 * ones) | (bytes - 0x30 * ones)) & (0x80 * ones);
 }
 
 // The value of the first n (0..8) digits of x (bytes xor '0'; byte 0 the most significant).
@@ -233,20 +234,23 @@ std::uint64_t digits_value(std::uint64_t x, int n) {
 inline const char* read_common_value(const char* p, float& value) {
     const bool negative = *p == '-';
     const char* q = p + negative;
-    const std::uint64_t x1 = load8(q) ^ (0x30 * ones);
-    const int n1 = std::countr_zero(non_digit_bits(x1)) >> 3;
+    const std::uint64_t w1 = load8(q);
+    const std::uint64_t x1 = w1 ^ (0x30 * ones);
+    const int n1 = std::countr_zero(non_digit_bits(w1)) >> 3;
     if (n1 == 8) return nullptr;
     const bool point = ((x1 >> (8 * n1)) & 0xff) == ('.' ^ 0x30);
     q += n1 + point;
-    const std::uint64_t x2 = load8(q) ^ (0x30 * ones);
-    const int n2 = std::countr_zero(non_digit_bits(x2)) >> 3;
+    const std::uint64_t w2 = load8(q);
+    const std::uint64_t x2 = w2 ^ (0x30 * ones);
+    const int n2 = std::countr_zero(non_digit_bits(w2)) >> 3;
     if (n1 + n2 == 0) return nullptr;
     std::uint64_t m = digits_value(x1, n1) * powers_of_ten_u64[n2] + digits_value(x2, n2);
     q += n2;
     std::int64_t exponent10 = -n2;
     if (n2 == 8) { // a long fraction: 8 more digits at most, 19 in all
-        const std::uint64_t x3 = load8(q) ^ (0x30 * ones);
-        const int n3 = std::countr_zero(non_digit_bits(x3)) >> 3;
+        const std::uint64_t w3 = load8(q);
+        const std::uint64_t x3 = w3 ^ (0x30 * ones);
+        const int n3 = std::countr_zero(non_digit_bits(w3)) >> 3;
         if (n3 == 8 || n1 + 8 + n3 > 19) return nullptr;
         m = m * powers_of_ten_u64[n3] + digits_value(x3, n3);
         q += n3;
@@ -256,8 +260,9 @@ inline const char* read_common_value(const char* p, float& value) {
         std::uint64_t x4 = load8(q + 1);
         const char sign = static_cast<char>(x4 & 0xff);
         const bool has_sign = sign == '+' || sign == '-';
-        x4 = (x4 >> (8 * has_sign)) ^ (0x30 * ones);
-        const int n4 = std::countr_zero(non_digit_bits(x4)) >> 3;
+        const std::uint64_t w4 = x4 >> (8 * has_sign);
+        x4 = w4 ^ (0x30 * ones);
+        const int n4 = std::countr_zero(non_digit_bits(w4)) >> 3;
         if (n4 > 4) return nullptr;
         if (n4 > 0) {
             const auto e = static_cast<std::int64_t>(digits_value(x4, n4));
