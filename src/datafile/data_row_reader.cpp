@@ -198,20 +198,110 @@ const char* read_value(const char* p, const char* end, float& value) {
     return p;
 }
 
-// parse_row_values on a text without NUL.
-int parse_values(const char* p, const char* end, float* values) {
+// ---- The common number shape, without bounds checks ---------------------------------------
+
+// Bytes a fast read may look at from a value's first character (the text must hold them).
+constexpr std::ptrdiff_t fast_read_span = 40;
+
+constexpr std::uint64_t ones = 0x0101010101010101u;
+
+std::uint64_t load8(const char* p) {
+    std::uint64_t bytes = 0;
+    std::memcpy(&bytes, p, 8);
+    return bytes;
+}
+
+// Bit 7 set in the first byte of `bytes` that is no ASCII digit (and perhaps in later bytes:
+// only the first is exact, as a carry or a borrow may cross from it into the next byte).
+std::uint64_t non_digit_bits(std::uint64_t bytes) {
+    return ((bytes + 0x46 * ones) | (bytes - 0x30 * ones)) & (0x80 * ones);
+}
+
+// The value of the first n (0..8) digits of x (bytes xor '0'; byte 0 the most significant).
+std::uint64_t digits_value(std::uint64_t x, int n) {
+    const int half_shift = 32 - 4 * n; // shifts the n digits to the top; two halves for n = 0
+    std::uint64_t d = (x << half_shift) << half_shift;
+    d = d * 10 + (d >> 8); // pairs of digits
+    return (((d & 0x000000ff000000ffu) * (100 + (1'000'000ull << 32))) +
+            (((d >> 16) & 0x000000ff000000ffu) * (1 + (10'000ull << 32)))) >>
+           32;
+}
+
+// Reads the number at p when it has the common shape: an optional "-", at most 7 integer and
+// at most 15 fraction digits (19 digits in all), an exponent of at most 4 digits, and a value the
+// exact path decides. Looks at no more than fast_read_span bytes from p.
+// @return the end of its text, or nullptr when the general road must read it.
+inline const char* read_common_value(const char* p, float& value) {
+    const bool negative = *p == '-';
+    const char* q = p + negative;
+    const std::uint64_t w1 = load8(q);
+    const std::uint64_t x1 = w1 ^ (0x30 * ones);
+    const int n1 = std::countr_zero(non_digit_bits(w1)) >> 3;
+    if (n1 == 8) return nullptr;
+    const bool point = ((x1 >> (8 * n1)) & 0xff) == ('.' ^ 0x30);
+    q += n1 + point;
+    const std::uint64_t w2 = load8(q);
+    const std::uint64_t x2 = w2 ^ (0x30 * ones);
+    const int n2 = std::countr_zero(non_digit_bits(w2)) >> 3;
+    if (n1 + n2 == 0) return nullptr;
+    std::uint64_t m = digits_value(x1, n1) * powers_of_ten_u64[n2] + digits_value(x2, n2);
+    q += n2;
+    std::int64_t exponent10 = -n2;
+    if (n2 == 8) { // a long fraction: 8 more digits at most, 19 in all
+        const std::uint64_t w3 = load8(q);
+        const std::uint64_t x3 = w3 ^ (0x30 * ones);
+        const int n3 = std::countr_zero(non_digit_bits(w3)) >> 3;
+        if (n3 == 8 || n1 + 8 + n3 > 19) return nullptr;
+        m = m * powers_of_ten_u64[n3] + digits_value(x3, n3);
+        q += n3;
+        exponent10 -= n3;
+    }
+    if ((*q | 0x20) == 'e') {
+        std::uint64_t x4 = load8(q + 1);
+        const char sign = static_cast<char>(x4 & 0xff);
+        const bool has_sign = sign == '+' || sign == '-';
+        const std::uint64_t w4 = x4 >> (8 * has_sign);
+        x4 = w4 ^ (0x30 * ones);
+        const int n4 = std::countr_zero(non_digit_bits(w4)) >> 3;
+        if (n4 > 4) return nullptr;
+        if (n4 > 0) {
+            const auto e = static_cast<std::int64_t>(digits_value(x4, n4));
+            exponent10 += sign == '-' ? -e : e;
+            q += 1 + has_sign + n4;
+        }
+    }
+    if (!exact_small_decimal(m, exponent10, negative, value)) return nullptr;
+    return q;
+}
+
+// parse_row_values on a text without NUL; `classes` receives the OR of the classes of every
+// byte of the text (bytes of number texts count as plain: they are all in the alphabet).
+int parse_values(const char* p, const char* end, float* values, std::uint8_t& classes) {
+    unsigned seen = 0;
     int count = 0;
     for (;;) {
-        while (p < end && !(class_of(*p) & class_value_start)) ++p;
+        // Skip to a value's first character.
+        while (p < end && !(class_of(*p) & class_value_start)) seen |= class_of(*p++);
+        if (p == end) break;
         float value = 0.0f;
-        const char* const after = p < end ? read_value(p, end, value) : nullptr;
-        if (after == nullptr) return count; // end of text, or a malformed value
-        if (count == max_row_values) return row_too_many_values;
+        const char* after = nullptr;
+        if constexpr (std::endian::native == std::endian::little) {
+            if (end - p >= fast_read_span) after = read_common_value(p, value);
+        }
+        if (after == nullptr) after = read_value(p, end, value);
+        if (after == nullptr || count == max_row_values) {
+            // A malformed value, or one too many: parsing ends, the rest is only checked.
+            seen |= classes_of(p, end);
+            if (after != nullptr) count = row_too_many_values;
+            break;
+        }
         values[count++] = value;
         // Whatever follows the value's text up to a separator belongs to no value.
         p = after;
-        while (p < end && !(class_of(*p) & class_separator)) ++p;
+        while (p < end && !(class_of(*p) & class_separator)) seen |= class_of(*p++);
     }
+    classes = static_cast<std::uint8_t>(seen);
+    return count;
 }
 
 // ---- Numbers streamed ------------------------------------------------------------------------
@@ -454,14 +544,27 @@ bool check_data_alphabet(std::string_view text) {
 }
 
 int parse_row_values(std::string_view text, float* values) {
-    return parse_values(text.data(), text_end_of(text.data(), text.data() + text.size()), values);
+    std::uint8_t classes = 0;
+    return parse_values(text.data(), text_end_of(text.data(), text.data() + text.size()), values,
+                        classes);
 }
 
 NumberResult read_number(std::string_view text, std::size_t position) {
     NumberResult result;
     if (position >= text.size()) return result;
     const char* const start = text.data() + position;
-    const char* const after = read_value(start, text.data() + text.size(), result.value);
+    const char* const end = text.data() + text.size();
+    const char* after = nullptr;
+    if constexpr (std::endian::native == std::endian::little) {
+        // The common shape is read as in a row; a short text on a copy with zero bytes after it.
+        char padded[fast_read_span] = {};
+        const bool short_text = end - start < fast_read_span;
+        if (short_text) std::memcpy(padded, start, static_cast<std::size_t>(end - start));
+        const char* const from = short_text ? padded : start;
+        const char* const common_end = read_common_value(from, result.value);
+        if (common_end != nullptr) after = start + (common_end - from);
+    }
+    if (after == nullptr) after = read_value(start, end, result.value);
     if (after == nullptr) return NumberResult{};
     result.has_value = true;
     result.end = static_cast<std::size_t>(after - text.data());
@@ -519,15 +622,13 @@ int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
             if (result != kept_reading) return result;
             continue;
         }
-        std::uint8_t classes = classes_of(line, line_end);
-        const char* text_end = line_end;
-        if (classes & class_nul) {
-            text_end = text_end_of(line, line_end);
-            classes = classes_of(line, text_end);
-        }
+        // One pass parses the values and classes the bytes; a comment line or a character
+        // outside the alphabet then discards what was parsed.
+        const char* const text_end = text_end_of(line, line_end);
+        std::uint8_t classes = 0;
+        const int count = parse_values(line, text_end, values, classes);
         if (classes & class_comment) continue;
         if (classes & class_outside) return row_bad_character;
-        const int count = parse_values(line, text_end, values);
         if (count < 0) return count;
         return apply_column_rule(count, {line, static_cast<std::size_t>(text_end - line)}, rule,
                                  messages);

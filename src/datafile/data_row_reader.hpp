@@ -71,7 +71,8 @@ std::uint64_t data_file_position(const DataFile& file);
 // Reads the comment lines ahead of the next data line and that line, and returns its count of
 // values (stored in values[0..n-1]) or one of the row_* results above. A read or seek failure
 // counts as the end of the file. row_too_many_values leaves `rule` untouched and stores nothing
-// beyond values[max_row_values - 1].
+// beyond values[max_row_values - 1]. A line is parsed while its characters are checked, so
+// `values` may be written for comment lines and bad rows too (never beyond its capacity).
 int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages);
 
 // The steps of one row, on a line's text: its bytes up to its first NUL (LF included when the
