@@ -34,6 +34,13 @@ inline std::uint32_t advance(std::uint32_t slot, std::uint32_t step) {
     return static_cast<std::uint32_t>(next < 0 ? next + lzw_hash_size : next);
 }
 
+// The same, the wrap written as an addition of 0 or the table size: a compiler may make a branch
+// of the conditional expression above where the code around it has branches, and that branch is
+// hard to predict.
+inline std::uint32_t advance_masked(std::uint32_t slot, std::uint32_t step) {
+    const auto next = static_cast<std::int32_t>(slot) - static_cast<std::int32_t>(step);
+    return static_cast<std::uint32_t>(next + (lzw_hash_size & (next >> 31)));
+}
 // The slot where the search for `key`, starting at `first`, ends: the slot holding the key, or
 // the one a new string with that key takes. At the first slot only a negative key is empty; at
 // every later slot a key of 0 ends the search too (and that slot is then taken over).
@@ -44,7 +51,7 @@ inline std::uint32_t find_slot_in_turn(const std::int32_t* keys, std::int32_t ke
     const std::uint32_t step = first == 0 ? 1 : lzw_hash_size - first;
     std::uint32_t slot = first;
     for (;;) {
-        slot = advance(slot, step);
+        slot = advance_masked(slot, step);
         const std::int32_t stored = keys[slot];
         if (stored == key || stored <= 0) return slot;
     }
