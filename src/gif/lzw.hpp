@@ -16,10 +16,10 @@ inline constexpr std::int32_t lzw_code_limit = 1 << lzw_max_width; // 4096 codes
 inline constexpr std::int32_t block_capacity = 254;                // data bytes per sub-block
 
 // The sub-block being filled: pending[0] is kept for the count byte, so that a sub-block goes
-// out as one write of count and data; pending[1..254] hold the data, and two bytes of slack
-// after them let the encoder store two bytes at a time.
+// out as one write of count and data; pending[1..254] hold the data, and four bytes of slack
+// after them let the encoder store four bytes at a time.
 struct BlockWriter {
-    std::uint8_t pending[1 + block_capacity + 2];
+    std::uint8_t pending[1 + block_capacity + 4];
     std::int32_t pending_count = 0; // data bytes in pending[1..], 0..253 between calls
     ByteSink* out = nullptr;        // borrowed for one encoding
 };
