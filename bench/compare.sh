@@ -6,7 +6,7 @@
 # markdown table to bench/results.md (or the file given).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out="${1:-bench/results.md}"
+out="$(realpath -m "${1:-bench/results.md}")"
 scripts/install-deps.sh build bench
 cmake --preset release >/dev/null && cmake --build --preset release >/dev/null
 exe="$PWD/build/release/graygif"
@@ -44,7 +44,8 @@ for size in 256 2048; do
         for cmd in "$exe -S -G -X$size -Y$size $data" \
                    "$py $OLDPWD/bench/numpy_pillow.py $data np$size.gif $size $size" \
                    "sh -c 'pamtogif < scaled$size.pgm > pam$size.gif'"; do
-            rss=$(eval /usr/bin/time -f %M "$cmd" 2>&1 >/dev/null | tail -n 1)
+            /usr/bin/time -f %M -o rss.txt sh -c "exec $cmd >/dev/null 2>&1"
+            rss=$(cat rss.txt)
             echo "| \`${cmd/$OLDPWD\//}\` | $((rss / 1024)) MiB ($rss KiB) |"
         done
         echo
@@ -60,12 +61,13 @@ with open("ROWS.DAT", "w") as out:
         out.write(line)
 PY
 start=$(date +%s.%N)
-rss=$(/usr/bin/time -f %M "$exe" -S -G -X256 -Y256 ROWS.DAT 2>&1 >/dev/null | tail -n 1)
+/usr/bin/time -f %M -o rss.txt "$exe" -S -G -X256 -Y256 ROWS.DAT >/dev/null 2>&1
+rss=$(cat rss.txt)
 end=$(date +%s.%N)
 {
     echo "## 10 million rows ($(du -h ROWS.DAT | cut -f1) of text)"
     echo
     echo "graygif: $(awk "BEGIN { printf \"%.2f\", $end - $start }") s, peak memory $((rss / 1024)) MiB ($rss KiB)."
 } >> table.md
-cp table.md "$OLDPWD/$out"
+cp table.md "$out"
 cat table.md
