@@ -1,5 +1,5 @@
-// The scratch-folder and whole-file helpers of test_support.hpp for Windows, standard library
-// only. Running the program as a child process stays with the POSIX helpers.
+// The scratch-folder and whole-file helpers of test_support.hpp, standard library only, for every
+// platform. Running the program as a child process is in test_support.cpp (POSIX).
 #include "support/test_support.hpp"
 
 #include <algorithm>
@@ -27,10 +27,10 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
     std::error_code ignored;
-    // Read-only files would block the removal: make everything writable again first.
+    // Tests may take permissions away: make everything removable again first.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ignored);
     }
     std::filesystem::remove_all(path_, ignored);
