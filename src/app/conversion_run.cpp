@@ -85,15 +85,20 @@ ConversionResult bad_row(int count, int row_number) {
     return result;
 }
 
+// Reads the next data row and shows its progress character. @return the reader's result.
+int next_row(ConversionState& state, const TextSink& messages, const ProgressSink& progress,
+             int row) {
+    const int count = read_data_row(state.values.data(), state.reader, state.rule, messages);
+    if (count != 0) report_row(progress, row, state.reader);
+    return count;
+}
+
 ConversionResult first_pass(ConversionState& state, const TextSink& messages,
                             const ProgressSink& progress, Range& range) {
-    int row = 0;
-    for (;;) {
-        const int count = read_data_row(state.values.data(), state.reader, state.rule, messages);
+    for (int row = 0;; ++row) {
+        const int count = next_row(state, messages, progress, row);
         if (count == 0) break;
-        report_row(progress, row, state.reader);
-        ++row;
-        if (count < 0) return bad_row(count, row);
+        if (count < 0) return bad_row(count, row + 1);
         for (int j = 0; j < count; ++j) {
             const float v = state.values[static_cast<std::size_t>(j)];
             if (v > range.maximum) range.maximum = v;
@@ -112,11 +117,9 @@ ConversionResult second_pass(ConversionState& state, bool transpose, const TextS
     const int values_room = transpose ? picture.height : picture.width;
     const int rows_room = transpose ? picture.width : picture.height;
     ConversionResult result;
-    int row = 0;
-    for (;;) {
-        const int count = read_data_row(state.values.data(), state.reader, state.rule, messages);
+    for (int row = 0;; ++row) {
+        const int count = next_row(state, messages, progress, row);
         if (count == 0) break;
-        report_row(progress, row, state.reader);
         if (count < 0) return bad_row(count, row + 1);
         if (row >= rows_room || count > values_room) result.clipped = true;
         if (row < rows_room) {
@@ -131,7 +134,6 @@ ConversionResult second_pass(ConversionState& state, bool transpose, const TextS
                             static_cast<std::size_t>(x)] = level;
             }
         }
-        ++row;
     }
     return result;
 }
