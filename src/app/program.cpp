@@ -7,6 +7,7 @@
 namespace graygif {
 
 int program_main(int argc, char** argv) {
+    open_missing_standard_streams();
     // The argument list is built before anything else: no banner, no clean-up yet.
     std::vector<std::string> arguments = build_argument_list(process_arguments(argc, argv));
     // The run lives until the process exits: the exit-time clean-up still reaches it then.

@@ -41,6 +41,11 @@ void register_exit_handler(void (*handler)());
 // Ends the process with `code` at once: no exit handlers, no buffered output.
 [[noreturn]] void exit_immediately(int code);
 
+// Opens the null device on any of standard input, output and error that the process was started
+// without, so that no data or result file is later given their numbers and receives console
+// output by mistake (POSIX; Windows: nothing to do).
+void open_missing_standard_streams();
+
 // Makes a write beyond the process's file-size limit fail with an error that the writer reports,
 // instead of ending the process (POSIX: SIGXFSZ ignored). Windows has no such signal: no-op.
 void ignore_file_size_signal();

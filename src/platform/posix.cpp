@@ -164,6 +164,15 @@ void exit_immediately(int code) {
     ::_exit(code);
 }
 
+void open_missing_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open gives the lowest free number: this one, as the lower ones are open by now.
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened != fd && opened >= 0) ::close(opened);
+    }
+}
+
 void ignore_file_size_signal() {
     ::signal(SIGXFSZ, SIG_IGN);
 }

@@ -162,6 +162,8 @@ void exit_immediately(int code) {
     ::ExitProcess(static_cast<UINT>(code));
 }
 
+void open_missing_standard_streams() {} // handles are not numbered in order there
+
 void ignore_file_size_signal() {} // no such signal on Windows
 
 void install_interruption_cleanup() {
