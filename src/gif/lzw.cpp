@@ -22,23 +22,9 @@ const std::uint8_t* take_remaining(PixelSource& source, std::size_t& count) {
     return first;
 }
 
-// A string's key as it stands in a slot: shifted into the high 20 bits.
-inline std::uint32_t key_tag(std::uint32_t value, std::uint32_t prefix) {
-    return ((value << lzw_max_width) | prefix) << lzw_max_width;
-}
-
-constexpr std::uint32_t code_mask = lzw_code_limit - 1;
-
-// The key bits that are 0 only in an empty slot and in one holding key 0.
-constexpr std::uint32_t ending_key_mask = ~(lzw_empty_slot | code_mask);
-
-// Whether `entry` holds the string whose key tag is `tag`.
-inline bool holds(std::uint32_t entry, std::uint32_t tag) { return (entry ^ tag) <= code_mask; }
-
-// Whether a search ends at a later slot (not its first) holding `entry`: the slot holds the
-// string, is empty, or holds key 0.
-inline bool ends_at_later(std::uint32_t entry, std::uint32_t tag) {
-    return holds(entry, tag) | ((entry & ending_key_mask) == 0);
+// Whether a search ends at a later slot (not its first) holding `stored`.
+inline bool ends_at_later(std::int32_t stored, std::int32_t key) {
+    return (stored == key) | (stored <= 0);
 }
 
 // The slot after `slot` in a probe sequence of step `step`. (Unsigned, so that table indices
@@ -55,65 +41,61 @@ inline std::uint32_t advance_masked(std::uint32_t slot, std::uint32_t step) {
     const auto next = static_cast<std::int32_t>(slot) - static_cast<std::int32_t>(step);
     return static_cast<std::uint32_t>(next + (lzw_hash_size & (next >> 31)));
 }
-// The slot where the search for the key tagged `tag`, starting at `first`, ends: the slot holding
-// the string, or the one a new string with that key takes. At the first slot only an empty slot
-// ends the search; at every later slot one holding key 0 does too (and is then taken over).
+// The slot where the search for `key`, starting at `first`, ends: the slot holding the key, or
+// the one a new string with that key takes. At the first slot only a negative key is empty; at
+// every later slot a key of 0 ends the search too (and that slot is then taken over).
 // This one examines one slot after the other: cheap where the branches are well predicted.
-inline std::uint32_t find_slot_in_turn(const std::uint32_t* slots, std::uint32_t tag,
+inline std::uint32_t find_slot_in_turn(const std::int32_t* keys, std::int32_t key,
                                        std::uint32_t first) {
-    const std::uint32_t entry = slots[first];
-    if (holds(entry, tag) || entry == lzw_empty_slot) return first;
+    if (keys[first] == key || keys[first] < 0) return first;
     const std::uint32_t step = first == 0 ? 1 : lzw_hash_size - first;
     std::uint32_t slot = first;
     for (;;) {
         slot = advance_masked(slot, step);
-        if (ends_at_later(slots[slot], tag)) return slot;
+        const std::int32_t stored = keys[slot];
+        if (stored == key || stored <= 0) return slot;
     }
 }
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-// Bit i set where the slot entry `e<i>` ends the search for the key tagged `tag`. Lane 0 is the
-// search's first slot when `first_included`. Four lanes compared at once.
-inline unsigned ending_slots(std::uint32_t e0, std::uint32_t e1, std::uint32_t e2, std::uint32_t e3,
-                             std::uint32_t tag, bool first_included) {
-    using Lanes = std::uint32_t __attribute__((vector_size(16)));
+// Bit i set where the key `stored[i]` ends the search for `key`: it is the key, or it is below
+// `empty_below[i]` (0 for a first slot, where only a negative key is empty; 1 for later ones).
+// Four lanes compared at once.
+inline unsigned ending_slots(std::int32_t k0, std::int32_t k1, std::int32_t k2, std::int32_t k3,
+                             std::int32_t key, bool first_included) {
+    using Lanes = std::int32_t __attribute__((vector_size(16)));
     using FloatLanes = float __attribute__((vector_size(16)));
-    const Lanes entries = {e0, e1, e2, e3};
-    // A first slot ends the search when it is empty, a later one when its key bits outside
-    // lzw_empty_slot are 0.
-    const std::uint32_t mask0 = first_included ? ~0u : ending_key_mask;
-    const Lanes mask = {mask0, ending_key_mask, ending_key_mask, ending_key_mask};
-    const Lanes empty = {first_included ? lzw_empty_slot : 0, 0, 0, 0};
-    const auto ends = (((entries ^ tag) >> lzw_max_width) == 0) | ((entries & mask) == empty);
+    const Lanes stored = {k0, k1, k2, k3};
+    const Lanes empty_below = {first_included ? 0 : 1, 1, 1, 1};
+    const Lanes ends = (stored == key) | (stored < empty_below);
     return static_cast<unsigned>(__builtin_ia32_movmskps(reinterpret_cast<FloatLanes>(ends)));
 }
 #else
-inline unsigned ending_slots(std::uint32_t e0, std::uint32_t e1, std::uint32_t e2, std::uint32_t e3,
-                             std::uint32_t tag, bool first_included) {
-    const bool end0 = first_included ? holds(e0, tag) | (e0 == lzw_empty_slot)
-                                     : ends_at_later(e0, tag);
-    return static_cast<unsigned>(end0) | static_cast<unsigned>(ends_at_later(e1, tag)) << 1 |
-           static_cast<unsigned>(ends_at_later(e2, tag)) << 2 |
-           static_cast<unsigned>(ends_at_later(e3, tag)) << 3;
+inline unsigned ending_slots(std::int32_t k0, std::int32_t k1, std::int32_t k2, std::int32_t k3,
+                             std::int32_t key, bool first_included) {
+    const bool e0 = first_included ? (k0 == key) | (k0 < 0) : ends_at_later(k0, key);
+    return static_cast<unsigned>(e0) | static_cast<unsigned>(ends_at_later(k1, key)) << 1 |
+           static_cast<unsigned>(ends_at_later(k2, key)) << 2 |
+           static_cast<unsigned>(ends_at_later(k3, key)) << 3;
 }
 #endif
 
 // The same search, `lanes` (4 or 8) slots of the probe sequence at a time without a branch on
 // each, as where a search ends is hard to predict.
 template <std::size_t lanes>
-[[gnu::always_inline]] inline std::uint32_t find_slot(const std::uint32_t* entries,
-                                                      std::uint32_t tag, std::uint32_t first) {
+[[gnu::always_inline]] inline std::uint32_t find_slot(const std::int32_t* keys, std::int32_t key,
+                                                      std::uint32_t first) {
     const std::uint32_t step = first == 0 ? 1 : lzw_hash_size - first;
     std::uint32_t slots[lanes];
     slots[0] = first;
     bool first_included = true;
     for (;;) {
         for (std::size_t i = 1; i < lanes; ++i) slots[i] = advance(slots[i - 1], step);
-        unsigned stop = ending_slots(entries[slots[0]], entries[slots[1]], entries[slots[2]],
-                                     entries[slots[3]], tag, first_included);
+        unsigned stop = ending_slots(keys[slots[0]], keys[slots[1]], keys[slots[2]], keys[slots[3]],
+                                     key, first_included);
         if constexpr (lanes == 8)
-            stop |= ending_slots(entries[slots[4]], entries[slots[5]], entries[slots[6]],
-                                 entries[slots[7]], tag, false)
+            stop |= ending_slots(keys[slots[4]], keys[slots[5]], keys[slots[6]], keys[slots[7]],
+                                 key, false)
                     << 4;
         // Picked by index, as a compiler may turn a chain of selections into branches.
         if (stop != 0) [[likely]]
@@ -186,7 +168,7 @@ template <bool noisy>
 [[gnu::noinline]] void encode_run(LzwEncoder& encoder, std::uint32_t& prefix,
                                   const std::uint8_t* pixel, const std::uint8_t* const end) {
     assert(!encoder.clear_pending);
-    std::uint32_t* const slots = encoder.hash_slots;
+    const std::int32_t* const keys = encoder.hash_keys;
     // The scalar state in locals, so that it stays in registers: stores into the tables and
     // sub-block bytes would otherwise force reloads.
     std::uint32_t bit_buffer = encoder.bit_buffer;
@@ -200,22 +182,18 @@ template <bool noisy>
     std::uint32_t current = prefix;
     for (; pixel != end; ++pixel) {
         const std::uint32_t value = *pixel;
-        const std::uint32_t tag = key_tag(value, current);
+        const auto key = static_cast<std::int32_t>((value << lzw_max_width) | current);
         const std::uint32_t first = (value << lzw_hash_shift) ^ current;
         // Most strings of smooth pictures are found at once; in noisy ones few are.
-        if (!noisy) {
-            const std::uint32_t entry = slots[first];
-            if (holds(entry, tag)) {
-                current = entry & code_mask;
-                continue;
-            }
+        if (!noisy && keys[first] == key) {
+            current = encoder.hash_codes[first];
+            continue;
         }
-        const std::uint32_t slot = !noisy ? find_slot_in_turn(slots, tag, first)
-                                   : next_code < wide_search_from ? find_slot<4>(slots, tag, first)
-                                                                  : find_slot<8>(slots, tag, first);
-        const std::uint32_t entry = slots[slot];
-        if (holds(entry, tag)) {
-            current = entry & code_mask;
+        const std::uint32_t slot = !noisy ? find_slot_in_turn(keys, key, first)
+                                   : next_code < wide_search_from ? find_slot<4>(keys, key, first)
+                                                                  : find_slot<8>(keys, key, first);
+        if (keys[slot] == key) {
+            current = encoder.hash_codes[slot];
             continue;
         }
         // A new string: write the prefix code, then store the string.
@@ -241,7 +219,8 @@ template <bool noisy>
             ++width;
             width_limit = 1u << width;
         }
-        slots[slot] = tag | next_code++;
+        encoder.hash_codes[slot] = static_cast<std::uint16_t>(next_code++);
+        encoder.hash_keys[slot] = key;
     }
     prefix = current;
     encoder.bit_buffer = bit_buffer;
@@ -256,7 +235,7 @@ template <bool noisy>
 } // namespace
 
 void clear_hash(LzwEncoder& encoder) {
-    for (std::uint32_t& entry : encoder.hash_slots) entry = lzw_empty_slot;
+    for (std::int32_t& key : encoder.hash_keys) key = -1;
 }
 
 void flush_block(BlockWriter& block) {

@@ -15,12 +15,6 @@ inline constexpr std::int32_t lzw_max_width = 12;
 inline constexpr std::int32_t lzw_code_limit = 1 << lzw_max_width; // 4096 codes in all
 inline constexpr std::int32_t block_capacity = 254;                // data bytes per sub-block
 
-// A hash slot holds the key of its string, (pixel << 12) + prefix code, in the high 20 bits and
-// the string's code in the low 12 bits. An empty slot holds the key of a string after the clear
-// code, which no string has (clear and end codes are never a prefix), so an empty slot is never
-// taken for a stored string, whatever key is looked up.
-inline constexpr std::uint32_t lzw_empty_slot = 0x100u << lzw_max_width;
-
 // The sub-block being filled: pending[0] is kept for the count byte, so that a sub-block goes
 // out as one write of count and data; pending[1..254] hold the data, and four bytes of slack
 // after them let the encoder store four bytes at a time.
@@ -32,9 +26,8 @@ struct BlockWriter {
 
 // The state of one encoding; set afresh by lzw_encode for every picture.
 struct LzwEncoder {
-    // Both the key (high 20 bits) and the code (low 12 bits) of the string in each slot, so that
-    // finding a string takes one load; lzw_empty_slot marks an empty slot.
-    std::uint32_t hash_slots[lzw_hash_size];
+    std::int32_t hash_keys[lzw_hash_size];   // (pixel << 12) + prefix code; -1 marks an empty slot
+    std::uint16_t hash_codes[lzw_hash_size]; // code of the string whose key is in the same slot
     std::int32_t next_code = 0;              // code of the next new string, at most 4096
     std::int32_t initial_width = 0;
     std::int32_t code_width = 0; // width of the next code written, initial_width..12
