@@ -145,8 +145,10 @@ TEST(LzwEncode, DoesNotFindTheLargestKeyInAnEmptySlot) {
     while (low < high) {
         const std::ptrdiff_t middle = (low + high) / 2;
         const auto codes = reference_codes(Bytes(noise.begin(), noise.begin() + middle));
-        if (codes.size() - 3 < 3836) low = middle + 1;
-        else high = middle;
+        if (codes.size() - 3 < 3836)
+            low = middle + 1;
+        else
+            high = middle;
     }
     Bytes pixels(noise.begin(), noise.begin() + low);
     pixels.insert(pixels.end(), {7, 7, 7, 255});
