@@ -133,6 +133,35 @@ TEST(LzwEncode, MatchesAPlainModelOfTheEncoder) {
     }
 }
 
+// Code 4095, the last one, is followed by 255: the key (255 << 12) + 4095 is the largest there is,
+// and it is never stored. Noise fills the table up to code 4093, then 7 7 7 255 stores 4094 and
+// 4095 (7 7), finds 7 7 and looks 255 after it up, which must not be found in an empty slot.
+TEST(LzwEncode, DoesNotFindTheLargestKeyInAnEmptySlot) {
+    std::mt19937 random(3);
+    Bytes noise(6000);
+    for (std::uint8_t& value : noise) value = static_cast<std::uint8_t>(10 + random() % 200);
+    // The shortest noise that writes 3836 codes before the last one (codes 258..4093 stored).
+    std::ptrdiff_t low = 1, high = std::ssize(noise);
+    while (low < high) {
+        const std::ptrdiff_t middle = (low + high) / 2;
+        const auto codes = reference_codes(Bytes(noise.begin(), noise.begin() + middle));
+        if (codes.size() - 3 < 3836)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    Bytes pixels(noise.begin(), noise.begin() + low);
+    pixels.insert(pixels.end(), {7, 7, 7, 255});
+    const auto expected = reference_codes(pixels);
+    ASSERT_EQ(expected.size(), 3836u + 7u);
+    EXPECT_EQ(std::vector<int>(expected.end() - 5, expected.end()),
+              (std::vector<int>{7, 4095, 256, 255, 257}));
+
+    const auto read = read_codes(encode_stream(pixels, *new_workspace()));
+    ASSERT_TRUE(read.well_formed);
+    EXPECT_TRUE(read.codes == expected);
+}
+
 // An output whose writes fail once `budget` bytes have gone through.
 struct FailingOutput {
     std::size_t budget;
