@@ -2,7 +2,8 @@
 # Installs the Debian packages that are missing for the given needs:
 #   build  - compiler, CMake, Ninja
 #   test   - GoogleTest, giflib (an independent GIF decoder for the tests)
-#   bench  - Google Benchmark, giflib, hyperfine, netpbm, numpy, Pillow, GNU time
+#   benchbuild - Google Benchmark and giflib: enough to build the benchmarks
+#   bench  - what running them needs besides: hyperfine, netpbm, numpy, Pillow, GNU time
 #   fuzz   - clang with libFuzzer
 # Runs apt-get as root, else through sudo.
 set -euo pipefail
@@ -12,6 +13,7 @@ for need in "$@"; do
     case "$need" in
     build) packages+=(g++ cmake ninja-build git) ;;
     test) packages+=(libgtest-dev libgif-dev clang-format) ;;
+    benchbuild) packages+=(libbenchmark-dev libgif-dev) ;;
     bench) packages+=(libbenchmark-dev libgif-dev hyperfine netpbm python3-numpy python3-pil time) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown need '$need'" >&2; exit 2 ;;

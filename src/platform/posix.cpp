@@ -336,10 +336,17 @@ bool file_create_temporary(const std::string& target, FileHandle& file,
     for (int attempt = 0; attempt < 100; ++attempt) {
         // ".<target name>.<pid>-<n>.tmp", the target name cut so that the whole stays within the
         // usual limit of a name (255 bytes) when the target's own name is close to it.
-        const std::string suffix =
-            "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "." + std::string.
+        std::string suffix(1, '.');
+        suffix += std::to_string(::getpid());
+        suffix += '-';
+        suffix += std::to_string(counter++);
+        suffix += ".tmp";
         const std::size_t room = longest_name - 1 - suffix.size();
-        std::string candidate = directory + "." + base.substr(0, room) + suffix;
+        std::string candidate = directory;
+        candidate += '.';
+        candidate.append(base, 0, room);
+        candidate += suffix;
         // Marked before it exists: an interruption in between removes a name that is this
         // process's own (it holds the process id), whether created yet or not.
         mark_temporary(candidate);
