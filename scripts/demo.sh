@@ -9,4 +9,5 @@ mkdir -p build/demo
 cp examples/*.DAT build/demo/
 cd build/demo
 ../release/graygif -S -X160 -Y120 WAVES.DAT
-ls -l *.gif
+echo
+ls -l "$PWD"/*.gif
