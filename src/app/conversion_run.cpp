@@ -142,28 +142,41 @@ void print_row_progress(void* context, char character, std::uint64_t position) {
     console_progress(static_cast<RunState*>(context)->console, character, position);
 }
 
-// Decides where the result goes: the existing file of that name (found without regard to case)
-// or a new file under the result name. Ends the run when a result exists and S is not in force.
-bool choose_target(RunState& run, const std::string& result, std::string& target) {
-    std::string existing;
-    if (resolve_existing_name(result, existing)) {
-        if (!switch_on(run.switch_text, 'S')) {
-            console_print(run.console, ConsoleStream::err,
-                          "\nPANIC: The resultfile %s alredy exists.\nUse switch S to overwrite "
-                          "the file.\n",
-                          result.c_str());
-            end_run(run, exit_bad_data);
-        }
-        target = existing;
-        return true;
-    }
-    return resolve_parent_directory(result, target);
+// The result of the data file found at `data_path`: beside it, under the file-name part of the
+// result name (which keeps the upper case of the argument, as messages and the log show it).
+std::string result_path_beside(const std::string& data_path, const std::string& result) {
+    const char* separators = path_separator_characters();
+    const std::size_t data_cut = data_path.find_last_of(separators);
+    const std::size_t result_cut = result.find_last_of(separators);
+    std::string path =
+        data_cut == std::string::npos ? std::string() : data_path.substr(0, data_cut + 1);
+    path.append(result, result_cut == std::string::npos ? 0 : result_cut + 1);
+    return path;
 }
 
-void write_result(RunState& run, ConversionState& state, const std::string& result,
-                  const std::string& target, bool target_known) {
-    const GifWriteResult written = target_known ? write_gif_file(target, state.picture, *state.gif)
-                                                : GifWriteResult::cannot_create;
+// Decides where the result goes: the existing entry of that name (found as the data file is) or
+// a new file. Ends the run when a result exists and S is not in force.
+// @return true when the result exists already.
+bool choose_target(RunState& run, const std::string& result, const std::string& path,
+                   std::string& target) {
+    if (!resolve_existing_name(path, run.names, target)) {
+        target = path;
+        return false;
+    }
+    if (!switch_on(run.switch_text, 'S')) {
+        console_print(run.console, ConsoleStream::err,
+                      "\nPANIC: The resultfile %s alredy exists.\nUse switch S to overwrite "
+                      "the file.\n",
+                      result.c_str());
+        end_run(run, exit_bad_data);
+    }
+    return true;
+}
+
+// @return true when the result was written.
+bool write_result(RunState& run, ConversionState& state, const std::string& result,
+                  const std::string& target) {
+    const GifWriteResult written = write_gif_file(target, state.picture, *state.gif);
     if (written == GifWriteResult::cannot_create) {
         console_print(run.console, ConsoleStream::err, "PANIC: Can't create GIF output file: %s\n",
                       result.c_str());
@@ -171,20 +184,26 @@ void write_result(RunState& run, ConversionState& state, const std::string& resu
         console_print(run.console, ConsoleStream::err, "PANIC: Error writing GIF output file.\n");
     }
     if (written != GifWriteResult::written) run.result_failed = true;
+    return written == GifWriteResult::written;
 }
 
-void convert_file(RunState& run, ConversionState& state, const std::string& name) {
+void convert_file(RunState& run, ConversionState& state, const RunArgument& argument) {
+    const std::string& name = argument.text;
     if (contains_gif_extension(name)) {
         console_print(run.console, ConsoleStream::err, "INFO: Ignoring file: %s\n", name.c_str());
         return;
     }
     run.current_data_file = name;
-    const OpenResult opened = file_open_read(name, run.data_file);
+    // Looked up as typed first: of a.dat and A.DAT, "a.dat" names the first.
+    std::string data_path;
+    const OpenResult opened = resolve_existing_name(argument.typed, run.names, data_path)
+                                  ? file_open_read(data_path, run.data_file)
+                                  : OpenResult::not_found;
     if (opened != OpenResult::ok) stop_on_unopened(run, name, opened);
 
     const std::string result = result_name_for(name);
     std::string target;
-    const bool target_known = choose_target(run, result, target);
+    const bool existed = choose_target(run, result, result_path_beside(data_path, result), target);
     console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
                   name.c_str(), result.c_str());
 
@@ -206,7 +225,7 @@ void convert_file(RunState& run, ConversionState& state, const std::string& name
                       state.picture.width, state.picture.height, name.c_str());
     }
 
-    write_result(run, state, result, target, target_known);
+    if (write_result(run, state, result, target) && !existed) name_index_add(run.names, target);
     if (run.settings.verbose) console_print(run.console, ConsoleStream::out, "\nRoughClean\n");
     file_close(run.data_file);
 }
@@ -272,7 +291,7 @@ void run_conversion(RunState& run) {
 
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {
-        if (is_switch_argument(run.arguments[i], prefixes)) continue;
+        if (names_a_switch(run.arguments[i], prefixes)) continue;
         convert_file(run, state, run.arguments[i]);
     }
     state.picture.pixels = std::vector<std::uint8_t>();

@@ -43,13 +43,13 @@ void error_report(RunState& run, const char* format, ...) {
 }
 
 std::string start_entry_text(const LocalTime& time, const std::string& program_name,
-                             const std::vector<std::string>& arguments) {
+                             const std::vector<RunArgument>& arguments) {
     std::string entry = format_text("%02d-%02d-%04d %02d:%02d:%02d ", time.month, time.day,
                                     time.year, time.hour, time.minute, time.second);
     entry += program_name;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         entry += ' ';
-        entry += arguments[i];
+        entry += arguments[i].text;
     }
     entry += '\n';
     return entry;

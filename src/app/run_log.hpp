@@ -15,6 +15,6 @@ void write_start_entry(RunState& run);
 
 // The entry text for a start at `time`.
 std::string start_entry_text(const LocalTime& time, const std::string& program_name,
-                             const std::vector<std::string>& arguments);
+                             const std::vector<RunArgument>& arguments);
 
 } // namespace graygif

@@ -14,9 +14,22 @@ namespace graygif {
 
 inline constexpr const char* log_file_name = "logfile";
 
+// One argument of the run.
+struct RunArgument {
+    std::string text;           // upper case after start-up: switches, messages, log, result name
+    std::string typed;          // as typed, or as a wildcard found it: how a data file is looked up
+    bool from_wildcard = false; // a name a wildcard found: a data file name, never a switch
+};
+
+// Whether the argument is a switch: it begins with one of the platform's switch characters and
+// was not found by a wildcard (a file named "-s.dat" must not turn on S).
+inline bool names_a_switch(const RunArgument& argument, const char* prefixes) {
+    return !argument.from_wildcard && is_switch_argument(argument.text, prefixes);
+}
+
 struct RunState {
     Console console;
-    std::vector<std::string> arguments; // program name first; upper case after start-up
+    std::vector<RunArgument> arguments; // program name first
     std::string program_name;
     std::string switch_text;
     RunSettings settings;
@@ -27,6 +40,7 @@ struct RunState {
     FileHandle log_file;
     FileHandle data_file;
     bool result_failed = false; // a result could not be created or written: exit code 4
+    NameIndex names;            // folders listed for names typed in another case
 };
 
 } // namespace graygif

@@ -88,7 +88,10 @@ void run_startup(RunState& run) {
     ignore_file_size_signal();
     install_interruption_cleanup();
 
-    run.program_name = program_name_from(run.arguments.front());
+    // Only where the arguments are in code page 437 are its three letters letters at all: in
+    // UTF-8 their bytes are parts of other characters.
+    const bool code_page_437 = arguments_use_code_page_437();
+    run.program_name = program_name_from(run.arguments.front().text, code_page_437);
     console_print(run.console, ConsoleStream::err, "\n <<< %s >>>  Version: %s\n\n",
                   run.program_name.c_str(), version_text);
     run.start_time = calendar_time_now();
@@ -96,10 +99,10 @@ void run_startup(RunState& run) {
     int data_files = 0;
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {
-        std::string& argument = run.arguments[i];
-        upcase_in_place(argument);
-        if (is_switch_argument(argument, prefixes))
-            run.switch_text.append(argument, 1);
+        RunArgument& argument = run.arguments[i];
+        upcase_in_place(argument.text, code_page_437);
+        if (names_a_switch(argument, prefixes))
+            run.switch_text.append(argument.text, 1);
         else
             ++data_files;
     }
@@ -107,7 +110,7 @@ void run_startup(RunState& run) {
     std::string environment_value;
     const bool environment_set = environment_lookup(run.program_name, environment_value);
     if (environment_set) {
-        upcase_in_place(environment_value);
+        upcase_in_place(environment_value, code_page_437);
         run.switch_text += environment_value;
     }
     if (switch_present(run.switch_text, 'D')) {

@@ -5,11 +5,13 @@
 
 namespace graygif {
 
-void upcase_in_place(std::string& text) {
+void upcase_in_place(std::string& text, bool code_page_437) {
     for (char& c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte >= 'a' && byte <= 'z')
             c = static_cast<char>(byte - 'a' + 'A');
+        else if (!code_page_437)
+            continue;
         else if (byte == 0x84)
             c = static_cast<char>(0x8E);
         else if (byte == 0x86)
@@ -19,7 +21,7 @@ void upcase_in_place(std::string& text) {
     }
 }
 
-std::string program_name_from(std::string& first_argument) {
+std::string program_name_from(std::string& first_argument, bool code_page_437) {
     const std::size_t separator = first_argument.find_last_of("\\/");
     const std::size_t start = separator == std::string::npos ? 0 : separator + 1;
     std::string name = first_argument.substr(start);
@@ -29,7 +31,7 @@ std::string program_name_from(std::string& first_argument) {
         if (dot >= start) name.resize(dot - start);
         first_argument.resize(dot);
     }
-    upcase_in_place(name);
+    upcase_in_place(name, code_page_437);
     return name;
 }
 

@@ -19,13 +19,14 @@ struct RunSettings {
     int y_size = default_picture_size;
 };
 
-// Folds 'a'..'z' to 'A'..'Z' and the code-page-437 letters 0x84, 0x86, 0x94 to 0x8E, 0x8F, 0x99.
-void upcase_in_place(std::string& text);
+// Folds 'a'..'z' to 'A'..'Z' and, when `code_page_437`, the code-page-437 letters 0x84, 0x86,
+// 0x94 to 0x8E, 0x8F, 0x99; every other byte stays.
+void upcase_in_place(std::string& text, bool code_page_437);
 
 // Derives the program name from the first argument: the text after its last '\' or '/', cut where
 // the first argument is cut at its first "." (which ends the name only when it lies within it),
 // folded to upper case. `first_argument` is cut at that "." as well.
-std::string program_name_from(std::string& first_argument);
+std::string program_name_from(std::string& first_argument, bool code_page_437);
 
 // True when `argument` begins with one of `prefixes` (the platform's switch characters).
 bool is_switch_argument(std::string_view argument, const char* prefixes);

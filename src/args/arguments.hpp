@@ -18,12 +18,18 @@ namespace graygif {
 inline constexpr char quote_marker = '"';
 inline constexpr char no_marker = '\0';
 
+// One entry of the run's argument list.
+struct Argument {
+    std::string text;
+    bool from_wildcard = false; // the name of a directory entry that a pattern matched
+};
+
 // Builds the run's argument list, program name first: splits `process.command_line` when the
 // platform gives a raw command line, else marks every entry of `process.arguments` with
 // `no_marker`; then expands the wildcards. When memory runs out on the way it ends the process
 // through stop_out_of_memory (a new-handler installed for the duration, the previous one restored
 // afterwards).
-std::vector<std::string> build_argument_list(const ProcessArguments& process);
+std::vector<Argument> build_argument_list(const ProcessArguments& process);
 
 // Writes "\r\n", "runtime error " and "R6008\r\n- not enough space for arguments\r\n" unbuffered
 // on standard error and ends the process with status 255, without exit handlers.
@@ -35,14 +41,14 @@ std::vector<std::string> split_command_line(std::string_view command_line);
 
 // Takes the marker off every entry and replaces each unquoted entry holding * or ? by its sorted
 // matches (or keeps it as it is). All entries keep their order relative to each other.
-std::vector<std::string> expand_wildcards(const std::vector<std::string>& marked);
+std::vector<Argument> expand_wildcards(const std::vector<std::string>& marked);
 
 // Appends to `result` the sorted matches of `text`, whose first wildcard is at `first_wildcard`,
 // each behind the directory prefix as typed. Appends `text` itself when its directory part ends
 // in a colon other than a drive's (position 1), when the search cannot be made, or when nothing
 // but "." and ".." matches.
 void expand_pattern(const std::string& text, std::size_t first_wildcard, DirectorySearch& search,
-                    std::vector<std::string>& result);
+                    std::vector<Argument>& result);
 
 // With a pattern: closes a search still open in `search`, starts a new one and gives its first
 // match. With nullptr: gives the next match of the open search; the end of the matches closes it.

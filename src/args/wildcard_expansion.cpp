@@ -16,7 +16,7 @@ void stop_out_of_memory() {
     exit_immediately(255);
 }
 
-std::vector<std::string> build_argument_list(const ProcessArguments& process) {
+std::vector<Argument> build_argument_list(const ProcessArguments& process) {
     // Allocation failures of the containers below end in stop_out_of_memory: operator new calls
     // the installed handler, which never returns, so no std::bad_alloc is ever thrown.
     const std::new_handler previous = std::set_new_handler(stop_out_of_memory);
@@ -29,7 +29,7 @@ std::vector<std::string> build_argument_list(const ProcessArguments& process) {
             marked.push_back(std::string(1, no_marker) + argument);
         }
     }
-    std::vector<std::string> expanded = expand_wildcards(marked);
+    std::vector<Argument> expanded = expand_wildcards(marked);
     std::set_new_handler(previous);
     return expanded;
 }
@@ -41,39 +41,36 @@ bool find_matching_name(const std::string* pattern, DirectorySearch& search, std
 }
 
 void expand_pattern(const std::string& text, std::size_t first_wildcard, DirectorySearch& search,
-                    std::vector<std::string>& result) {
+                    std::vector<Argument>& result) {
     const std::size_t separator = text.find_last_of("\\/:", first_wildcard);
     const bool has_prefix = separator != std::string::npos;
     // A colon ends a directory part only as the colon of a drive name such as c:.
     if (has_prefix && text[separator] == ':' && separator != 1) {
-        result.push_back(text);
+        result.push_back(Argument{text});
         return;
     }
     const std::string_view prefix(text.data(), has_prefix ? separator + 1 : 0);
 
+    std::vector<std::string> matches;
     std::string name;
-    if (!find_matching_name(&text, search, name)) {
-        result.push_back(text);
-        return;
-    }
-    const std::size_t first_match = result.size();
-    do {
+    for (bool more = find_matching_name(&text, search, name); more;
+         more = find_matching_name(nullptr, search, name)) {
         if (name == "." || name == "..") continue;
         std::string match;
         match.reserve(prefix.size() + name.size());
         match.append(prefix).append(name);
-        result.push_back(std::move(match));
-    } while (find_matching_name(nullptr, search, name));
-
-    if (result.size() == first_match) {
-        result.push_back(text);
-    } else {
-        sort_matches(result, first_match, result.size());
+        matches.push_back(std::move(match));
     }
+    if (matches.empty()) {
+        result.push_back(Argument{text});
+        return;
+    }
+    sort_matches(matches, 0, matches.size());
+    for (std::string& match : matches) result.push_back(Argument{std::move(match), true});
 }
 
-std::vector<std::string> expand_wildcards(const std::vector<std::string>& marked) {
-    std::vector<std::string> result;
+std::vector<Argument> expand_wildcards(const std::vector<std::string>& marked) {
+    std::vector<Argument> result;
     result.reserve(marked.size());
     DirectorySearch search;
     for (const std::string& entry : marked) {
@@ -81,7 +78,7 @@ std::vector<std::string> expand_wildcards(const std::vector<std::string>& marked
         std::string text = entry.empty() ? std::string() : entry.substr(1);
         const std::size_t first_wildcard = text.find_first_of("*?");
         if (quoted || first_wildcard == std::string::npos) {
-            result.push_back(std::move(text));
+            result.push_back(Argument{std::move(text)});
         } else {
             expand_pattern(text, first_wildcard, search, result);
         }

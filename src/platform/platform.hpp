@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace graygif {
@@ -101,8 +102,8 @@ enum class OpenResult {
     other_error,
 };
 
-// Opens an existing regular file for reading, never blocking on FIFOs or devices. The name is
-// resolved as on a case-insensitive file system (see resolve_existing_name).
+// Opens an existing regular file for reading under exactly this name (see resolve_existing_name),
+// never blocking on FIFOs or devices.
 OpenResult file_open_read(const std::string& name, FileHandle& file);
 
 // Reads up to `size` bytes. @return the count read, 0 at the end of the file, -1 on an error.
@@ -124,15 +125,32 @@ bool file_close(FileHandle& file);
 
 // ---- Names -----------------------------------------------------------------------------------
 
-// Resolves `name` component by component (both '/' and '\' separate components): each component
-// matches exactly, else an entry equal without regard to ASCII case. Where names are matched
-// without regard to case natively, the name is returned unchanged.
-// @return true and the resolved name when an entry of that name exists.
-bool resolve_existing_name(const std::string& name, std::string& resolved);
+// Whether the three code-page-437 letters (0x84, 0x86, 0x94) are letters of the arguments'
+// encoding: on Windows when the ANSI code page is 437. POSIX arguments are UTF-8 or another
+// encoding whose bytes of 0x80 and above must stay as they are.
+bool arguments_use_code_page_437();
 
-// Resolves the directory part of `name` as resolve_existing_name does and keeps its last
-// component as typed. @return false when the directory does not exist.
-bool resolve_parent_directory(const std::string& name, std::string& resolved);
+// The characters that separate the folders of a name: '/' and '\' on POSIX (a name typed for
+// Windows works unchanged), '\', '/' and ':' (a drive) on Windows.
+const char* path_separator_characters();
+
+// The folders a run has listed, each as an index of its entries by name folded to ASCII lower
+// case, so that a run over many files lists a folder once, not once per name.
+struct NameIndex {
+    // folder (as resolve_existing_name builds it) -> folded entry name -> entry name
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folders;
+};
+
+// Resolves `name` component by component (at path_separator_characters): each component exactly
+// as typed first, else the entry equal to it without regard to ASCII case (the smallest by byte
+// order when several are, so that the choice never depends on listing order), found in `index`,
+// which lists a folder the first time it is needed. A symbolic link is an entry of its own, also
+// when it leads nowhere. Where names are matched without regard to case natively, the name is
+// returned unchanged. @return true and the resolved name when an entry of that name exists.
+bool resolve_existing_name(const std::string& name, NameIndex& index, std::string& resolved);
+
+// Makes a file the run created (under a name resolve_existing_name built) known to `index`.
+void name_index_add(NameIndex& index, const std::string& name);
 
 // Creates a new, empty file in the directory of `target` under a name no other file has, for a
 // result that replace_file later moves over `target`. @return true with the file open for

@@ -40,9 +40,10 @@ bool is_separator(char c) {
     return c == '/' || c == '\\';
 }
 
-bool path_exists(const std::string& path) {
+// lstat: a symbolic link is an entry of its own, also when it leads nowhere.
+bool entry_exists(const std::string& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
+    return ::lstat(path.c_str(), &info) == 0;
 }
 
 std::string join_path(const std::string& directory, const std::string& component) {
@@ -51,53 +52,34 @@ std::string join_path(const std::string& directory, const std::string& component
     return directory + "/" + component;
 }
 
-// Finds the entry of `directory` equal to `component` without regard to ASCII case. Several
-// such entries: the smallest by byte order, so that the choice never depends on listing order.
-bool find_entry_ignoring_case(const std::string& directory, const std::string& component,
-                              std::string& entry) {
-    DIR* listing = ::opendir(directory.empty() ? "." : directory.c_str());
-    if (listing == nullptr) return false;
-    bool found = false;
-    while (const dirent* item = ::readdir(listing)) {
-        const std::size_t size = std::strlen(item->d_name);
-        if (!equal_ignoring_case(item->d_name, size, component.data(), component.size())) continue;
-        if (!found || std::strcmp(item->d_name, entry.c_str()) < 0)
-            entry.assign(item->d_name, size);
-        found = true;
-    }
-    ::closedir(listing);
-    return found;
+std::string folded_name(const char* name, std::size_t size) {
+    std::string folded(name, size);
+    for (char& c : folded) c = ascii_lower(c);
+    return folded;
 }
 
-// Resolves each component of `name` in turn; `keep_last` leaves the last component as typed.
-bool resolve_components(const std::string& name, bool keep_last, std::string& resolved) {
-    std::string path;
-    std::size_t position = 0;
-    if (!name.empty() && is_separator(name[0])) {
-        path = "/";
-        while (position < name.size() && is_separator(name[position])) ++position;
-    }
-    while (position < name.size()) {
-        std::size_t end = position;
-        while (end < name.size() && !is_separator(name[end])) ++end;
-        const std::string component = name.substr(position, end - position);
-        std::size_t next = end;
-        while (next < name.size() && is_separator(name[next])) ++next;
-        const bool last = next >= name.size();
-        const std::string exact = join_path(path, component);
-        if ((last && keep_last) || component == "." || component == ".." || path_exists(exact)) {
-            path = exact;
-        } else {
-            std::string entry;
-            if (!find_entry_ignoring_case(path, component, entry)) return false;
-            path = join_path(path, entry);
+// The entry of `directory` equal to `component` without regard to ASCII case, from the index,
+// which lists the directory the first time it is asked about it.
+bool find_entry_ignoring_case(NameIndex& index, const std::string& directory,
+                              const std::string& component, std::string& entry) {
+    auto folder = index.folders.find(directory);
+    if (folder == index.folders.end()) {
+        folder =
+            index.folders.emplace(directory, std::unordered_map<std::string, std::string>()).first;
+        if (DIR* listing = ::opendir(directory.empty() ? "." : directory.c_str())) {
+            while (const dirent* item = ::readdir(listing)) {
+                const std::size_t size = std::strlen(item->d_name);
+                std::string& known = folder->second[folded_name(item->d_name, size)];
+                if (known.empty() || std::strcmp(item->d_name, known.c_str()) < 0)
+                    known.assign(item->d_name, size);
+            }
+            ::closedir(listing);
         }
-        if (last && end < name.size()) path += '/'; // a trailing separator stays
-        position = next;
     }
-    if (path.empty()) path.push_back('.');
-    resolved = path;
-    return keep_last || path_exists(path);
+    const auto found = folder->second.find(folded_name(component.data(), component.size()));
+    if (found == folder->second.end()) return false;
+    entry = found->second;
+    return true;
 }
 
 constexpr std::size_t longest_name = 255; // bytes of one path component (NAME_MAX)
@@ -246,10 +228,8 @@ void sleep_milliseconds(unsigned milliseconds) {
 // ---- Files -----------------------------------------------------------------------------------
 
 OpenResult file_open_read(const std::string& name, FileHandle& file) {
-    std::string path;
-    if (!resolve_existing_name(name, path)) return OpenResult::not_found;
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return OpenResult::not_found;
         if (errno == EACCES || errno == EPERM) return OpenResult::access_denied;
@@ -310,21 +290,53 @@ bool file_close(FileHandle& file) {
 
 // ---- Names -----------------------------------------------------------------------------------
 
-bool resolve_existing_name(const std::string& name, std::string& resolved) {
-    if (name.empty()) return false;
-    return resolve_components(name, false, resolved);
+bool arguments_use_code_page_437() {
+    return false;
 }
 
-bool resolve_parent_directory(const std::string& name, std::string& resolved) {
+const char* path_separator_characters() {
+    return "/\\";
+}
+
+bool resolve_existing_name(const std::string& name, NameIndex& index, std::string& resolved) {
     if (name.empty()) return false;
     std::string path;
-    if (!resolve_components(name, true, path)) return false;
-    const std::size_t cut = path.find_last_of('/');
-    const std::string directory = cut == std::string::npos ? "." : path.substr(0, cut + 1);
-    struct stat info {};
-    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
-    resolved = path;
+    std::size_t position = 0;
+    if (is_separator(name[0])) {
+        path = "/";
+        while (position < name.size() && is_separator(name[position])) ++position;
+    }
+    while (position < name.size()) {
+        std::size_t end = position;
+        while (end < name.size() && !is_separator(name[end])) ++end;
+        const std::string component = name.substr(position, end - position);
+        std::string exact = join_path(path, component);
+        if (component == "." || component == ".." || entry_exists(exact)) {
+            path = std::move(exact);
+        } else {
+            std::string entry;
+            if (!find_entry_ignoring_case(index, path, component, entry)) return false;
+            path = join_path(path, entry);
+        }
+        position = end;
+        while (position < name.size() && is_separator(name[position])) ++position;
+        if (position >= name.size() && end < name.size()) path += '/'; // a trailing separator
+    }
+    if (path.empty()) path.push_back('.');
+    if (!entry_exists(path)) return false;
+    resolved = std::move(path);
     return true;
+}
+
+void name_index_add(NameIndex& index, const std::string& name) {
+    const std::size_t cut = name.find_last_of('/');
+    const std::string directory =
+        cut == std::string::npos ? std::string() : name.substr(0, cut == 0 ? 1 : cut);
+    const auto folder = index.folders.find(directory);
+    if (folder == index.folders.end()) return; // listed afresh when first needed
+    const std::string entry = cut == std::string::npos ? name : name.substr(cut + 1);
+    std::string& known = folder->second[folded_name(entry.data(), entry.size())];
+    if (known.empty() || entry < known) known = entry;
 }
 
 bool file_create_temporary(const std::string& target, FileHandle& file,
@@ -388,7 +400,8 @@ bool directory_search_first(const std::string& pattern, NameMatcher matcher,
     std::replace(directory.begin(), directory.end(), '\\', '/');
     if (directory.empty()) directory.push_back('.');
     std::string resolved;
-    if (!resolve_existing_name(directory, resolved)) return false;
+    NameIndex index; // one pattern: the folders on its path are listed at most once anyway
+    if (!resolve_existing_name(directory, index, resolved)) return false;
     DIR* listing = ::opendir(resolved.c_str());
     if (listing == nullptr) return false;
 

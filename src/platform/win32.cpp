@@ -51,11 +51,6 @@ std::string directory_part(const std::string& name) {
     return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
 }
 
-bool is_directory(const std::string& name) {
-    const DWORD attributes = ::GetFileAttributesA(name.empty() ? "." : name.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 OpenResult open_result_for(DWORD error) {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -288,17 +283,25 @@ bool file_close(FileHandle& file) {
 
 // ---- Names -----------------------------------------------------------------------------------
 
+bool arguments_use_code_page_437() {
+    return ::GetACP() == 437;
+}
+
+const char* path_separator_characters() {
+    return "\\/:";
+}
+
 // The file system matches names without regard to case: names need no resolving.
-bool resolve_existing_name(const std::string& name, std::string& resolved) {
+bool resolve_existing_name(const std::string& name, NameIndex& index, std::string& resolved) {
+    (void)index;
     if (name.empty() || ::GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
     resolved = name;
     return true;
 }
 
-bool resolve_parent_directory(const std::string& name, std::string& resolved) {
-    if (name.empty() || !is_directory(directory_part(name))) return false;
-    resolved = name;
-    return true;
+void name_index_add(NameIndex& index, const std::string& name) {
+    (void)index;
+    (void)name;
 }
 
 bool file_create_temporary(const std::string& target, FileHandle& file,

@@ -185,6 +185,67 @@ TEST(ResultNames, CutAtTheFirstDotOfTheFileNamePart) {
     }
 }
 
+// Which file a name converts: as typed first, its non-ASCII bytes as they are, and never a file
+// name that a wildcard found taken for a switch.
+TEST(ResultNames, NameAsTypedComesFirstAndFoundNamesAreNoSwitches) {
+    struct Case {
+        const char* title;
+        std::vector<std::pair<std::string, std::string>> files; // name, content
+        std::vector<std::string> args;
+        int exit_code;
+        std::string result;    // the result on disk
+        int first_pixel;       // 0: from "0 1", 255: from "1 0"; -1: the result keeps "old"
+        std::string untouched; // a name that must not be created
+    };
+    const Case cases[] = {
+        {"exact_case_first", {{"a.dat", "0 1"}, {"A.DAT", "1 0"}}, {"a.dat"}, 0, "A.gif", 0, ""},
+        {"folder_as_typed",
+         {{"sub/x.dat", "0 1"}, {"SUB/x.dat", "1 0"}},
+         {"sub/x.dat"},
+         0,
+         "sub/X.gif",
+         0,
+         "SUB/X.gif"},
+        {"utf8_bytes_stay",
+         {{"\xc3\x84rger.dat", "0 1"}, {"\xc3\x8erger.dat", "1 0"}},
+         {"\xc3\x84rger.dat"},
+         0,
+         "\xc3\x84RGER.gif",
+         0,
+         "\xc3\x8eRGER.gif"},
+        {"found_name_is_no_switch",
+         {{"-s.dat", "0 1"}, {"a.dat", "0 1"}, {"A.gif", "old"}},
+         {"*.dat"},
+         5,
+         "A.gif",
+         -1,
+         ""},
+        {"found_name_is_converted", {{"-x", "1 0"}}, {"-?"}, 0, "-X.gif", 255, ""},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        for (const auto& [name, content] : c.files) {
+            std::filesystem::create_directories(
+                std::filesystem::path(dir.file(name)).parent_path());
+            write_file(dir.file(name), content + "\n");
+        }
+        const ProcessResult result = convert(dir, c.args);
+        EXPECT_EQ(result.exit_code, c.exit_code) << c.title << result.err;
+        if (c.first_pixel < 0) {
+            EXPECT_EQ(read_file(dir.file(c.result)), "old\n") << c.title;
+        } else {
+            const DecodedGif gif = decode_gif_file(dir.file(c.result));
+            EXPECT_TRUE(gif.ok) << c.title;
+            if (gif.ok) {
+                EXPECT_EQ(pixel(gif, 0, 0), c.first_pixel) << c.title;
+            }
+        }
+        if (!c.untouched.empty()) {
+            EXPECT_FALSE(testing::file_exists(dir.file(c.untouched))) << c.title;
+        }
+    }
+}
+
 TEST(ResultNames, GifFilesArePassedOver) {
     ScratchDir dir;
     write_file(dir.file("X.GIF"), "1 2\n");

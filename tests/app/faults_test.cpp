@@ -210,6 +210,19 @@ TEST(LongNames, ResultNameNearTheLengthLimitIsWritten) {
     EXPECT_FALSE(has_temporary_file(dir.path()));
 }
 
+TEST(LockedFolder, NameTypedExactlyWorksWhereTheFolderCannotBeListed) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.file("in"));
+    write_file(dir.file("in/x.dat"), "1 2\n");
+    const ChildOptions options = as_ordinary_user(dir);
+    ::chmod(dir.file("in").c_str(), 0333); // enter and create, but not list
+    const ProcessResult result =
+        testing::run_graygif({"-G", "in/x.dat"}, dir.path(), plain_env, options);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    ::chmod(dir.file("in").c_str(), 0777);
+    EXPECT_TRUE(testing::decode_gif_file(dir.file("in/X.gif")).ok);
+}
+
 TEST(Handles, ManyFilesUnderASmallLimitOfOpenFiles) {
     // A handle kept open per data file, result or log entry would exhaust the limit.
     ScratchDir dir;

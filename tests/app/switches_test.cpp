@@ -24,15 +24,18 @@ TEST(ProgramName, DerivedFromFirstArgument) {
     };
     for (const Case& c : cases) {
         std::string argument = c.first_argument;
-        EXPECT_EQ(program_name_from(argument), c.name) << c.first_argument;
+        EXPECT_EQ(program_name_from(argument, true), c.name) << c.first_argument;
         EXPECT_EQ(argument, c.cut_argument) << c.first_argument;
     }
 }
 
-TEST(UpperCase, FoldsAsciiAndThreeCodePageLetters) {
+TEST(UpperCase, FoldsAsciiAndTheThreeCodePageLettersOnlyInCodePage437) {
     std::string text = "abz-AZ09\x84\x86\x94\x81\xe4";
-    upcase_in_place(text);
+    upcase_in_place(text, true);
     EXPECT_EQ(text, "ABZ-AZ09\x8E\x8F\x99\x81\xe4");
+    text = "\xc3\x84rger \xc3\xb6\x86"; // UTF-8: the bytes 0x84 and 0x86 stay
+    upcase_in_place(text, false);
+    EXPECT_EQ(text, "\xc3\x84RGER \xc3\xb6\x86");
 }
 
 TEST(Switches, FlagsFollowTheFirstOccurrence) {

@@ -26,10 +26,20 @@ void make(const ScratchDir& dir, const Names& files, const Names& directories = 
     for (const std::string& name : files) testing::write_file(dir.file(name), "1 2\n");
 }
 
-Names expand(const Names& arguments) {
+Names texts(const std::vector<Argument>& arguments) {
+    Names names;
+    for (const Argument& argument : arguments) names.push_back(argument.text);
+    return names;
+}
+
+std::vector<Argument> expand_arguments(const Names& arguments) {
     ProcessArguments process;
     process.arguments = arguments;
     return build_argument_list(process);
+}
+
+Names expand(const Names& arguments) {
+    return texts(expand_arguments(arguments));
 }
 
 // The names a search reports, in the directory's own order; checks that the end closes it.
@@ -54,6 +64,11 @@ TEST(WildcardExpansion, MatchesTakeThePatternsPlaceSorted) {
               (Names{"graygif", "a.dat", "a.dat", "B.DAT", "c.dat", "c.dat", "-?", "g*"}));
     make(dir, {"-a", "graygif", "b.dat", "A.DAT"});
     EXPECT_EQ(expand({"g*", "-?"}), (Names{"graygif", "-a"}));
+    // Only the names a pattern found are marked: the run never takes them for switches.
+    std::vector<bool> found;
+    for (const Argument& argument : expand_arguments({"graygif", "a.dat", "-?", "-x?", "c*"}))
+        found.push_back(argument.from_wildcard);
+    EXPECT_EQ(found, (std::vector<bool>{false, false, true, false, true}));
     // names equal but for case come in the exchange-sort order of the listing
     Names listed = list_matches("?.dat");
     sort_matches(listed, 0, listed.size());
@@ -126,9 +141,9 @@ TEST(WildcardExpansion, QuotedEntriesAreNeverExpanded) {
     ProcessArguments process;
     process.raw_command_line = true;
     process.command_line = R"(graygif "*.dat" a"*".dat "x"*.dat -S "q")";
-    EXPECT_EQ(build_argument_list(process),
+    EXPECT_EQ(texts(build_argument_list(process)),
               (Names{"graygif", "*.dat", "a1.dat", "a2.dat", "x*.dat", "-S", "q"}));
-    EXPECT_EQ(expand_wildcards({"\"g?", std::string(1, no_marker) + "x?.dat", ""}),
+    EXPECT_EQ(texts(expand_wildcards({"\"g?", std::string(1, no_marker) + "x?.dat", ""})),
               (Names{"g?", "x1.dat", ""}));
 }
 

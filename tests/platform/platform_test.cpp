@@ -13,39 +13,49 @@ namespace {
 using testing::ScratchDir;
 using testing::write_file;
 
-TEST(NameResolution, FindsEntriesWithoutRegardToCase) {
+TEST(NameResolution, ExactlyAsTypedFirstThenWithoutRegardToCase) {
     ScratchDir dir;
     std::filesystem::create_directories(dir.file("Sub/Deeper"));
+    std::filesystem::create_directories(dir.file("sub"));
     write_file(dir.file("Sub/Deeper/data.txt"), "1 2\n");
+    for (const char* name : {"a.dat", "A.DAT", "B.dat", "b.DAT"}) write_file(dir.file(name), "");
+    std::filesystem::create_symlink("nowhere", dir.file("dangling"));
     struct Case {
         std::string typed;
-        bool exists;
-        std::string resolved;
+        std::string resolved; // empty: no such entry
     };
     const Case cases[] = {
-        {"/SUB/DEEPER/DATA.TXT", true, "/Sub/Deeper/data.txt"},
-        {"/sub\\deeper\\Data.Txt", true, "/Sub/Deeper/data.txt"},
-        {"/Sub/Deeper/data.txt", true, "/Sub/Deeper/data.txt"},
-        {"/SUB/./DEEPER/../DEEPER/DATA.TXT", true, "/Sub/./Deeper/../Deeper/data.txt"},
-        {"/SUB/MISSING.TXT", false, ""},
-        {"/NOSUCH/DATA.TXT", false, ""},
+        {"/SUB/DEEPER/DATA.TXT", "/Sub/Deeper/data.txt"},
+        {"/SUB\\deeper\\Data.Txt", "/Sub/Deeper/data.txt"},
+        {"/sub/Deeper/data.txt", ""}, // the folder as typed comes first, and holds no Deeper/
+        {"/Sub/Deeper/data.txt", "/Sub/Deeper/data.txt"},
+        {"/SUB/./DEEPER/../DEEPER/DATA.TXT", "/Sub/./Deeper/../Deeper/data.txt"},
+        {"/a.dat", "/a.dat"},
+        {"/A.DAT", "/A.DAT"},
+        {"/a.DAT", "/A.DAT"}, // the smallest by byte order of the names equal but for case
+        {"/b.dat", "/B.dat"},
+        {"/DANGLING", "/dangling"}, // a link that leads nowhere is an entry all the same
+        {"/SUB/MISSING.TXT", ""},
+        {"/NOSUCH/DATA.TXT", ""},
     };
+    NameIndex index;
     for (const Case& c : cases) {
         std::string resolved;
-        EXPECT_EQ(resolve_existing_name(dir.path() + c.typed, resolved), c.exists) << c.typed;
-        if (c.exists) {
+        EXPECT_EQ(resolve_existing_name(dir.path() + c.typed, index, resolved), !c.resolved.empty())
+            << c.typed;
+        if (!c.resolved.empty()) {
             EXPECT_EQ(resolved, dir.path() + c.resolved) << c.typed;
         }
     }
-}
-
-TEST(NameResolution, ParentResolvesDirectoryAndKeepsNewLastComponent) {
-    ScratchDir dir;
-    std::filesystem::create_directories(dir.file("Out"));
+    // A folder is listed once; what the run creates later is made known to the index.
+    write_file(dir.file("NEW.gif"), "");
+    write_file(dir.file("OTHER.gif"), "");
+    name_index_add(index, dir.file("NEW.gif"));
     std::string resolved;
-    ASSERT_TRUE(resolve_parent_directory(dir.path() + "/OUT/NEW.gif", resolved));
-    EXPECT_EQ(resolved, dir.path() + "/Out/NEW.gif");
-    EXPECT_FALSE(resolve_parent_directory(dir.path() + "/NONE/NEW.gif", resolved));
+    EXPECT_TRUE(resolve_existing_name(dir.file("new.GIF"), index, resolved));
+    EXPECT_EQ(resolved, dir.file("NEW.gif"));
+    EXPECT_FALSE(resolve_existing_name(dir.file("other.GIF"), index, resolved));
+    EXPECT_TRUE(resolve_existing_name(dir.file("OTHER.gif"), index, resolved));
 }
 
 TEST(Environment, NamesMatchWithoutRegardToCase) {

@@ -156,13 +156,11 @@ TEST(Win32Names, NamesNeedNoResolving) {
     std::filesystem::create_directories(dir.file("Out"));
     write_file(dir.file("Out/Data.Txt"), "");
     std::string resolved;
-    ASSERT_TRUE(resolve_existing_name(dir.path() + "/OUT\\DATA.TXT", resolved));
+    NameIndex index;
+    ASSERT_TRUE(resolve_existing_name(dir.path() + "/OUT\\DATA.TXT", index, resolved));
     EXPECT_EQ(resolved, dir.path() + "/OUT\\DATA.TXT");
-    EXPECT_FALSE(resolve_existing_name(dir.path() + "/OUT/NONE.TXT", resolved));
-    ASSERT_TRUE(resolve_parent_directory(dir.path() + "/OUT/NEW.GIF", resolved));
-    EXPECT_EQ(resolved, dir.path() + "/OUT/NEW.GIF");
-    EXPECT_FALSE(resolve_parent_directory(dir.path() + "/NONE/NEW.GIF", resolved));
-    EXPECT_FALSE(resolve_parent_directory(dir.path() + "/OUT/DATA.TXT/NEW.GIF", resolved));
+    EXPECT_FALSE(resolve_existing_name(dir.path() + "/OUT/NONE.TXT", index, resolved));
+    EXPECT_TRUE(index.folders.empty());
 }
 
 TEST(Win32Files, ReplaceMovesTheResultOverTheTarget) {
