@@ -160,10 +160,24 @@ bool choose_target(RunState& run, const std::string& result, std::string& target
     return resolve_parent_directory(result, target);
 }
 
+[[noreturn]] void stop_on_existing_result(RunState& run, const std::string& result) {
+    console_print(
+        run.console, ConsoleStream::err,
+        "\nPANIC: The resultfile %s alredy exists.\nUse switch S to overwrite the file.\n",
+        result.c_str());
+    end_run(run, exit_bad_data);
+}
+
 void write_result(RunState& run, ConversionState& state, const std::string& result,
                   const std::string& target, bool target_known) {
-    const GifWriteResult written = target_known ? write_gif_file(target, state.picture, *state.gif)
-                                                : GifWriteResult::cannot_create;
+    // Without S a result that appeared while the data was read is refused as the check up
+    // front refuses one.
+    const ExistingResultRule rule =
+        switch_on(run.switch_text, 'S') ? ExistingResultRule::replace : ExistingResultRule::keep;
+    const GifWriteResult written = target_known
+                                       ? write_gif_file(target, state.picture, *state.gif, rule)
+                                       : GifWriteResult::cannot_create;
+    if (written == GifWriteResult::exists) stop_on_existing_result(run, result);
     if (written == GifWriteResult::cannot_create) {
         console_print(run.console, ConsoleStream::err, "PANIC: Can't create GIF output file: %s\n",
                       result.c_str());
