@@ -73,7 +73,8 @@ GifWriteResult write_gif_file(const std::string& target, const Picture& picture,
     assert(picture.width >= 1 && picture.height >= 1 &&
            picture.pixels.size() ==
                static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
-    // Without S the name itself must stay free: a link there counts as a result, dangling or not.
+    // With S links are followed to the file they lead to. Without S the name itself must stay
+    // free: a link there, dangling or not, counts as a result.
     std::string destination = target;
     bool replacing = false;
     if (rule == ExistingResultRule::replace) {
