@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows console program and its tests (preset "windows", MinGW-w64), runs the
 # test suite under Wine, then runs end-to-end cases under Wine: the usage text, one conversion
-# compared byte for byte with the Linux build, and a quoted and an unquoted wildcard argument.
+# compared byte for byte with the Linux build, a quoted and an unquoted wildcard argument, and
+# results with -S: a writable one replaced, a read-only one kept.
 # Wine runs in a fresh prefix in a temporary folder that is removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -135,6 +136,24 @@ else
     last_log_line | grep -q ' -X37 -Y23 \*\.DAT$' ||
         fail "quoted *.dat: log entry $(last_log_line)"
     echo "wildcards: ok (unquoted expanded, quoted left alone)"
+
+    # 4. Results: with -S a writable result is replaced, a read-only one is not (exit code 4),
+    # and nothing is left behind.
+    results="$scratch/results"
+    make_data "$results"
+    cp "$results/WAVE.DAT" "$results/B.DAT"
+    printf 'old' >"$results/WAVE.gif"
+    printf 'old' >"$results/B.gif"
+    chmod 444 "$results/B.gif" # the read-only attribute under Wine
+    code=$(run_windows "$results" "-X37 -Y23 -G -S B.DAT WAVE.DAT")
+    [ "$code" = 4 ] || fail "read-only result: exit code $code, expected 4"
+    grep -q "PANIC: Can't create GIF output file: B.gif" "$results/err.txt" ||
+        fail "read-only result: $(cat "$results/err.txt")"
+    [ "$(cat "$results/B.gif")" = old ] || fail "read-only result: replaced"
+    cmp -s "$results/WAVE.gif" "$linux_gif" || fail "writable result: not replaced"
+    leftover=$(find "$results" -name '*.tmp')
+    [ -z "$leftover" ] || fail "results: temporary file left: $leftover"
+    echo "results: ok (writable replaced, read-only kept)"
 fi
 
 stage done

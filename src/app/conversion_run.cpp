@@ -154,6 +154,14 @@ std::string result_path_beside(const std::string& data_path, const std::string& 
     return path;
 }
 
+[[noreturn]] void stop_on_existing_result(RunState& run, const std::string& result) {
+    console_print(
+        run.console, ConsoleStream::err,
+        "\nPANIC: The resultfile %s alredy exists.\nUse switch S to overwrite the file.\n",
+        result.c_str());
+    end_run(run, exit_bad_data);
+}
+
 // Decides where the result goes: the existing entry of that name (found as the data file is) or
 // a new file. Ends the run when a result exists and S is not in force.
 // @return true when the result exists already.
@@ -163,20 +171,19 @@ bool choose_target(RunState& run, const std::string& result, const std::string& 
         target = path;
         return false;
     }
-    if (!switch_on(run.switch_text, 'S')) {
-        console_print(run.console, ConsoleStream::err,
-                      "\nPANIC: The resultfile %s alredy exists.\nUse switch S to overwrite "
-                      "the file.\n",
-                      result.c_str());
-        end_run(run, exit_bad_data);
-    }
+    if (!switch_on(run.switch_text, 'S')) stop_on_existing_result(run, result);
     return true;
 }
 
 // @return true when the result was written.
 bool write_result(RunState& run, ConversionState& state, const std::string& result,
                   const std::string& target) {
-    const GifWriteResult written = write_gif_file(target, state.picture, *state.gif);
+    // Without S a result that appeared while the data was read is refused as the check up
+    // front refuses one.
+    const ExistingResultRule rule =
+        switch_on(run.switch_text, 'S') ? ExistingResultRule::replace : ExistingResultRule::keep;
+    const GifWriteResult written = write_gif_file(target, state.picture, *state.gif, rule);
+    if (written == GifWriteResult::exists) stop_on_existing_result(run, result);
     if (written == GifWriteResult::cannot_create) {
         console_print(run.console, ConsoleStream::err, "PANIC: Can't create GIF output file: %s\n",
                       result.c_str());

@@ -69,13 +69,30 @@ bool gif_encode_picture(ByteSink& out, LzwEncoder& encoder, std::int32_t width, 
 }
 
 GifWriteResult write_gif_file(const std::string& target, const Picture& picture,
-                              GifWorkspace& workspace) {
+                              GifWorkspace& workspace, ExistingResultRule rule) {
     assert(picture.width >= 1 && picture.height >= 1 &&
            picture.pixels.size() ==
                static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+    // With S links are followed to the file they lead to. Without S the name itself must stay
+    // free: a link there, dangling or not, counts as a result.
+    std::string destination = target;
+    bool replacing = false;
+    if (rule == ExistingResultRule::replace) {
+        if (!follow_links(target, destination)) return GifWriteResult::cannot_create;
+        const ExistingFile existing = examine_existing(destination);
+        // A result that may not be opened for writing is not replaced by moving either.
+        if (existing == ExistingFile::unwritable) return GifWriteResult::cannot_create;
+        replacing = existing == ExistingFile::writable;
+    }
+
     FileHandle file;
     std::string temporary;
-    if (!file_create_temporary(target, file, temporary)) return GifWriteResult::cannot_create;
+    if (!file_create_temporary(destination, file, temporary)) return GifWriteResult::cannot_create;
+    if (replacing && !file_copy_protection(file, destination)) {
+        file_close(file);
+        remove_file(temporary);
+        return GifWriteResult::cannot_create;
+    }
 
     std::uint8_t gray[256];
     for (std::size_t i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
@@ -83,18 +100,28 @@ GifWriteResult write_gif_file(const std::string& target, const Picture& picture,
     source.pixels = picture.pixels.data();
     source.width = picture.width;
     sink_attach(workspace.sink, &file, write_to_file);
-    const bool written = gif_encode_picture(workspace.sink, workspace.encoder, picture.width,
-                                            picture.height, 0, 8, gray, gray, gray, source);
-    // The new content replaces the result only when it is complete.
+    bool written = gif_encode_picture(workspace.sink, workspace.encoder, picture.width,
+                                      picture.height, 0, 8, gray, gray, gray, source);
+    // On the disk before the old picture goes: after a power loss one of the two is whole. A new
+    // result risks no old picture and needs no flush.
+    if (written && replacing) written = file_flush_to_disk(file);
+    // The new content takes the result's place only when it is complete.
     if (!file_close(file) || !written) {
         remove_file(temporary);
         return GifWriteResult::write_error;
     }
-    if (!replace_file(temporary, target)) {
+
+    if (workspace.before_move != nullptr) workspace.before_move(workspace.before_move_context);
+    if (rule == ExistingResultRule::replace) {
+        if (replace_file(temporary, destination)) return GifWriteResult::written;
         remove_file(temporary);
         return GifWriteResult::cannot_create;
     }
-    return GifWriteResult::written;
+    const MoveResult moved = move_file_new(temporary, destination);
+    if (moved == MoveResult::moved) return GifWriteResult::written;
+    remove_file(temporary);
+    return moved == MoveResult::target_exists ? GifWriteResult::exists
+                                              : GifWriteResult::cannot_create;
 }
 
 } // namespace graygif

@@ -14,18 +14,31 @@ namespace graygif {
 struct GifWorkspace {
     LzwEncoder encoder;
     ByteSink sink;
+    // Runs when the new content is complete, just before it is moved into place: lets a test
+    // create or change the result at that moment.
+    void (*before_move)(void* context) = nullptr;
+    void* before_move_context = nullptr;
 };
 
 enum class GifWriteResult {
     written,       // the file holds the whole picture
-    cannot_create, // the file could not be created (nothing was changed)
+    cannot_create, // the file could not be created, or may not be replaced (nothing was changed)
     write_error,   // writing failed (nothing was changed)
+    exists,        // a file of that name appeared and was not to be replaced (nothing was changed)
 };
 
-// Writes `picture` to the file `target` (an existing file is replaced only once the new content
-// is complete and flushed; on any failure it keeps its old content and no partial file remains).
+enum class ExistingResultRule {
+    keep,    // an existing file of that name is never replaced
+    replace, // a writable existing file is replaced, at the end of its links
+};
+
+// Writes `picture` to the file `target`. The content goes into a temporary file first, which is
+// moved into place only when complete, so on any failure no partial file remains. With
+// ExistingResultRule::replace a symbolic link is followed to its end and the file there (missing
+// or writable) replaced; the new file keeps the old one's protection and is flushed to the disk
+// before it replaces it.
 GifWriteResult write_gif_file(const std::string& target, const Picture& picture,
-                              GifWorkspace& workspace);
+                              GifWorkspace& workspace, ExistingResultRule rule);
 
 // Writes the whole GIF87a content, signature to trailer, to `out`: one image of width x height
 // pixels from `source` (rewound here; its pixels and width set by the caller), a global colour

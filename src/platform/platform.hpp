@@ -165,6 +165,45 @@ bool replace_file(const std::string& from, const std::string& to);
 // @return true when the file was removed.
 bool remove_file(const std::string& name);
 
+// ---- Results ---------------------------------------------------------------------------------
+
+// Follows `name` through a chain of symbolic links (POSIX) or reparse points (Windows) to the
+// entry it ends at; a name that is no link comes back unchanged. The entry at the end may be
+// missing (a dangling link on POSIX). @return false when the chain cannot be followed: a loop,
+// an unreadable link, or on Windows a link whose target is missing.
+bool follow_links(const std::string& name, std::string& final_name);
+
+enum class ExistingFile {
+    missing,    // nothing of that name
+    writable,   // a regular file that this process may open for writing
+    unwritable, // anything else: no write permission, read-only, not a regular file, unknown
+};
+
+// Looks at `name` as opening it for writing would: with the effective ids and access control
+// lists (POSIX; root may write anything), or the read-only attribute and the access control list
+// (Windows). Links are followed.
+ExistingFile examine_existing(const std::string& name);
+
+// Gives the open file `file` the protection of the existing file `model`, which it is to replace:
+// POSIX: its permission bits, and its owner and group where the process may set them; Windows:
+// its explicit access control entries. @return false when the permissions could not be carried
+// over (a failure to change the owner or group is no failure).
+bool file_copy_protection(const FileHandle& file, const std::string& model);
+
+// Writes the file's content through to the disk. @return true on success.
+bool file_flush_to_disk(const FileHandle& file);
+
+enum class MoveResult {
+    moved,
+    target_exists, // something named `to` exists: nothing was moved
+    failed,
+};
+
+// Moves `from` to `to` in one step only when nothing named `to` exists, not even a dangling link.
+// POSIX: renameat2 with RENAME_NOREPLACE, else link + unlink; Windows: MoveFileExA without
+// MOVEFILE_REPLACE_EXISTING.
+MoveResult move_file_new(const std::string& from, const std::string& to);
+
 // ---- Directory search ------------------------------------------------------------------------
 
 // Matches one directory entry name against the last component of a search pattern.

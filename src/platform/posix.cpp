@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -110,6 +112,27 @@ extern "C" void remove_temporary_and_raise(int signal_number) {
     sigemptyset(&default_action.sa_mask);
     ::sigaction(signal_number, &default_action, nullptr);
     ::raise(signal_number); // delivered when the handler returns: the process ends by it
+}
+
+bool not_supported(int error) {
+#if ENOTSUP != EOPNOTSUPP
+    if (error == EOPNOTSUPP) return true;
+#endif
+    return error == ENOTSUP;
+}
+
+// renameat2 with RENAME_NOREPLACE, through syscall() where the C library has no wrapper.
+int rename_no_replace(const char* from, const char* to) {
+#if defined(RENAME_NOREPLACE)
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+#elif defined(SYS_renameat2)
+    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1u));
+#else
+    (void)from;
+    (void)to;
+    errno = ENOSYS;
+    return -1;
+#endif
 }
 
 } // namespace
@@ -385,6 +408,84 @@ bool remove_file(const std::string& name) {
     const bool removed = ::unlink(name.c_str()) == 0;
     unmark_temporary(name);
     return removed;
+}
+
+// ---- Results ---------------------------------------------------------------------------------
+
+bool follow_links(const std::string& name, std::string& final_name) {
+    std::string path = name;
+    for (int hop = 0; hop < 40; ++hop) { // the kernel's own limit on a chain of links
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) {
+            if (errno != ENOENT) return false;
+            final_name = path; // missing: created there
+            return true;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            final_name = path;
+            return true;
+        }
+        std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
+        const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
+        if (size <= 0 || static_cast<std::size_t>(size) >= link.size()) return false; // changed
+        link.resize(static_cast<std::size_t>(size));
+        // A relative link is relative to the folder that holds it.
+        const std::size_t cut = path.find_last_of('/');
+        if (link[0] == '/' || cut == std::string::npos) {
+            path = link;
+        } else {
+            path.resize(cut + 1);
+            path += link;
+        }
+    }
+    return false;
+}
+
+ExistingFile examine_existing(const std::string& name) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) {
+        return errno == ENOENT ? ExistingFile::missing : ExistingFile::unwritable;
+    }
+    if (!S_ISREG(info.st_mode)) return ExistingFile::unwritable;
+    // AT_EACCESS: the effective ids decide, as they do when the file is opened.
+    if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) return ExistingFile::unwritable;
+    return ExistingFile::writable;
+}
+
+bool file_copy_protection(const FileHandle& file, const std::string& model) {
+    struct stat info {};
+    if (::stat(model.c_str(), &info) != 0) return false;
+    // Only root may give a file away; an owner may still hand it to a group of their own.
+    // Before chmod: a change of owner clears the set-id bits.
+    if (::fchown(descriptor(file), info.st_uid, info.st_gid) != 0) {
+        (void)::fchown(descriptor(file), static_cast<uid_t>(-1), info.st_gid);
+    }
+    return ::fchmod(descriptor(file), info.st_mode & 07777) == 0;
+}
+
+bool file_flush_to_disk(const FileHandle& file) {
+    return ::fsync(descriptor(file)) == 0;
+}
+
+MoveResult move_file_new(const std::string& from, const std::string& to) {
+    if (rename_no_replace(from.c_str(), to.c_str()) == 0) {
+        unmark_temporary(from);
+        return MoveResult::moved;
+    }
+    if (errno == EEXIST) return MoveResult::target_exists;
+    // Kernels or file systems without it: a hard link does the same in two steps.
+    if (errno != EINVAL && errno != ENOSYS && !not_supported(errno)) return MoveResult::failed;
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        remove_file(from);
+        return MoveResult::moved;
+    }
+    if (errno == EEXIST) return MoveResult::target_exists;
+    if (errno != EPERM && !not_supported(errno)) return MoveResult::failed;
+    // A file system without hard links (FAT): a check just before the rename is all there is.
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0) return MoveResult::target_exists;
+    if (errno != ENOENT) return MoveResult::failed;
+    return replace_file(from, to) ? MoveResult::moved : MoveResult::failed;
 }
 
 // ---- Directory search ------------------------------------------------------------------------

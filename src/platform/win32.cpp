@@ -8,6 +8,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -315,8 +317,10 @@ bool file_create_temporary(const std::string& target, FileHandle& file,
                                 std::to_string(counter++) + ".tmp";
         mark_temporary(candidate); // before it exists: an interruption removes nothing else
         const HANDLE handle =
-            ::CreateFileA(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            // WRITE_DAC: file_copy_protection may give it the access list of the old result.
+            ::CreateFileA(candidate.c_str(), GENERIC_WRITE | WRITE_DAC,
+                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) unmark_temporary(candidate);
         if (handle != INVALID_HANDLE_VALUE) {
             file.value = from_handle(handle);
@@ -338,6 +342,99 @@ bool replace_file(const std::string& from, const std::string& to) {
 bool remove_file(const std::string& name) {
     unmark_temporary(name);
     return ::DeleteFileA(name.c_str()) != 0;
+}
+
+// ---- Results ---------------------------------------------------------------------------------
+
+bool follow_links(const std::string& name, std::string& final_name) {
+    const DWORD attributes = ::GetFileAttributesA(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        final_name = name;
+        return true;
+    }
+    // Opening follows the whole chain; the handle tells where it ended. A link whose target is
+    // missing cannot be opened, and its reparse data is not read: it is refused.
+    const HANDLE handle =
+        ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    std::string path(MAX_PATH, '\0');
+    DWORD size = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        size = ::GetFinalPathNameByHandleA(handle, path.data(), static_cast<DWORD>(path.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (size < path.size()) break;
+        path.resize(size); // too small: `size` is the room needed
+    }
+    ::CloseHandle(handle);
+    if (size == 0 || size >= path.size()) return false;
+    path.resize(size);
+    // "\\?\C:\x" and "\\?\UNC\server\x": the plain forms, as the ANSI functions take them.
+    if (path.rfind("\\\\?\\UNC\\", 0) == 0) {
+        path = "\\\\" + path.substr(8);
+    } else if (path.rfind("\\\\?\\", 0) == 0) {
+        path.erase(0, 4);
+    }
+    final_name = path;
+    return true;
+}
+
+ExistingFile examine_existing(const std::string& name) {
+    const DWORD attributes = ::GetFileAttributesA(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? ExistingFile::missing
+                   : ExistingFile::unwritable;
+    }
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        return ExistingFile::unwritable;
+    }
+    // Opening it for writing (nothing is written) decides on its access list, and on files that
+    // others hold open without sharing.
+    const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return ExistingFile::unwritable;
+    const bool disk_file = ::GetFileType(handle) == FILE_TYPE_DISK;
+    ::CloseHandle(handle);
+    return disk_file ? ExistingFile::writable : ExistingFile::unwritable;
+}
+
+bool file_copy_protection(const FileHandle& file, const std::string& model) {
+    PACL access_list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoA(model.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &access_list, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    // The entries the old result inherited come from the same folder; its own entries, and
+    // whether it was shut off from inheriting, are carried over.
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const SECURITY_INFORMATION parts =
+        DACL_SECURITY_INFORMATION |
+        ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const DWORD set = ::SetSecurityInfo(to_handle(file.value), SE_FILE_OBJECT, parts, nullptr,
+                                        nullptr, access_list, nullptr);
+    ::LocalFree(descriptor);
+    return set == ERROR_SUCCESS;
+}
+
+bool file_flush_to_disk(const FileHandle& file) {
+    return ::FlushFileBuffers(to_handle(file.value)) != 0;
+}
+
+MoveResult move_file_new(const std::string& from, const std::string& to) {
+    if (::MoveFileExA(from.c_str(), to.c_str(), 0) != 0) {
+        unmark_temporary(from);
+        return MoveResult::moved;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? MoveResult::target_exists
+                                                                       : MoveResult::failed;
 }
 
 // ---- Directory search ------------------------------------------------------------------------

@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <regex>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace graygif {
 namespace {
 
@@ -283,16 +286,103 @@ TEST(Overwrite, ResultFoundWithoutRegardToCaseIsReplacedUnderItsName) {
 }
 
 TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
-    ScratchDir dir;
-    write_file(dir.file("A.DAT"), "1 2\n");
-    write_file(dir.file("B.DAT"), "3 4\n");
-    std::filesystem::create_directory(dir.file("A.gif"));
-    const ProcessResult result = convert(dir, {"-S", "A.DAT", "B.DAT"});
-    EXPECT_EQ(result.exit_code, 4);
-    EXPECT_NE(result.err.find("PANIC: Can't create GIF output file: A.gif\n"), std::string::npos);
-    EXPECT_TRUE(decode_gif_file(dir.file("B.gif")).ok);
-    EXPECT_EQ(testing::list_dir(dir.path()),
-              (std::vector<std::string>{"A.DAT", "A.gif", "B.DAT", "B.gif", "logfile"}));
+    // What opening the result for writing would refuse is not replaced by a move either.
+    for (const std::string kind : {"directory", "read_only", "read_only_behind_link"}) {
+        ScratchDir dir;
+        write_file(dir.file("A.DAT"), "1 2\n");
+        write_file(dir.file("B.DAT"), "3 4\n");
+        testing::ChildOptions options;
+        if (kind == "directory") {
+            std::filesystem::create_directory(dir.file("A.gif"));
+        } else {
+            const std::string file = kind == "read_only" ? "A.gif" : "R.gif";
+            write_file(dir.file(file), "old");
+            ::chmod(dir.file(file).c_str(), 0444);
+            if (file != "A.gif") std::filesystem::create_symlink(file, dir.file("A.gif"));
+            options = testing::as_ordinary_user(dir);
+        }
+        const std::vector<std::string> before = testing::list_dir(dir.path());
+        const ProcessResult result =
+            testing::run_graygif({"-S", "-G", "A.DAT", "B.DAT"}, dir.path(), plain_env, options);
+        EXPECT_EQ(result.exit_code, 4) << kind;
+        EXPECT_NE(result.err.find("PANIC: Can't create GIF output file: A.gif\n"),
+                  std::string::npos)
+            << kind << result.err;
+        EXPECT_TRUE(decode_gif_file(dir.file("B.gif")).ok) << kind;
+        std::vector<std::string> after = testing::list_dir(dir.path());
+        std::erase(after, "B.gif");
+        EXPECT_EQ(after, before) << kind;
+        if (kind != "directory") {
+            EXPECT_EQ(read_file(dir.file("A.gif")), "old") << kind;
+        }
+    }
+}
+
+TEST(Overwrite, ReplacedResultKeepsItsPermissionsAndOwner) {
+    const bool root = ::geteuid() == 0;
+    const struct {
+        ::mode_t mode;
+        int owner; // -1: the test's own user
+    } cases[] = {{0600, -1}, {0751, -1}, {0640, root ? testing::nobody : -1}};
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        write_file(dir.file("A.DAT"), "1 2\n");
+        write_file(dir.file("A.gif"), "old");
+        ::chmod(dir.file("A.gif").c_str(), c.mode);
+        if (c.owner != -1) {
+            const auto id = static_cast<unsigned>(c.owner);
+            ASSERT_EQ(::chown(dir.file("A.gif").c_str(), id, id), 0);
+        }
+        struct stat before {};
+        ASSERT_EQ(::stat(dir.file("A.gif").c_str(), &before), 0);
+        ASSERT_EQ(convert(dir, {"-S", "A.DAT"}).exit_code, 0) << c.mode;
+        struct stat after {};
+        ASSERT_EQ(::stat(dir.file("A.gif").c_str(), &after), 0);
+        EXPECT_TRUE(decode_gif_file(dir.file("A.gif")).ok) << c.mode;
+        EXPECT_EQ(after.st_mode & 07777, c.mode);
+        EXPECT_EQ(after.st_uid, before.st_uid) << c.mode;
+        EXPECT_EQ(after.st_gid, before.st_gid) << c.mode;
+    }
+}
+
+TEST(Overwrite, ResultThatIsALinkIsWrittenAtTheEndOfTheLink) {
+    const std::string exists =
+        "\nPANIC: The resultfile A.gif alredy exists.\nUse switch S to overwrite the file.\n";
+    const struct {
+        const char* title;
+        bool overwrite;       // -S
+        bool picture_written; // into out/R.gif
+    } cases[] = {
+        {"link", true, true},
+        {"chain", true, true},
+        {"dangling", true, true},
+        {"dangling_without_s", false, false},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        write_file(dir.file("A.DAT"), "1 2\n");
+        std::filesystem::create_directory(dir.file("out"));
+        const std::string title = c.title;
+        if (!title.starts_with("dangling")) write_file(dir.file("out/R.gif"), "old");
+        // The chain: an absolute link to a link that is relative to its own folder.
+        const std::string link = title == "chain" ? dir.file("out/L") : "out/R.gif";
+        std::filesystem::create_symlink(link, dir.file("A.gif"));
+        if (title == "chain") std::filesystem::create_symlink("R.gif", dir.file("out/L"));
+        std::vector<std::string> args{"A.DAT"};
+        if (c.overwrite) args.insert(args.begin(), "-S");
+        const ProcessResult result = convert(dir, args);
+        EXPECT_EQ(result.exit_code, c.picture_written ? 0 : 5) << title << result.err;
+        if (!c.picture_written) {
+            EXPECT_TRUE(result.err.ends_with(exists)) << title << result.err;
+        }
+        EXPECT_EQ(decode_gif_file(dir.file("out/R.gif")).ok, c.picture_written) << title;
+        std::error_code no_link;
+        EXPECT_EQ(std::filesystem::read_symlink(dir.file("A.gif"), no_link), link) << title;
+        for (const std::string& folder : {dir.path(), dir.file("out")}) {
+            for (const std::string& name : testing::list_dir(folder))
+                EXPECT_FALSE(name.ends_with(".tmp")) << title << " " << name;
+        }
+    }
 }
 
 struct BadRowCase {

@@ -18,6 +18,7 @@
 namespace graygif {
 namespace {
 
+using testing::as_ordinary_user;
 using testing::ChildOptions;
 using testing::ProcessResult;
 using testing::read_file;
@@ -25,7 +26,6 @@ using testing::ScratchDir;
 using testing::write_file;
 
 const std::vector<std::string> plain_env{"PATH=/usr/bin:/bin", "TZ=UTC"};
-constexpr int nobody = 65534;
 
 std::size_t count_of(const std::string& text, const std::string& part) {
     std::size_t count = 0;
@@ -52,17 +52,6 @@ std::string noisy_data() {
         }
     }
     return data;
-}
-
-// Where a file must be closed to others than its owner: as root, run the program as nobody in a
-// folder open to everyone, since root reads and writes whatever the permissions say.
-ChildOptions as_ordinary_user(const ScratchDir& dir) {
-    ChildOptions options;
-    if (::geteuid() != 0) return options;
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
-    options.user_id = nobody;
-    options.group_id = nobody;
-    return options;
 }
 
 TEST(WriteFailure, ResultBeyondTheFileSizeLimitIsReportedOnceAndTheRunGoesOn) {

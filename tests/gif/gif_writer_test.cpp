@@ -99,15 +99,44 @@ TEST(GifFile, GiflibDecodesTheSamePixels) {
     }
 }
 
-TEST(WriteGifFile, ReplacesTheResultWithTheWholeFile) {
-    ScratchDir dir;
-    const std::string target = dir.file("DATA.gif");
-    testing::write_file(target, "old content");
+TEST(WriteGifFile, ReplacesAnExistingResultOnlyWhenAskedTo) {
+    constexpr auto keep = ExistingResultRule::keep;
+    constexpr auto replace = ExistingResultRule::replace;
+    const struct {
+        const char* title;
+        ExistingResultRule rule;
+        bool exists_before;     // the result exists when the write begins
+        bool appears_meanwhile; // it is created once the new content is complete
+        GifWriteResult result;
+    } cases[] = {
+        {"new", keep, false, false, GifWriteResult::written},
+        {"replaced", replace, true, false, GifWriteResult::written},
+        {"kept", keep, true, false, GifWriteResult::exists},
+        {"appeared_kept", keep, false, true, GifWriteResult::exists},
+        {"appeared_replaced", replace, false, true, GifWriteResult::written},
+    };
     auto workspace = new_workspace();
     const Picture picture = testing::random_picture(301, 203, 3);
-    ASSERT_EQ(write_gif_file(target, picture, *workspace), GifWriteResult::written);
-    EXPECT_EQ(to_bytes(testing::read_file(target)), encode_gif(picture, *workspace));
-    EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"DATA.gif"});
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        std::string target = dir.file("DATA.gif");
+        if (c.exists_before) testing::write_file(target, "old content");
+        workspace->before_move = nullptr;
+        if (c.appears_meanwhile) {
+            workspace->before_move = [](void* name) {
+                testing::write_file(*static_cast<std::string*>(name), "old content");
+            };
+            workspace->before_move_context = &target;
+        }
+        EXPECT_EQ(write_gif_file(target, picture, *workspace, c.rule), c.result) << c.title;
+        if (c.result == GifWriteResult::written) {
+            EXPECT_EQ(to_bytes(testing::read_file(target)), encode_gif(picture, *workspace))
+                << c.title;
+        } else {
+            EXPECT_EQ(testing::read_file(target), "old content") << c.title;
+        }
+        EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"DATA.gif"}) << c.title;
+    }
 }
 
 TEST(WriteGifFile, ResultThatCannotBeCreated) {
@@ -116,7 +145,7 @@ TEST(WriteGifFile, ResultThatCannotBeCreated) {
     auto workspace = new_workspace();
     const Picture picture = testing::random_picture(40, 30, 4);
     for (const std::string name : {"TAKEN.gif", "MISSING/DATA.gif"})
-        EXPECT_EQ(write_gif_file(dir.file(name), picture, *workspace),
+        EXPECT_EQ(write_gif_file(dir.file(name), picture, *workspace, ExistingResultRule::replace),
                   GifWriteResult::cannot_create)
             << name;
     EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"TAKEN.gif"});
@@ -131,7 +160,8 @@ int write_with_file_size_limit(const std::string& target, const Picture& picture
         signal(SIGXFSZ, SIG_IGN);
         const rlimit size_limit{limit, limit};
         setrlimit(RLIMIT_FSIZE, &size_limit);
-        _exit(static_cast<int>(write_gif_file(target, picture, workspace)));
+        _exit(static_cast<int>(
+            write_gif_file(target, picture, workspace, ExistingResultRule::replace)));
     }
     int status = 0;
     waitpid(child, &status, 0);

@@ -163,7 +163,7 @@ TEST(Win32Names, NamesNeedNoResolving) {
     EXPECT_TRUE(index.folders.empty());
 }
 
-TEST(Win32Files, ReplaceMovesTheResultOverTheTarget) {
+TEST(Win32Files, ReplaceMovesTheResultOverTheTargetAndMoveNewNever) {
     ScratchDir dir;
     for (const bool target_exists : {true, false}) {
         if (target_exists) write_file(dir.file("R.gif"), "old");
@@ -171,14 +171,50 @@ TEST(Win32Files, ReplaceMovesTheResultOverTheTarget) {
         std::string temporary;
         ASSERT_TRUE(file_create_temporary(dir.file("R.gif"), file, temporary));
         ASSERT_TRUE(file_write_all(file, "new", 3));
+        ASSERT_TRUE(file_flush_to_disk(file));
         ASSERT_TRUE(file_close(file));
         EXPECT_EQ(testing::file_exists(dir.file("R.gif")), target_exists);
-        ASSERT_TRUE(replace_file(temporary, dir.file("R.gif")));
+        // Names differ in case only: the same file.
+        EXPECT_EQ(move_file_new(temporary, dir.file("r.GIF")),
+                  target_exists ? MoveResult::target_exists : MoveResult::moved);
+        if (target_exists) {
+            EXPECT_EQ(read_file(dir.file("R.gif")), "old");
+            ASSERT_TRUE(replace_file(temporary, dir.file("R.gif")));
+        }
         EXPECT_EQ(read_file(dir.file("R.gif")), "new");
-        EXPECT_EQ(testing::list_dir(dir.path()), Names{"R.gif"});
+        EXPECT_EQ(testing::list_dir(dir.path()).size(), 1u);
         ASSERT_TRUE(remove_file(dir.file("r.GIF")));
         EXPECT_FALSE(remove_file(dir.file("r.GIF")));
     }
+}
+
+TEST(Win32Results, ReadOnlyAttributeAndDirectoriesAreNotWritable) {
+    ScratchDir dir;
+    write_file(dir.file("plain.gif"), "old");
+    write_file(dir.file("locked.gif"), "old");
+    ASSERT_TRUE(::SetFileAttributesA(dir.file("locked.gif").c_str(), FILE_ATTRIBUTE_READONLY));
+    std::filesystem::create_directories(dir.file("adir.gif"));
+    const struct {
+        const char* name;
+        ExistingFile state;
+    } cases[] = {{"PLAIN.GIF", ExistingFile::writable},
+                 {"locked.gif", ExistingFile::unwritable},
+                 {"adir.gif", ExistingFile::unwritable},
+                 {"missing.gif", ExistingFile::missing}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(examine_existing(dir.file(c.name)), c.state) << c.name;
+        std::string followed;
+        ASSERT_TRUE(follow_links(dir.file(c.name), followed)) << c.name;
+        EXPECT_EQ(followed, dir.file(c.name)) << "no link: the name as given";
+    }
+    // The replacement takes over the old file's access list.
+    FileHandle file;
+    std::string temporary;
+    ASSERT_TRUE(file_create_temporary(dir.file("plain.gif"), file, temporary));
+    EXPECT_TRUE(file_copy_protection(file, dir.file("plain.gif")));
+    file_close(file);
+    EXPECT_TRUE(remove_file(temporary));
+    ::SetFileAttributesA(dir.file("locked.gif").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(Win32Files, TemporaryNamesAreNew) {

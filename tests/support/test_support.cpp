@@ -108,6 +108,15 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     return finish_process(process);
 }
 
+ChildOptions as_ordinary_user(const ScratchDir& dir) {
+    ChildOptions options;
+    if (::geteuid() != 0) return options;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    options.user_id = nobody;
+    options.group_id = nobody;
+    return options;
+}
+
 const std::string& program_path() {
     static const std::string path = GRAYGIF_PROGRAM_PATH;
     return path;

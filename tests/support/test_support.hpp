@@ -43,6 +43,11 @@ struct ChildOptions {
     int group_id = -1;
 };
 
+// Where a file must be closed to others than its owner: as root, the program runs as user nobody
+// in `dir`, which is opened to everyone, since root reads and writes whatever the permissions say.
+ChildOptions as_ordinary_user(const ScratchDir& dir);
+constexpr int nobody = 65534; // user and group
+
 // A child started by start_process; its output is read by finish_process.
 struct RunningProcess {
     int pid = -1;
