@@ -111,6 +111,17 @@ std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size);
 // Moves the read position to `offset` bytes from the start. @return true on success.
 bool file_seek(const FileHandle& file, std::uint64_t offset);
 
+// What tells one version of a file from another: its size and its last modification time (in
+// the platform's own units).
+struct FileStatus {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    bool operator==(const FileStatus&) const = default;
+};
+
+// @return true and the status of the open file.
+bool file_status(const FileHandle& file, FileStatus& status);
+
 // Opens a file for appending, creating it when missing. Every file_write_all on it lands at the
 // current end of the file in one piece, also when other processes append at the same time.
 bool file_open_append(const std::string& name, FileHandle& file);

@@ -280,6 +280,15 @@ bool file_seek(const FileHandle& file, std::uint64_t offset) {
            static_cast<off_t>(-1);
 }
 
+bool file_status(const FileHandle& file, FileStatus& status) {
+    struct stat info {};
+    if (::fstat(descriptor(file), &info) != 0) return false;
+    status.size = static_cast<std::uint64_t>(info.st_size);
+    status.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
+                      static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+    return true;
+}
+
 bool file_open_append(const std::string& name, FileHandle& file) {
     const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;

@@ -264,6 +264,17 @@ bool file_seek(const FileHandle& file, std::uint64_t offset) {
     return ::SetFilePointerEx(to_handle(file.value), distance, nullptr, FILE_BEGIN) != 0;
 }
 
+bool file_status(const FileHandle& file, FileStatus& status) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(to_handle(file.value), &information)) return false;
+    status.size =
+        (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    status.modified = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+        information.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
 bool file_open_append(const std::string& name, FileHandle& file) {
     // Append access without write access: the system puts every write at the current end of
     // the file, in one piece, whoever else appends.
