@@ -124,6 +124,8 @@ bool file_status(const FileHandle& file, FileStatus& status);
 
 // Opens a file for appending, creating it when missing. Every file_write_all on it lands at the
 // current end of the file in one piece, also when other processes append at the same time.
+// Only a regular file or a character device is taken: a FIFO or pipe is refused, without waiting
+// for a reader, as writing to it could hold the run forever.
 bool file_open_append(const std::string& name, FileHandle& file);
 
 // Writes all bytes, retrying short writes. @return true when every byte was written.

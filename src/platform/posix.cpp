@@ -290,8 +290,17 @@ bool file_status(const FileHandle& file, FileStatus& status) {
 }
 
 bool file_open_append(const std::string& name, FileHandle& file) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // O_NONBLOCK: opening a FIFO must not wait for a reader; it is refused below anyway.
+    const int fd =
+        ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return false;
+    struct stat info {};
+    const bool usable = ::fstat(fd, &info) == 0 && (S_ISREG(info.st_mode) || S_ISCHR(info.st_mode));
+    const int flags = usable ? ::fcntl(fd, F_GETFL) : -1;
+    if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+        ::close(fd);
+        return false;
+    }
     file.value = fd;
     return true;
 }

@@ -282,6 +282,12 @@ bool file_open_append(const std::string& name, FileHandle& file) {
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
+    // A pipe could hold the run forever; disk files and devices such as NUL are taken.
+    const DWORD type = ::GetFileType(handle);
+    if (type != FILE_TYPE_DISK && type != FILE_TYPE_CHAR) {
+        ::CloseHandle(handle);
+        return false;
+    }
     file.value = from_handle(handle);
     return true;
 }

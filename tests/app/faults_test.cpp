@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,6 +96,8 @@ struct LogCase {
     bool directory;       // "logfile" is a directory
     bool read_only;       // "logfile" is a file without write permission
     long long size_limit; // the log has reached the file-size limit; -1: no limit
+    bool fifo = false;    // "logfile" is a FIFO: opening it for writing would wait for a reader
+    bool reader = false;  // ... and this test holds it open for reading
 };
 
 TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
@@ -102,6 +105,8 @@ TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
         {"directory", true, false, -1},
         {"read_only", false, true, -1},
         {"at_size_limit", false, false, 4096},
+        {"fifo", false, false, -1, true},
+        {"fifo_with_reader", false, false, -1, true, true},
     };
     for (const LogCase& c : cases) {
         ScratchDir dir;
@@ -119,6 +124,11 @@ TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
                        std::string(static_cast<std::size_t>(c.size_limit), 'x'));
             options.file_size_limit = c.size_limit;
         }
+        if (c.fifo) {
+            ASSERT_EQ(::mkfifo(dir.file("logfile").c_str(), 0666), 0);
+        }
+        const int reader =
+            c.reader ? ::open(dir.file("logfile").c_str(), O_RDONLY | O_NONBLOCK) : -1;
         const auto start = std::chrono::steady_clock::now();
         const ProcessResult result =
             testing::run_graygif({"A.DAT", "B.DAT"}, dir.path(), plain_env, options);
@@ -130,7 +140,7 @@ TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
         EXPECT_NE(result.err.find("PANIC: Bad datafile: B.DAT  Datarow:2\a\n"), std::string::npos)
             << c.title;
         EXPECT_TRUE(testing::decode_gif_file(dir.file("A.gif")).ok) << c.title;
-        if (c.directory || c.read_only) {
+        if (c.directory || c.read_only || c.fifo) {
             // 11 attempts to open, 10 pauses of 200 ms; only a lower bound, loosely.
             EXPECT_GE(elapsed, std::chrono::milliseconds(1500)) << c.title;
         }
@@ -140,6 +150,11 @@ TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
         if (c.size_limit >= 0) {
             EXPECT_EQ(read_file(dir.file("logfile")).size(),
                       static_cast<std::size_t>(c.size_limit));
+        }
+        if (reader >= 0) {
+            char byte = 0;
+            EXPECT_LE(::read(reader, &byte, 1), 0) << "nothing was written into the FIFO";
+            ::close(reader);
         }
     }
 }
