@@ -50,6 +50,11 @@ void open_missing_standard_streams();
 // instead of ending the process (POSIX: SIGXFSZ ignored). Windows has no such signal: no-op.
 void ignore_file_size_signal();
 
+// Makes a write to a pipe whose reader has gone fail with an error that the console output takes
+// as the end of that stream, instead of ending the process (POSIX: SIGPIPE ignored). Windows has
+// no such signal: no-op.
+void ignore_broken_pipe_signal();
+
 // From now on an interruption (POSIX: SIGINT, SIGTERM, SIGHUP, unless ignored when the process
 // started) first removes the temporary file of file_create_temporary that is still being written,
 // then ends the process as the interruption would have. Windows: Ctrl+C, Ctrl+Break and closing

@@ -177,6 +177,10 @@ void ignore_file_size_signal() {
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
+void ignore_broken_pipe_signal() {
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
 void install_interruption_cleanup() {
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction previous {};

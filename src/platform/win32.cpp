@@ -166,6 +166,8 @@ void open_missing_standard_streams() {} // handles are not numbered in order the
 
 void ignore_file_size_signal() {} // no such signal on Windows
 
+void ignore_broken_pipe_signal() {} // a write to a closed pipe fails with ERROR_NO_DATA
+
 void install_interruption_cleanup() {
     ::SetConsoleCtrlHandler(remove_temporary_on_interruption, TRUE);
 }

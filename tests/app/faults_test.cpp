@@ -241,6 +241,32 @@ TEST(Handles, ManyFilesUnderASmallLimitOfOpenFiles) {
     EXPECT_TRUE(testing::decode_gif_file(dir.file("F59.gif")).ok);
 }
 
+TEST(ClosedConsole, EveryFileIsConvertedAndTheExitCodeStays) {
+    // As `graygif -D ... 2>&1 | head -c1`: both streams are closed by their reader after the first
+    // bytes; the progress of 100,000 rows does not fit into a pipe before that.
+    std::string rows;
+    for (int i = 0; i < 100'000; ++i) rows += "1 2\n";
+    const std::vector<std::pair<std::string, int>> lasts = {{"C.DAT", 0}, {"BAD.DAT", 5}};
+    for (const auto& [last, code] : lasts) {
+        ScratchDir dir;
+        for (const char* name : {"A.DAT", "B.DAT", "C.DAT"}) write_file(dir.file(name), rows);
+        write_file(dir.file("BAD.DAT"), "1 2\n1 2 3\n");
+        ChildOptions options;
+        options.output_kept = 1;
+        const ProcessResult result =
+            testing::run_graygif({"-D", "A.DAT", "B.DAT", last}, dir.path(), plain_env, options);
+        EXPECT_EQ(result.exit_code, code) << last;
+        for (const char* gif : {"A.gif", "B.gif", "C.gif"}) {
+            EXPECT_EQ(testing::decode_gif_file(dir.file(gif)).ok, code == 0 || gif[0] != 'C')
+                << last << " " << gif;
+        }
+        if (code != 0) {
+            EXPECT_NE(read_file(dir.file("logfile")).find("PANIC: Bad datafile: BAD.DAT"),
+                      std::string::npos);
+        }
+    }
+}
+
 TEST(Interruption, WhileAResultIsWrittenLeavesNoTemporaryFile) {
     for (const int signal_number : {SIGINT, SIGTERM}) {
         ScratchDir dir;
