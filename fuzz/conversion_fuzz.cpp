@@ -3,8 +3,9 @@
 // (the second half of the data replaces the first at the first seek) and the reading buffer's
 // size; the rest is the data file.
 // Checks: the conversion ends with a status (never an exit or a crash); a bad row carries its
-// reader result and a row number from 1; a converted picture, written as GIF into memory,
-// decodes with giflib to the same size and pixels; writing it twice gives the same bytes.
+// reader result and a row number from 1; a file that grows between the passes (by a copy of
+// itself) converts exactly as it did before it grew; a converted picture, written as GIF into
+// memory, decodes with giflib to the same size and pixels; writing it twice gives the same bytes.
 #include "fuzz_check.hpp"
 
 #include "app/conversion_run.hpp"
@@ -27,6 +28,7 @@ struct ChangingSource {
     const char* replacement = nullptr; // nullptr: the file never changes
     std::size_t replacement_size = 0;
     std::size_t position = 0;
+    std::size_t grown_size = 0; // the size `grow` gives it between the passes
 };
 
 std::int64_t read_changing(void* context, char* buffer, std::size_t size) {
@@ -48,6 +50,11 @@ bool seek_changing(void* context, std::uint64_t offset) {
     return true;
 }
 
+void grow(void* context) {
+    auto& source = *static_cast<ChangingSource*>(context);
+    source.size = source.grown_size;
+}
+
 bool append_to_vector(void* context, const std::uint8_t* data, std::size_t size) {
     auto& bytes = *static_cast<std::vector<std::uint8_t>*>(context);
     bytes.insert(bytes.end(), data, data + size);
@@ -67,12 +74,7 @@ std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace
     return bytes;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 3) return 0;
-    static const std::unique_ptr<GifWorkspace> workspace(new GifWorkspace);
-    ConversionState state;
+void prepare(ConversionState& state, const std::uint8_t* data) {
     state.picture.width = 2 + data[0] % 40;
     state.picture.height = 2 + data[1] % 40;
     state.picture.pixels.assign(static_cast<std::size_t>(state.picture.width) *
@@ -80,12 +82,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                 std::uint8_t{0x5A});
     state.values.assign(max_row_values, 0.0f);
     state.read_buffer_size = min_read_buffer_size + (data[2] >> 2) * 8u;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) return 0;
+    static const std::unique_ptr<GifWorkspace> workspace(new GifWorkspace);
+    ConversionState state;
+    prepare(state, data);
     const bool transpose = (data[2] & 1) != 0;
     const bool changes = (data[2] & 2) != 0;
 
     const char* text = reinterpret_cast<const char*>(data + 3);
     const std::size_t text_size = size - 3;
-    ChangingSource source{text, text_size, nullptr, 0, 0};
+    ChangingSource source{text, text_size, nullptr, 0, 0, 0};
     if (changes) {
         source.size = text_size / 2;
         source.replacement = text + text_size / 2;
@@ -95,6 +106,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         state, ByteSource{&source, read_changing, seek_changing}, transpose, TextSink{}, {});
     FUZZ_CHECK(result.status == ConversionStatus::converted ||
                result.status == ConversionStatus::bad_row);
+    if (!changes) {
+        const std::string twice = std::string(text, text_size) + std::string(text, text_size);
+        ChangingSource growing{twice.data(), text_size, nullptr, 0, 0, twice.size()};
+        ConversionState grown;
+        prepare(grown, data);
+        grown.between_passes = PassHook{&growing, grow};
+        const ConversionResult again = convert_data(
+            grown, ByteSource{&growing, read_changing, seek_changing}, transpose, TextSink{}, {});
+        FUZZ_CHECK(again.status == result.status && again.row_result == result.row_result &&
+                   again.row_number == result.row_number && again.clipped == result.clipped);
+        FUZZ_CHECK(grown.picture.pixels == state.picture.pixels);
+    }
     if (result.status == ConversionStatus::bad_row) {
         FUZZ_CHECK(result.row_result < 0 && result.row_result >= row_too_many_values);
         FUZZ_CHECK(result.row_number >= 1);

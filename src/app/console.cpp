@@ -15,6 +15,11 @@ constexpr std::int64_t progress_interval_ms = 100;
 // rows come.
 constexpr std::size_t max_pending_progress = std::size_t{1} << 16;
 
+void write_stream(Console& console, ConsoleStream stream, const char* data, std::size_t size) {
+    bool& ended = stream == ConsoleStream::out ? console.out_ended : console.err_ended;
+    if (!ended && !console_write(stream, data, size)) ended = true;
+}
+
 } // namespace
 
 std::string format_text_list(const char* format, std::va_list arguments) {
@@ -38,8 +43,8 @@ std::string format_text(const char* format, ...) {
 
 void console_flush(Console& console) {
     if (!console.pending_progress.empty()) {
-        console_write(ConsoleStream::err, console.pending_progress.data(),
-                      console.pending_progress.size());
+        write_stream(console, ConsoleStream::err, console.pending_progress.data(),
+                     console.pending_progress.size());
         console.pending_progress.clear();
     }
     console.last_flush_ms = monotonic_milliseconds();
@@ -49,7 +54,7 @@ void console_flush(Console& console) {
 void console_write_text(Console& console, ConsoleStream stream, const char* data,
                         std::size_t size) {
     if (!console.pending_progress.empty()) console_flush(console);
-    console_write(stream, data, size);
+    write_stream(console, stream, data, size);
 }
 
 void console_print(Console& console, ConsoleStream stream, const char* format, ...) {
@@ -61,6 +66,7 @@ void console_print(Console& console, ConsoleStream stream, const char* format, .
 }
 
 void console_progress(Console& console, char character, std::uint64_t position) {
+    if (console.err_ended) return;
     console.pending_progress.push_back('\b');
     console.pending_progress.push_back(character);
     if (console.pending_progress.size() >= max_pending_progress) {

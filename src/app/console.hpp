@@ -23,11 +23,15 @@
 
 namespace graygif {
 
+// A write that fails (a closed pipe, a full disk) ends output to that stream for the rest of the
+// run, quietly: the console is for diagnostics, and the run goes on converting.
 struct Console {
     std::string pending_progress;        // progress characters not yet written to standard error
     std::int64_t last_flush_ms = 0;      // when pending progress was last written
     unsigned progress_since_check = 0;   // progress writes since the clock was last read
     std::uint64_t position_at_check = 0; // data file position when the clock was last read
+    bool out_ended = false;              // a write to standard output failed
+    bool err_ended = false;              // a write to standard error failed
 };
 
 // Formats like printf into a string of whatever length the text needs.

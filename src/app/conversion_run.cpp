@@ -217,8 +217,7 @@ void convert_file(RunState& run, ConversionState& state, const RunArgument& argu
     const TextSink messages{&run, write_reader_message};
     const ProgressSink progress{&run, print_row_progress};
     const ConversionResult converted =
-        convert_data(state, ByteSource{&run.data_file, read_data_file, seek_data_file},
-                     run.settings.transpose, messages, progress);
+        convert_data_file(state, run.data_file, run.settings.transpose, messages, progress);
     if (converted.status == ConversionStatus::bad_row) {
         stop_on_bad_row(run, name, converted.row_result, converted.row_number);
     }
@@ -230,6 +229,12 @@ void convert_file(RunState& run, ConversionState& state, const RunArgument& argu
         console_print(run.console, ConsoleStream::err,
                       "INFO: Data beyond the %d x %d picture was left out: %s\n",
                       state.picture.width, state.picture.height, name.c_str());
+    }
+    if (converted.changed) {
+        console_print(run.console, ConsoleStream::err,
+                      "INFO: %s changed while it was read; the picture shows it as the first pass "
+                      "read it.\n",
+                      name.c_str());
     }
 
     if (write_result(run, state, result, target) && !existed) name_index_add(run.names, target);
@@ -265,10 +270,23 @@ ConversionResult convert_data(ConversionState& state, ByteSource source, bool tr
     Range range;
     const ConversionResult first = first_pass(state, messages, progress, range);
     if (first.status != ConversionStatus::converted) return first;
-    if (!data_file_rewind(state.reader)) {
+    const std::uint64_t data_end = data_file_position(state.reader);
+    if (state.between_passes.run != nullptr) state.between_passes.run(state.between_passes.context);
+    if (!data_file_rewind(state.reader, data_end)) {
         return ConversionResult{ConversionStatus::rewind_failed, 0, 0, false};
     }
     return second_pass(state, transpose, messages, progress, range);
+}
+
+ConversionResult convert_data_file(ConversionState& state, FileHandle& file, bool transpose,
+                                   const TextSink& messages, const ProgressSink& progress) {
+    FileStatus before;
+    const bool known = file_status(file, before);
+    ConversionResult result = convert_data(state, ByteSource{&file, read_data_file, seek_data_file},
+                                           transpose, messages, progress);
+    FileStatus after;
+    result.changed = known && file_status(file, after) && !(after == before);
+    return result;
 }
 
 std::string result_name_for(const std::string& data_file_name) {
@@ -282,10 +300,11 @@ std::uint8_t gray_level(float v, float minimum, double span) {
     const double quotient = (static_cast<double>(v) - static_cast<double>(minimum)) / span;
     if (std::isnan(quotient)) return 0;
     const double level = quotient * 255.0;
-    // Within the file's range the level is 0..255. A file changed between its passes can give
-    // any value: convert as the hardware does, with levels beyond 32 bits giving 0.
-    if (!(std::fabs(level) < 2147483648.0)) return 0;
-    return static_cast<std::uint8_t>(static_cast<std::int32_t>(level) & 0xFF);
+    // Within the file's range the level is 0..255 already. A file changed in place between its
+    // passes can give any value: the nearest level, never a wrapped one.
+    if (!(level > 0.0)) return 0;
+    if (level >= 255.0) return 255;
+    return static_cast<std::uint8_t>(level);
 }
 
 void run_conversion(RunState& run) {

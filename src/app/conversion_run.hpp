@@ -14,6 +14,12 @@ namespace graygif {
 inline constexpr const char* result_extension = ".gif";
 inline constexpr const char* progress_characters = ".oOo";
 
+// Runs between the two passes over a data file: where tests change the file while it is read.
+struct PassHook {
+    void* context = nullptr;
+    void (*run)(void* context) = nullptr;
+};
+
 // What the run keeps from file to file: allocated once, reused for every data file.
 struct ConversionState {
     Picture picture;
@@ -22,6 +28,7 @@ struct ConversionState {
     DataFile reader;
     std::size_t read_buffer_size = default_read_buffer_size;
     GifWorkspace* gif = nullptr;
+    PassHook between_passes;
 };
 
 // Where a conversion reports each data row it reads, in both passes: the progress character and
@@ -43,20 +50,27 @@ struct ConversionResult {
     int row_result = 0;   // the reader's negative result for a bad row
     int row_number = 0;   // the bad row's 1-based number among the data rows
     bool clipped = false; // values or rows had no place in the picture and were left out
+    bool changed = false; // the file's size or modification time changed while it was read
 };
 
 // The core of one file's conversion, without console or exit: clears state.picture, reads
 // `source` twice (the range, then the scaled rows) under the run's column rule and stores the
-// gray levels, transposed when asked. Stops at the first bad row.
+// gray levels, transposed when asked. Stops at the first bad row. The second pass reads no
+// further than the first pass's data went, so data appended meanwhile takes no part.
 ConversionResult convert_data(ConversionState& state, ByteSource source, bool transpose,
                               const TextSink& messages, const ProgressSink& progress);
+
+// convert_data over an open data file; also tells whether the file changed while it was read.
+ConversionResult convert_data_file(ConversionState& state, FileHandle& file, bool transpose,
+                                   const TextSink& messages, const ProgressSink& progress);
 
 // The result name of a data file: cut at the first "." of its file-name part (after the last
 // '\', '/' or ':'), followed by ".gif".
 std::string result_name_for(const std::string& data_file_name);
 
 // The gray level of value `v` for the range [minimum, maximum]: ((v - minimum) / span) * 255 in
-// double precision, truncated toward zero, its low 8 bits; 0 where the quotient is not a number.
+// double precision, truncated toward zero and held to 0..255; 0 where the quotient is not a
+// number.
 std::uint8_t gray_level(float v, float minimum, double span);
 
 // Allocates the picture, converts every data file argument and ends the process with 0, or 4

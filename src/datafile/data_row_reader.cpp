@@ -386,7 +386,13 @@ constexpr char end_of_file_byte = 0x1A;
 bool fill_buffer(DataFile& file) {
     if (file.at_end || file.end == file.capacity) return false;
     char* const free_space = file.buffer.get() + file.end;
-    const std::size_t room = file.capacity - file.end;
+    const std::uint64_t offset = file.buffer_offset + file.end;
+    if (offset >= file.limit) {
+        file.at_end = true;
+        return false;
+    }
+    const auto room = static_cast<std::size_t>(
+        std::min<std::uint64_t>(file.capacity - file.end, file.limit - offset));
     const std::int64_t got = file.source.read(file.source.context, free_space, room);
     if (got <= 0) {
         file.at_end = true; // the end, or a read failure: both end the data
@@ -485,6 +491,7 @@ LongLine scan_long_line(DataFile& file) {
 template <typename Use>
 bool stream_range(DataFile& file, std::uint64_t start, std::uint64_t length, Use&& use) {
     if (!file.source.seek(file.source.context, start)) return false;
+    length = start < file.limit ? std::min(length, file.limit - start) : 0;
     while (length > 0) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(length, file.capacity));
@@ -598,11 +605,13 @@ bool data_file_open(DataFile& file, ByteSource source, std::size_t buffer_size) 
     file.source = source;
     file.begin = file.end = file.searched = 0;
     file.buffer_offset = 0;
+    file.limit = UINT64_MAX;
     file.at_end = false;
     return true;
 }
 
-bool data_file_rewind(DataFile& file) {
+bool data_file_rewind(DataFile& file, std::uint64_t limit) {
+    file.limit = limit;
     reposition(file, 0);
     return !file.at_end;
 }

@@ -46,11 +46,12 @@ struct DataFile {
     std::unique_ptr<char[]> buffer;
     std::size_t capacity = 0; // bytes allocated in `buffer`
     // Reading state, managed by the functions below.
-    std::size_t begin = 0;           // first unconsumed byte in `buffer`
-    std::size_t end = 0;             // one past the last valid byte in `buffer`
-    std::size_t searched = 0;        // bytes before this index hold no LF of the current line
-    std::uint64_t buffer_offset = 0; // file offset of buffer[0]
-    bool at_end = false;             // end of file, 0x1A or a read failure met
+    std::size_t begin = 0;            // first unconsumed byte in `buffer`
+    std::size_t end = 0;              // one past the last valid byte in `buffer`
+    std::size_t searched = 0;         // bytes before this index hold no LF of the current line
+    std::uint64_t buffer_offset = 0;  // file offset of buffer[0]
+    std::uint64_t limit = UINT64_MAX; // no byte at or beyond this offset is read
+    bool at_end = false;              // end of file, the limit, 0x1A or a read failure met
 };
 
 inline constexpr std::size_t default_read_buffer_size = std::size_t{1} << 20;
@@ -62,8 +63,10 @@ inline constexpr std::size_t min_read_buffer_size = 16;
 bool data_file_open(DataFile& file, ByteSource source,
                     std::size_t buffer_size = default_read_buffer_size);
 
-// Goes back to the start of the file for the second pass. @return false when the source cannot.
-bool data_file_rewind(DataFile& file);
+// Goes back to the start of the file for the second pass, which then reads nothing at or beyond
+// offset `limit` (the first pass's end: what was appended since is not read).
+// @return false when the source cannot.
+bool data_file_rewind(DataFile& file, std::uint64_t limit = UINT64_MAX);
 
 // File offset of the next byte the reader will consume (for progress reporting).
 std::uint64_t data_file_position(const DataFile& file);

@@ -51,6 +51,11 @@ void open_missing_standard_streams();
 // instead of ending the process (POSIX: SIGXFSZ ignored). Windows has no such signal: no-op.
 void ignore_file_size_signal();
 
+// Makes a write to a pipe whose reader has gone fail with an error that the console output takes
+// as the end of that stream, instead of ending the process (POSIX: SIGPIPE ignored). Windows has
+// no such signal: no-op.
+void ignore_broken_pipe_signal();
+
 // From now on an interruption (POSIX: SIGINT, SIGTERM, SIGHUP, unless ignored when the process
 // started) first removes the temporary file of file_create_temporary that is still being written,
 // then ends the process as the interruption would have. Windows: Ctrl+C, Ctrl+Break and closing
@@ -112,8 +117,21 @@ std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size);
 // Moves the read position to `offset` bytes from the start. @return true on success.
 bool file_seek(const FileHandle& file, std::uint64_t offset);
 
+// What tells one version of a file from another: its size and its last modification time (in
+// the platform's own units).
+struct FileStatus {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    bool operator==(const FileStatus&) const = default;
+};
+
+// @return true and the status of the open file.
+bool file_status(const FileHandle& file, FileStatus& status);
+
 // Opens a file for appending, creating it when missing. Every file_write_all on it lands at the
 // current end of the file in one piece, also when other processes append at the same time.
+// Only a regular file or a character device is taken: a FIFO or pipe is refused, without waiting
+// for a reader, as writing to it could hold the run forever.
 bool file_open_append(const std::string& name, FileHandle& file);
 
 // Writes all bytes, retrying short writes. @return true when every byte was written.

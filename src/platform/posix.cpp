@@ -182,6 +182,10 @@ void ignore_file_size_signal() {
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
+void ignore_broken_pipe_signal() {
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
 void install_interruption_cleanup() {
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction previous {};
@@ -283,9 +287,27 @@ bool file_seek(const FileHandle& file, std::uint64_t offset) {
            static_cast<off_t>(-1);
 }
 
+bool file_status(const FileHandle& file, FileStatus& status) {
+    struct stat info {};
+    if (::fstat(descriptor(file), &info) != 0) return false;
+    status.size = static_cast<std::uint64_t>(info.st_size);
+    status.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
+                      static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+    return true;
+}
+
 bool file_open_append(const std::string& name, FileHandle& file) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // O_NONBLOCK: opening a FIFO must not wait for a reader; it is refused below anyway.
+    const int fd =
+        ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return false;
+    struct stat info {};
+    const bool usable = ::fstat(fd, &info) == 0 && (S_ISREG(info.st_mode) || S_ISCHR(info.st_mode));
+    const int flags = usable ? ::fcntl(fd, F_GETFL) : -1;
+    if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+        ::close(fd);
+        return false;
+    }
     file.value = fd;
     return true;
 }

@@ -163,6 +163,8 @@ void open_missing_standard_streams() {} // handles are not numbered in order the
 
 void ignore_file_size_signal() {} // no such signal on Windows
 
+void ignore_broken_pipe_signal() {} // a write to a closed pipe fails with ERROR_NO_DATA
+
 void install_interruption_cleanup() {
     ::SetConsoleCtrlHandler(remove_temporary_on_interruption, TRUE);
 }
@@ -261,6 +263,17 @@ bool file_seek(const FileHandle& file, std::uint64_t offset) {
     return ::SetFilePointerEx(to_handle(file.value), distance, nullptr, FILE_BEGIN) != 0;
 }
 
+bool file_status(const FileHandle& file, FileStatus& status) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(to_handle(file.value), &information)) return false;
+    status.size =
+        (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    status.modified = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+        information.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
 bool file_open_append(const std::string& name, FileHandle& file) {
     // Append access without write access: the system puts every write at the current end of
     // the file, in one piece, whoever else appends.
@@ -268,6 +281,12 @@ bool file_open_append(const std::string& name, FileHandle& file) {
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
+    // A pipe could hold the run forever; disk files and devices such as NUL are taken.
+    const DWORD type = ::GetFileType(handle);
+    if (type != FILE_TYPE_DISK && type != FILE_TYPE_CHAR) {
+        ::CloseHandle(handle);
+        return false;
+    }
     file.value = from_handle(handle);
     return true;
 }

@@ -2,6 +2,8 @@
 // its two passes. The conversion ends with a status and defined gray levels, never an exit.
 #include "app/conversion_run.hpp"
 
+#include "support/test_support.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,30 +56,61 @@ struct Core {
     }
 };
 
-TEST(ConvertData, FileChangedBetweenPassesGivesDefinedLevels) {
-    Core core(2, 2);
-    // Range 0..3 from the first pass; the second pass holds values far outside it.
-    ScriptedFile file{{"0 1\n2 3\n", "-1e30 1e30\n100 -100\n"}};
-    const ConversionResult result = core.convert(file);
-    EXPECT_EQ(result.status, ConversionStatus::converted);
-    // Levels beyond 32 bits give 0; others keep their low 8 bits (8500 -> 52, -8500 -> 204).
-    EXPECT_EQ(core.state.picture.pixels, (std::vector<std::uint8_t>{0, 0, 52, 204}));
+TEST(ConvertData, FileChangedBetweenPassesGivesLevelsFromTheFirstPassRange) {
+    struct Case {
+        const char* title;
+        std::vector<std::string> versions;
+        ConversionStatus status;
+        int row_number;
+        std::vector<std::uint8_t> pixels;
+    };
+    const Case cases[] = {
+        // Range 0..3; values far outside it are held to 0..255, never wrapped.
+        {"changed",
+         {"0     1\n2     3\n", "-1e30 1e30\n9 -9\n"},
+         ConversionStatus::converted,
+         0,
+         {0, 255, 255, 0}},
+        {"emptied", {"0 1\n2 3\n", ""}, ConversionStatus::converted, 0, {0, 0, 0, 0}},
+        // Rows that appear before the first pass's end are held to the column rule.
+        {"column_rule", {"0 1\n2 3\n", "0 1\n234\n"}, ConversionStatus::bad_row, 2, {}},
+    };
+    for (const Case& c : cases) {
+        Core core(2, 2);
+        ScriptedFile file{c.versions};
+        const ConversionResult result = core.convert(file);
+        EXPECT_EQ(result.status, c.status) << c.title;
+        EXPECT_EQ(result.row_number, c.row_number) << c.title;
+        if (c.status == ConversionStatus::converted) {
+            EXPECT_EQ(core.state.picture.pixels, c.pixels) << c.title;
+        }
+    }
 }
 
-TEST(ConvertData, FileEmptiedBetweenPassesLeavesAClearedPicture) {
-    Core core(2, 2);
-    ScriptedFile file{{"0 1\n2 3\n", ""}};
-    EXPECT_EQ(core.convert(file).status, ConversionStatus::converted);
-    EXPECT_EQ(core.state.picture.pixels, (std::vector<std::uint8_t>{0, 0, 0, 0}));
+void append_row(void* context) {
+    FileHandle out;
+    ASSERT_TRUE(file_open_append(*static_cast<std::string*>(context), out));
+    ASSERT_TRUE(file_write_all(out, "1000 0\n", 7));
+    file_close(out);
 }
 
-TEST(ConvertData, FileGrownBetweenPassesIsHeldToTheColumnRule) {
-    Core core(4, 4);
-    ScriptedFile file{{"0 1\n", "0 1\n2 3\n4 5 6\n"}};
-    const ConversionResult result = core.convert(file);
-    EXPECT_EQ(result.status, ConversionStatus::bad_row);
-    EXPECT_EQ(result.row_result, row_count_mismatch);
-    EXPECT_EQ(result.row_number, 3);
+TEST(ConvertData, RowsAppendedBetweenPassesTakeNoPartAndTheChangeIsTold) {
+    for (const bool grows : {false, true}) {
+        testing::ScratchDir dir;
+        std::string name = dir.file("A.DAT");
+        testing::write_file(name, "0 1\n1 0\n");
+        Core core(2, 3);
+        if (grows) core.state.between_passes = PassHook{&name, append_row};
+        FileHandle file;
+        ASSERT_EQ(file_open_read(name, file), OpenResult::ok);
+        const ConversionResult result =
+            convert_data_file(core.state, file, false, TextSink{}, ProgressSink{});
+        file_close(file);
+        EXPECT_EQ(result.status, ConversionStatus::converted);
+        EXPECT_EQ(result.changed, grows);
+        // Without the limit the appended row would be drawn: 1000 on the range 0..1 wraps to 24.
+        EXPECT_EQ(core.state.picture.pixels, (std::vector<std::uint8_t>{0, 255, 255, 0, 0, 0}));
+    }
 }
 
 TEST(ConvertData, LongLineChangedWhileItIsReadAgain) {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,6 +85,8 @@ struct LogCase {
     bool directory;       // "logfile" is a directory
     bool read_only;       // "logfile" is a file without write permission
     long long size_limit; // the log has reached the file-size limit; -1: no limit
+    bool fifo = false;    // "logfile" is a FIFO: opening it for writing would wait for a reader
+    bool reader = false;  // ... and this test holds it open for reading
 };
 
 TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
@@ -91,6 +94,8 @@ TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
         {"directory", true, false, -1},
         {"read_only", false, true, -1},
         {"at_size_limit", false, false, 4096},
+        {"fifo", false, false, -1, true},
+        {"fifo_with_reader", false, false, -1, true, true},
     };
     for (const LogCase& c : cases) {
         ScratchDir dir;
@@ -108,6 +113,11 @@ TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
                        std::string(static_cast<std::size_t>(c.size_limit), 'x'));
             options.file_size_limit = c.size_limit;
         }
+        if (c.fifo) {
+            ASSERT_EQ(::mkfifo(dir.file("logfile").c_str(), 0666), 0);
+        }
+        const int reader =
+            c.reader ? ::open(dir.file("logfile").c_str(), O_RDONLY | O_NONBLOCK) : -1;
         const auto start = std::chrono::steady_clock::now();
         const ProcessResult result =
             testing::run_graygif({"A.DAT", "B.DAT"}, dir.path(), plain_env, options);
@@ -119,7 +129,7 @@ TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
         EXPECT_NE(result.err.find("PANIC: Bad datafile: B.DAT  Datarow:2\a\n"), std::string::npos)
             << c.title;
         EXPECT_TRUE(testing::decode_gif_file(dir.file("A.gif")).ok) << c.title;
-        if (c.directory || c.read_only) {
+        if (c.directory || c.read_only || c.fifo) {
             // 11 attempts to open, 10 pauses of 200 ms; only a lower bound, loosely.
             EXPECT_GE(elapsed, std::chrono::milliseconds(1500)) << c.title;
         }
@@ -129,6 +139,11 @@ TEST(UnwritableLog, EveryAttemptFailsQuietlyAndTheRunGoesOn) {
         if (c.size_limit >= 0) {
             EXPECT_EQ(read_file(dir.file("logfile")).size(),
                       static_cast<std::size_t>(c.size_limit));
+        }
+        if (reader >= 0) {
+            char byte = 0;
+            EXPECT_LE(::read(reader, &byte, 1), 0) << "nothing was written into the FIFO";
+            ::close(reader);
         }
     }
 }
@@ -226,6 +241,32 @@ TEST(Handles, ManyFilesUnderASmallLimitOfOpenFiles) {
     const ProcessResult result = testing::run_graygif(args, dir.path(), plain_env, options);
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_TRUE(testing::decode_gif_file(dir.file("F59.gif")).ok);
+}
+
+TEST(ClosedConsole, EveryFileIsConvertedAndTheExitCodeStays) {
+    // As `graygif -D ... 2>&1 | head -c1`: both streams are closed by their reader after the first
+    // bytes; the progress of 100,000 rows does not fit into a pipe before that.
+    std::string rows;
+    for (int i = 0; i < 100'000; ++i) rows += "1 2\n";
+    const std::vector<std::pair<std::string, int>> lasts = {{"C.DAT", 0}, {"BAD.DAT", 5}};
+    for (const auto& [last, code] : lasts) {
+        ScratchDir dir;
+        for (const char* name : {"A.DAT", "B.DAT", "C.DAT"}) write_file(dir.file(name), rows);
+        write_file(dir.file("BAD.DAT"), "1 2\n1 2 3\n");
+        ChildOptions options;
+        options.output_kept = 1;
+        const ProcessResult result =
+            testing::run_graygif({"-D", "A.DAT", "B.DAT", last}, dir.path(), plain_env, options);
+        EXPECT_EQ(result.exit_code, code) << last;
+        for (const char* gif : {"A.gif", "B.gif", "C.gif"}) {
+            EXPECT_EQ(testing::decode_gif_file(dir.file(gif)).ok, code == 0 || gif[0] != 'C')
+                << last << " " << gif;
+        }
+        if (code != 0) {
+            EXPECT_NE(read_file(dir.file("logfile")).find("PANIC: Bad datafile: BAD.DAT"),
+                      std::string::npos);
+        }
+    }
 }
 
 TEST(Interruption, WhileAResultIsWrittenLeavesNoTemporaryFile) {

@@ -449,6 +449,36 @@ TEST(DataFile, ReadFailureEndsTheDataAndRewindStartsAgain) {
     EXPECT_EQ(data_file_position(file), memory.data.size());
 }
 
+// A file that grows between the passes: the second pass, limited to where the first pass's
+// data ended, reads the same rows, also when the growth continues the last line.
+TEST(DataFile, RewindWithALimitReadsNothingAppended) {
+    struct Case {
+        std::string text;
+        std::string appended;
+    };
+    const Case cases[] = {
+        {"1 2\n3 4\n", "1000 0\n"},
+        {"1 2\n3 4", "5\n6 7\n"},                         // the last line had no LF yet
+        {"1" + std::string(30, ' ') + "2", "3 4\n5 6\n"}, // a line longer than 16 bytes
+        {"1 2\n\n", "5 6\n"},                             // the data ended at an empty line
+        {"1 2\n\x1a", "5 6\n"},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t buffer_size : {std::size_t{1} << 20, std::size_t{16}}) {
+            MemorySource memory{c.text};
+            DataFile file;
+            ASSERT_TRUE(data_file_open(file, memory.source(), buffer_size));
+            ColumnRule rule;
+            const Reading first = read_pass(file, rule);
+            const std::uint64_t end = data_file_position(file);
+            memory.data += c.appended;
+            ASSERT_TRUE(data_file_rewind(file, end));
+            EXPECT_EQ(read_pass(file, rule).rows, first.rows) << c.text << " " << buffer_size;
+            EXPECT_EQ(data_file_position(file), end);
+        }
+    }
+}
+
 // Random files read through the in-place path (large buffer, whole reads) and the streamed
 // path (buffers of 16 to 80 bytes, short reads) must give the same rows and messages.
 TEST(DataRowReader, InPlaceAndStreamedPathsAgree) {

@@ -231,7 +231,7 @@ TEST(Win32Files, TemporaryNamesAreNew) {
     file_close(second);
 }
 
-TEST(Win32Files, AppendsLandAtTheEndFromEveryHandle) {
+TEST(Win32Files, AppendsLandAtTheEndAndPipesAreRefused) {
     ScratchDir dir;
     write_file(dir.file("logfile"), "start\n");
     FileHandle first;
@@ -244,6 +244,20 @@ TEST(Win32Files, AppendsLandAtTheEndFromEveryHandle) {
     EXPECT_TRUE(file_close(first));
     EXPECT_TRUE(file_close(second));
     EXPECT_EQ(read_file(dir.file("logfile")), "start\none\ntwo\nthree\n");
+
+    // A device is taken; a pipe is refused, as writing to it could hold the run forever.
+    FileHandle device;
+    EXPECT_TRUE(file_open_append("NUL", device));
+    file_close(device);
+    const std::string pipe_name =
+        "\\\\.\\pipe\\graygif-test-" + std::to_string(::GetCurrentProcessId());
+    const HANDLE pipe = ::CreateNamedPipeA(pipe_name.c_str(), PIPE_ACCESS_INBOUND,
+                                           PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    FileHandle piped;
+    EXPECT_FALSE(file_open_append(pipe_name, piped));
+    EXPECT_FALSE(file_is_open(piped));
+    ::CloseHandle(pipe);
 }
 
 TEST(Win32Process, CommandLineIsRawAndSwitchesTakeBothPrefixes) {

@@ -21,13 +21,19 @@ namespace graygif::testing {
 
 namespace {
 
-void drain(int fd, std::string& into, bool& open) {
+// Reads what `fd` holds; once `kept` bytes came, closes it (fd becomes -1).
+void drain(int& fd, std::string& into, bool& open, std::size_t kept) {
     char chunk[65536];
     const ssize_t got = ::read(fd, chunk, sizeof chunk);
     if (got > 0)
         into.append(chunk, static_cast<std::size_t>(got));
     else if (got == 0 || errno != EINTR)
         open = false;
+    if (open && into.size() >= kept) {
+        ::close(fd);
+        fd = -1;
+        open = false;
+    }
 }
 
 } // namespace
@@ -75,7 +81,7 @@ RunningProcess start_process(const std::string& program, const std::vector<std::
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
-    return RunningProcess{pid, out_pipe[0], err_pipe[0]};
+    return RunningProcess{pid, out_pipe[0], err_pipe[0], options.output_kept};
 }
 
 ProcessResult finish_process(RunningProcess& process) {
@@ -87,12 +93,12 @@ ProcessResult finish_process(RunningProcess& process) {
                          {err_open ? process.err_fd : -1, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
         if (out_open && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
-            drain(process.out_fd, result.out, out_open);
+            drain(process.out_fd, result.out, out_open, process.output_kept);
         if (err_open && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
-            drain(process.err_fd, result.err, err_open);
+            drain(process.err_fd, result.err, err_open, process.output_kept);
     }
-    ::close(process.out_fd);
-    ::close(process.err_fd);
+    if (process.out_fd >= 0) ::close(process.out_fd);
+    if (process.err_fd >= 0) ::close(process.err_fd);
     int status = 0;
     while (::waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
     }

@@ -2,6 +2,7 @@
 // built program as a child process with a controlled environment.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ struct ChildOptions {
     bool ignore_file_size_signal = false; // SIGXFSZ ignored (the program inherits that)
     int user_id = -1;                     // run as this user and group (needs root); -1: as is
     int group_id = -1;
+    // The test closes its end of each output pipe once this many bytes came through it, as
+    // `| head -c1` does; later writes of the child to that stream fail.
+    std::size_t output_kept = static_cast<std::size_t>(-1);
 };
 
 // Where a file must be closed to others than its owner: as root, the program runs as user nobody
@@ -53,6 +57,7 @@ struct RunningProcess {
     int pid = -1;
     int out_fd = -1;
     int err_fd = -1;
+    std::size_t output_kept = static_cast<std::size_t>(-1);
 };
 
 // Starts `program` with `argv` (argv[0] included) in folder `cwd`, with exactly the environment
