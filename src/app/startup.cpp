@@ -84,10 +84,8 @@ void run_startup(RunState& run) {
         run.cleanup_registered = true;
     }
     // A result beyond the file-size limit is a write error to report, not the end of the run;
-    // a console that was closed (`| head`) ends console output, not the run; an interrupted
-    // write leaves no temporary file.
+    // an interrupted write leaves no temporary file.
     ignore_file_size_signal();
-    ignore_broken_pipe_signal();
     install_interruption_cleanup();
 
     // Only where the arguments are in code page 437 are its three letters letters at all: in

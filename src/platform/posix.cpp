@@ -12,6 +12,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -318,6 +319,11 @@ bool file_write_all(const FileHandle& file, const void* data, std::size_t size) 
         const ssize_t done = ::write(descriptor(file), bytes, size);
         if (done < 0) {
             if (errno == EINTR) continue;
+            // A stream inherited in non-blocking mode: wait until it takes more.
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd ready{descriptor(file), POLLOUT, 0};
+                if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+            }
             return false;
         }
         bytes += done;

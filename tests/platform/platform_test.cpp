@@ -6,6 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace graygif {
 namespace {
@@ -74,6 +78,26 @@ TEST(Files, OpenReadRefusesDirectoriesAndReportsMissingFiles) {
     EXPECT_EQ(file_open_read(dir.file("adir"), file), OpenResult::not_regular);
     EXPECT_EQ(file_open_read(dir.file("missing"), file), OpenResult::not_found);
     EXPECT_FALSE(file_is_open(file));
+}
+
+TEST(Files, WritesWaitForAFullNonBlockingPipe) {
+    // A console inherited in non-blocking mode: a full pipe is no write error.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::fcntl(ends[1], F_SETFL, ::fcntl(ends[1], F_GETFL) | O_NONBLOCK);
+    const std::string text(1 << 20, 'x'); // far more than a pipe holds
+    std::string received;
+    std::thread reader([&] {
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+            received.append(buffer, static_cast<std::size_t>(got));
+    });
+    FileHandle writer{ends[1]};
+    EXPECT_TRUE(file_write_all(writer, text.data(), text.size()));
+    file_close(writer);
+    reader.join();
+    ::close(ends[0]);
+    EXPECT_EQ(received, text);
 }
 
 TEST(Files, TemporaryFileIsReplacedOverTarget) {
