@@ -1,7 +1,7 @@
 // Command-line splitting, name patterns and name order on arbitrary text. Input: a command line;
 // its first two arguments after the program name also serve as a pattern and an entry name.
-// Checks: splitting gives the program name and one marked entry per argument, never reading
-// past the text; match_name_pattern agrees with a plain dynamic-programming matcher;
+// Checks: splitting gives the program name and one entry per argument, never reading past the
+// text; match_name_pattern agrees with a plain dynamic-programming matcher;
 // compare_names is a consistent order (antisymmetric, zero exactly on equal keys) and
 // sort_matches leaves the names in that order, as a permutation of its input.
 #include "fuzz_check.hpp"
@@ -58,17 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 4096) return 0; // the reference matcher is quadratic
     std::string_view line(reinterpret_cast<const char*>(data), size);
     line = line.substr(0, line.find('\0')); // a command line is a zero-terminated text
-    const std::vector<std::string> entries = split_command_line(line);
+    const std::vector<RawArgument> entries = split_command_line(line);
     FUZZ_CHECK(!entries.empty());
     std::size_t total = 0;
-    for (const std::string& entry : entries) {
-        FUZZ_CHECK(!entry.empty()); // the marker at least
-        total += entry.size() - 1;
-    }
+    for (const RawArgument& entry : entries) total += entry.text.size();
     FUZZ_CHECK(total <= line.size());
 
-    std::vector<std::string> texts; // without their markers
-    for (const std::string& entry : entries) texts.push_back(entry.substr(1));
+    std::vector<std::string> texts;
+    for (const RawArgument& entry : entries) texts.push_back(entry.text);
     const std::string& pattern = texts.size() > 1 ? texts[1] : texts[0];
     const std::string& name = texts.size() > 2 ? texts[2] : texts[0];
     FUZZ_CHECK(match_name_pattern(pattern.data(), pattern.size(), name.data(), name.size()) ==

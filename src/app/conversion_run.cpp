@@ -2,9 +2,9 @@
 
 #include "app/run_log.hpp"
 #include "app/startup.hpp"
+#include "platform/name_rules.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -37,9 +37,8 @@ void write_reader_message(void* context, const char* data, std::size_t size) {
 }
 
 bool contains_gif_extension(const std::string& name) {
-    const auto it = std::search(
-        name.begin(), name.end(), std::begin(".gif"), std::end(".gif") - 1,
-        [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+    const auto it = std::search(name.begin(), name.end(), std::begin(".gif"), std::end(".gif") - 1,
+                                [](char a, char b) { return ascii_lower(a) == b; });
     return it != name.end();
 }
 
@@ -146,11 +145,8 @@ void print_row_progress(void* context, char character, std::uint64_t position) {
 // result name (which keeps the upper case of the argument, as messages and the log show it).
 std::string result_path_beside(const std::string& data_path, const std::string& result) {
     const char* separators = path_separator_characters();
-    const std::size_t data_cut = data_path.find_last_of(separators);
-    const std::size_t result_cut = result.find_last_of(separators);
-    std::string path =
-        data_cut == std::string::npos ? std::string() : data_path.substr(0, data_cut + 1);
-    path.append(result, result_cut == std::string::npos ? 0 : result_cut + 1);
+    std::string path = data_path.substr(0, after_last_separator(data_path, separators));
+    path.append(result, after_last_separator(result, separators));
     return path;
 }
 
@@ -290,8 +286,7 @@ ConversionResult convert_data_file(ConversionState& state, FileHandle& file, boo
 }
 
 std::string result_name_for(const std::string& data_file_name) {
-    const std::size_t separator = data_file_name.find_last_of("\\/:");
-    const std::size_t start = separator == std::string::npos ? 0 : separator + 1;
+    const std::size_t start = after_last_separator(data_file_name, folder_or_drive_separators);
     const std::size_t dot = data_file_name.find('.', start);
     return data_file_name.substr(0, dot) + result_extension;
 }

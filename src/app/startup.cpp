@@ -1,6 +1,10 @@
 #include "app/startup.hpp"
 
 #include "app/run_log.hpp"
+#include "datafile/data_row_reader.hpp"
+#include "gif/picture.hpp"
+
+#include <cstdlib>
 
 namespace graygif {
 
@@ -16,9 +20,10 @@ void print_err(RunState& run, const std::string& text) {
 void decide_size(RunState& run, char letter, int& size) {
     std::int32_t value = 0;
     if (!switch_number(run.switch_text, letter, value)) return;
-    if (value < 2 || value > 2048) {
+    if (value < min_picture_side || value > max_picture_side) {
+        // The lower bound stands in the message's text itself.
         console_print(run.console, ConsoleStream::err,
-                      "PANIC: No. of must be btween 2 and %d: Value=%d\n", 2048, value);
+                      "PANIC: No. of must be btween 2 and %d: Value=%d\n", max_picture_side, value);
         end_run(run, exit_size_or_open);
     }
     size = value;
@@ -37,7 +42,7 @@ void report_unknown_switch_characters(RunState& run) {
 
 void end_run(RunState& run, int code) {
     console_flush(run.console);
-    exit_process(code);
+    std::exit(code); // through exit_cleanup
 }
 
 void exit_cleanup() {
@@ -57,13 +62,13 @@ void print_usage(RunState& run) {
     print_err(run, format_text(" Usage: %s <DataFile.ext> (-X#) (-Y#) (-RGS)\n\n", name));
     print_err(run, format_text("The Datafile must have at least %d column(es) of data.\n* and/or ? "
                                "can be used in the datafilename.\n\n",
-                               2));
+                               ColumnRule{}.expected_count));
     print_err(run,
               format_text("Switch X sets picturesize on X axis.\n(Default value: %d  Max: %d)\n\n",
-                          default_picture_size, 2048));
+                          default_picture_size, max_picture_side));
     print_err(run,
               format_text("Switch Y sets picturesize on Y axis.\n(Default value: %d  Max: %d)\n\n",
-                          default_picture_size, 2048));
+                          default_picture_size, max_picture_side));
     console_print(run.console, ConsoleStream::out,
                   "Switch R transposes the result picture.\nSwitch G do not write logfile: "
                   "%s\nSwitch S overwrites existing resultfiles.\n\n",
@@ -80,7 +85,7 @@ void print_usage(RunState& run) {
 void run_startup(RunState& run) {
     cleanup_run = &run;
     if (!run.cleanup_registered) {
-        register_exit_handler(exit_cleanup);
+        std::atexit(exit_cleanup);
         run.cleanup_registered = true;
     }
     // A result beyond the file-size limit is a write error to report, not the end of the run;

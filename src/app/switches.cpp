@@ -1,5 +1,7 @@
 #include "app/switches.hpp"
 
+#include "platform/name_rules.hpp"
+
 #include <cstring>
 #include <limits>
 
@@ -8,10 +10,8 @@ namespace graygif {
 void upcase_in_place(std::string& text, bool code_page_437) {
     for (char& c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 'a' && byte <= 'z')
-            c = static_cast<char>(byte - 'a' + 'A');
-        else if (!code_page_437)
-            continue;
+        if (!code_page_437 || byte < 0x80)
+            c = ascii_upper(c);
         else if (byte == 0x84)
             c = static_cast<char>(0x8E);
         else if (byte == 0x86)
@@ -22,8 +22,7 @@ void upcase_in_place(std::string& text, bool code_page_437) {
 }
 
 std::string program_name_from(std::string& first_argument, bool code_page_437) {
-    const std::size_t separator = first_argument.find_last_of("\\/");
-    const std::size_t start = separator == std::string::npos ? 0 : separator + 1;
+    const std::size_t start = after_last_separator(first_argument, program_path_separators);
     std::string name = first_argument.substr(start);
     const std::size_t dot = first_argument.find('.');
     if (dot != std::string::npos) {

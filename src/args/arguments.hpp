@@ -12,11 +12,14 @@
 
 namespace graygif {
 
-// A split argument carries one marker character in front of its text: the first character of the
-// argument as written on the raw command line. A double quote there keeps the argument from being
-// expanded. Arguments the platform hands over already split carry `no_marker`.
-inline constexpr char quote_marker = '"';
-inline constexpr char no_marker = '\0';
+// One argument of the command line as split, before wildcards are expanded.
+struct RawArgument {
+    std::string text;
+    // The argument began with a double quote on the raw command line (before any quote was
+    // interpreted): it is never expanded. Arguments the platform hands over already split have
+    // lost their quotes and are never marked.
+    bool quoted = false;
+};
 
 // One entry of the run's argument list.
 struct Argument {
@@ -25,8 +28,8 @@ struct Argument {
 };
 
 // Builds the run's argument list, program name first: splits `process.command_line` when the
-// platform gives a raw command line, else marks every entry of `process.arguments` with
-// `no_marker`; then expands the wildcards. When memory runs out on the way it ends the process
+// platform gives a raw command line, else takes `process.arguments` as they are; then expands
+// the wildcards. When memory runs out on the way it ends the process
 // through stop_out_of_memory (a new-handler installed for the duration, the previous one restored
 // afterwards).
 std::vector<Argument> build_argument_list(const ProcessArguments& process);
@@ -35,13 +38,13 @@ std::vector<Argument> build_argument_list(const ProcessArguments& process);
 // on standard error and ends the process with status 255, without exit handlers.
 [[noreturn]] void stop_out_of_memory();
 
-// Splits a raw command line into marked entries, program name first (always one entry, empty
-// for an empty line; the platform puts the program's own path in place of an empty line).
-std::vector<std::string> split_command_line(std::string_view command_line);
+// Splits a raw command line into arguments, program name first (always one entry, empty for an
+// empty line; the platform puts the program's own path in place of an empty line).
+std::vector<RawArgument> split_command_line(std::string_view command_line);
 
-// Takes the marker off every entry and replaces each unquoted entry holding * or ? by its sorted
-// matches (or keeps it as it is). All entries keep their order relative to each other.
-std::vector<Argument> expand_wildcards(const std::vector<std::string>& marked);
+// Replaces each unquoted entry holding * or ? by its sorted matches (or keeps it as it is). All
+// entries keep their order relative to each other.
+std::vector<Argument> expand_wildcards(const std::vector<RawArgument>& split);
 
 // Appends to `result` the sorted matches of `text`, whose first wildcard is at `first_wildcard`,
 // each behind the directory prefix as typed. Appends `text` itself when its directory part ends

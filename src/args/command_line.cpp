@@ -1,4 +1,4 @@
-// Splitting a raw command line into marked arguments.
+// Splitting a raw command line into arguments.
 #include "args/arguments.hpp"
 
 #include <algorithm>
@@ -14,24 +14,24 @@ bool is_blank(char c) {
 // The program name: the text up to the first blank or tab, or, when the line begins with a double
 // quote, the text up to the next one. Its backslashes are never interpreted.
 // @return the position after the program name.
-std::size_t split_program_name(std::string_view line, std::string& entry) {
-    const bool empty = line.empty() || is_blank(line[0]);
-    entry.assign(1, empty ? no_marker : line[0]);
-    if (!line.empty() && line[0] == '"') {
+std::size_t split_program_name(std::string_view line, RawArgument& entry) {
+    entry.quoted = !line.empty() && line[0] == '"';
+    if (entry.quoted) {
         const std::size_t close = line.find('"', 1);
         const std::size_t end = close == std::string_view::npos ? line.size() : close;
-        entry.append(line.substr(1, end - 1));
+        entry.text.assign(line.substr(1, end - 1));
         return close == std::string_view::npos ? line.size() : close + 1;
     }
     const std::size_t end = std::min(line.find_first_of(" \t"), line.size());
-    entry.append(line.substr(0, end));
+    entry.text.assign(line.substr(0, end));
     return end;
 }
 
 // One further argument, starting at `position` on a character that is not blank.
 // @return the position after the argument.
-std::size_t split_argument(std::string_view line, std::size_t position, std::string& entry) {
-    entry.assign(1, line[position]); // the marker: the first raw character
+std::size_t split_argument(std::string_view line, std::size_t position, RawArgument& argument) {
+    argument.quoted = line[position] == '"'; // the first raw character only counts
+    std::string& entry = argument.text;
     bool quoted = false;
     while (position < line.size()) {
         const char c = line[position];
@@ -65,8 +65,8 @@ std::size_t split_argument(std::string_view line, std::size_t position, std::str
 
 } // namespace
 
-std::vector<std::string> split_command_line(std::string_view command_line) {
-    std::vector<std::string> entries(1);
+std::vector<RawArgument> split_command_line(std::string_view command_line) {
+    std::vector<RawArgument> entries(1);
     std::size_t position = split_program_name(command_line, entries[0]);
     for (;;) {
         while (position < command_line.size() && is_blank(command_line[position])) ++position;

@@ -1,6 +1,8 @@
 // Matching entry names against a pattern, and the order in which matches are listed.
 #include "args/arguments.hpp"
 
+#include "platform/name_rules.hpp"
+
 #include <algorithm>
 #include <numeric>
 #include <utility>
@@ -10,8 +12,7 @@ namespace graygif {
 namespace {
 
 unsigned char name_key(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return (byte >= 'A' && byte <= 'Z') ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+    return static_cast<unsigned char>(ascii_lower(c));
 }
 
 } // namespace

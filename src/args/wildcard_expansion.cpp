@@ -1,6 +1,8 @@
 // Expanding arguments that hold * or ? into the sorted names of the matching directory entries.
 #include "args/arguments.hpp"
 
+#include "platform/name_rules.hpp"
+
 #include <new>
 #include <utility>
 
@@ -20,16 +22,14 @@ std::vector<Argument> build_argument_list(const ProcessArguments& process) {
     // Allocation failures of the containers below end in stop_out_of_memory: operator new calls
     // the installed handler, which never returns, so no std::bad_alloc is ever thrown.
     const std::new_handler previous = std::set_new_handler(stop_out_of_memory);
-    std::vector<std::string> marked;
+    std::vector<RawArgument> split;
     if (process.raw_command_line) {
-        marked = split_command_line(process.command_line);
+        split = split_command_line(process.command_line);
     } else {
-        marked.reserve(process.arguments.size());
-        for (const std::string& argument : process.arguments) {
-            marked.push_back(std::string(1, no_marker) + argument);
-        }
+        split.reserve(process.arguments.size());
+        for (const std::string& argument : process.arguments) split.push_back({argument, false});
     }
-    std::vector<Argument> expanded = expand_wildcards(marked);
+    std::vector<Argument> expanded = expand_wildcards(split);
     std::set_new_handler(previous);
     return expanded;
 }
@@ -42,7 +42,7 @@ bool find_matching_name(const std::string* pattern, DirectorySearch& search, std
 
 void expand_pattern(const std::string& text, std::size_t first_wildcard, DirectorySearch& search,
                     std::vector<Argument>& result) {
-    const std::size_t separator = text.find_last_of("\\/:", first_wildcard);
+    const std::size_t separator = text.find_last_of(folder_or_drive_separators, first_wildcard);
     const bool has_prefix = separator != std::string::npos;
     // A colon ends a directory part only as the colon of a drive name such as c:.
     if (has_prefix && text[separator] == ':' && separator != 1) {
@@ -69,18 +69,16 @@ void expand_pattern(const std::string& text, std::size_t first_wildcard, Directo
     for (std::string& match : matches) result.push_back(Argument{std::move(match), true});
 }
 
-std::vector<Argument> expand_wildcards(const std::vector<std::string>& marked) {
+std::vector<Argument> expand_wildcards(const std::vector<RawArgument>& split) {
     std::vector<Argument> result;
-    result.reserve(marked.size());
+    result.reserve(split.size());
     DirectorySearch search;
-    for (const std::string& entry : marked) {
-        const bool quoted = !entry.empty() && entry[0] == quote_marker;
-        std::string text = entry.empty() ? std::string() : entry.substr(1);
-        const std::size_t first_wildcard = text.find_first_of("*?");
-        if (quoted || first_wildcard == std::string::npos) {
-            result.push_back(Argument{std::move(text)});
+    for (const RawArgument& entry : split) {
+        const std::size_t first_wildcard = entry.text.find_first_of("*?");
+        if (entry.quoted || first_wildcard == std::string::npos) {
+            result.push_back(Argument{entry.text});
         } else {
-            expand_pattern(text, first_wildcard, search, result);
+            expand_pattern(entry.text, first_wildcard, search, result);
         }
     }
     directory_search_close(search);

@@ -33,12 +33,6 @@ ProcessArguments process_arguments(int argc, char** argv);
 // "-" and "/" on Windows.
 const char* switch_prefix_characters();
 
-// Registers `handler` to run once at process exit (normal return from main or exit_process).
-void register_exit_handler(void (*handler)());
-
-// Ends the process with `code`, running the registered exit handlers.
-[[noreturn]] void exit_process(int code);
-
 // Ends the process with `code` at once: no exit handlers, no buffered output.
 [[noreturn]] void exit_immediately(int code);
 

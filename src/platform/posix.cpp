@@ -1,8 +1,10 @@
 // POSIX bodies of the platform services.
 #include "platform/platform.hpp"
 
+#include "platform/name_rules.hpp"
+#include "platform/temporary_files.hpp"
+
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -27,20 +29,11 @@ int descriptor(const FileHandle& file) {
     return static_cast<int>(file.value);
 }
 
-char ascii_lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equal_ignoring_case(const char* a, std::size_t a_size, const char* b, std::size_t b_size) {
-    if (a_size != b_size) return false;
-    for (std::size_t i = 0; i < a_size; ++i) {
-        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-    }
-    return true;
-}
+// A name typed for Windows works unchanged: '\\' separates folders as '/' does.
+constexpr char folder_separators[] = "/\\";
 
 bool is_separator(char c) {
-    return c == '/' || c == '\\';
+    return c != '\0' && std::strchr(folder_separators, c) != nullptr;
 }
 
 // lstat: a symbolic link is an entry of its own, also when it leads nowhere.
@@ -85,29 +78,9 @@ bool find_entry_ignoring_case(NameIndex& index, const std::string& directory,
     return true;
 }
 
-constexpr std::size_t longest_name = 255; // bytes of one path component (NAME_MAX)
-
-// The temporary file an interruption removes: a fixed buffer, read by the signal handler.
-// `temporary_marked` is cleared while the name changes, so the handler never sees half of one.
-char temporary_being_written[4096];
-volatile std::sig_atomic_t temporary_marked = 0;
-
-void mark_temporary(const std::string& name) {
-    temporary_marked = 0;
-    if (name.size() >= sizeof temporary_being_written) return; // too long to guard
-    std::memcpy(temporary_being_written, name.c_str(), name.size() + 1);
-    std::atomic_signal_fence(std::memory_order_seq_cst); // the name is whole before it counts
-    temporary_marked = 1;
-}
-
-void unmark_temporary(const std::string& name) {
-    if (temporary_marked && name == temporary_being_written) temporary_marked = 0;
-}
-
 // Async-signal-safe: unlink, sigaction and raise only.
 extern "C" void remove_temporary_and_raise(int signal_number) {
-    if (temporary_marked) ::unlink(temporary_being_written);
-    temporary_marked = 0;
+    if (const char* name = take_marked_temporary()) ::unlink(name);
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);
@@ -158,14 +131,6 @@ const char* switch_prefix_characters() {
     return "-";
 }
 
-void register_exit_handler(void (*handler)()) {
-    std::atexit(handler);
-}
-
-void exit_process(int code) {
-    std::exit(code);
-}
-
 void exit_immediately(int code) {
     ::_exit(code);
 }
@@ -212,7 +177,7 @@ bool environment_lookup(const std::string& name, std::string& value) {
             value = equals + 1; // an exact match wins over one that differs in case
             return true;
         }
-        if (folded_match == nullptr && equal_ignoring_case(text, size, name.data(), name.size())) {
+        if (folded_match == nullptr && equal_ignoring_case({text, size}, name)) {
             folded_match = equals + 1;
         }
     }
@@ -346,7 +311,7 @@ bool arguments_use_code_page_437() {
 }
 
 const char* path_separator_characters() {
-    return "/\\";
+    return folder_separators;
 }
 
 bool resolve_existing_name(const std::string& name, NameIndex& index, std::string& resolved) {
@@ -392,26 +357,10 @@ void name_index_add(NameIndex& index, const std::string& name) {
 
 bool file_create_temporary(const std::string& target, FileHandle& file,
                            std::string& temporary_name) {
-    const std::size_t cut = target.find_last_of('/');
-    const std::string directory = cut == std::string::npos ? "" : target.substr(0, cut + 1);
-    const std::string base = cut == std::string::npos ? target : target.substr(cut + 1);
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        // ".<target name>.<pid>-<n>.tmp", the target name cut so that the whole stays within the
-        // usual limit of a name (255 bytes) when the target's own name is close to it.
-        // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "." + std::string.
-        std::string suffix(1, '.');
-        suffix += std::to_string(::getpid());
-        suffix += '-';
-        suffix += std::to_string(counter++);
-        suffix += ".tmp";
-        const std::size_t room = longest_name - 1 - suffix.size();
-        std::string candidate = directory;
-        candidate += '.';
-        candidate.append(base, 0, room);
-        candidate += suffix;
-        // Marked before it exists: an interruption in between removes a name that is this
-        // process's own (it holds the process id), whether created yet or not.
+        std::string candidate = temporary_name_for(
+            target, path_separator_characters(), static_cast<std::uint64_t>(::getpid()), counter++);
         mark_temporary(candidate);
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -521,7 +470,7 @@ MoveResult move_file_new(const std::string& from, const std::string& to) {
 bool directory_search_first(const std::string& pattern, NameMatcher matcher,
                             DirectorySearch& search, std::string& name) {
     directory_search_close(search);
-    const std::size_t cut = pattern.find_last_of("\\/:");
+    const std::size_t cut = pattern.find_last_of(folder_or_drive_separators);
     const std::string directory_part = cut == std::string::npos ? "" : pattern.substr(0, cut + 1);
     if (directory_part.find_first_of("*?") != std::string::npos) return false;
 

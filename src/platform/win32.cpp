@@ -1,6 +1,9 @@
 // Windows bodies of the platform services (Win32 API, ANSI code page names).
 #include "platform/platform.hpp"
 
+#include "platform/name_rules.hpp"
+#include "platform/temporary_files.hpp"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -75,29 +78,10 @@ OpenResult open_result_for(DWORD error) {
 constexpr std::int64_t epoch_difference = 11644473600;
 constexpr std::int64_t ticks_per_second = 10000000;
 
-// The temporary file an interruption removes: a fixed buffer, read by the console control
-// handler (which runs on a thread of its own). `temporary_marked` is cleared while the name
-// changes, so the handler never sees half of one.
-char temporary_being_written[MAX_PATH * 4];
-volatile LONG temporary_marked = 0;
-
-void mark_temporary(const std::string& name) {
-    ::InterlockedExchange(&temporary_marked, 0);
-    if (name.size() >= sizeof temporary_being_written) return; // too long to guard
-    std::memcpy(temporary_being_written, name.c_str(), name.size() + 1);
-    ::InterlockedExchange(&temporary_marked, 1);
-}
-
-void unmark_temporary(const std::string& name) {
-    if (temporary_marked != 0 && name == temporary_being_written) {
-        ::InterlockedExchange(&temporary_marked, 0);
-    }
-}
-
 // Ctrl+C, Ctrl+Break, closing the console: the file still open for writing was opened with
 // FILE_SHARE_DELETE, so it goes away when the process ends; the next handler then ends it.
 BOOL WINAPI remove_temporary_on_interruption(DWORD) {
-    if (::InterlockedExchange(&temporary_marked, 0) != 0) ::DeleteFileA(temporary_being_written);
+    if (const char* name = take_marked_temporary()) ::DeleteFileA(name);
     return FALSE;
 }
 
@@ -142,14 +126,6 @@ ProcessArguments process_arguments(int argc, char** argv) {
 
 const char* switch_prefix_characters() {
     return "-/";
-}
-
-void register_exit_handler(void (*handler)()) {
-    std::atexit(handler);
-}
-
-void exit_process(int code) {
-    std::exit(code);
 }
 
 void exit_immediately(int code) {
@@ -309,7 +285,7 @@ bool arguments_use_code_page_437() {
 }
 
 const char* path_separator_characters() {
-    return "\\/:";
+    return folder_or_drive_separators;
 }
 
 // The file system matches names without regard to case: names need no resolving.
@@ -327,14 +303,11 @@ void name_index_add(NameIndex& index, const std::string& name) {
 
 bool file_create_temporary(const std::string& target, FileHandle& file,
                            std::string& temporary_name) {
-    const std::string directory = directory_part(target);
-    const std::string base = target.substr(directory.size());
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = directory + "." + base + "." +
-                                std::to_string(::GetCurrentProcessId()) + "-" +
-                                std::to_string(counter++) + ".tmp";
-        mark_temporary(candidate); // before it exists: an interruption removes nothing else
+        std::string candidate = temporary_name_for(target, path_separator_characters(),
+                                                   ::GetCurrentProcessId(), counter++);
+        mark_temporary(candidate);
         const HANDLE handle =
             // WRITE_DAC: file_copy_protection may give it the access list of the old result.
             ::CreateFileA(candidate.c_str(), GENERIC_WRITE | WRITE_DAC,

@@ -1,0 +1,32 @@
+// What the POSIX and the Windows bodies share about temporary result files: their names and the
+// one file an interruption removes. Used by the platform bodies only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace graygif {
+
+// The usual limit on the bytes of one name in a folder (NAME_MAX; 255 UTF-16 units on Windows).
+inline constexpr std::size_t longest_name = 255;
+
+// ".<target's own name>.<process id>-<counter>.tmp" in the target's folder (the part of `target`
+// up to its last of `separators`): hidden, this process's own, and within longest_name however
+// long the target's name is (that name is cut to fit).
+std::string temporary_name_for(const std::string& target, const char* separators,
+                               std::uint64_t process_id, unsigned counter);
+
+// Marks `name` as the temporary file that an interruption removes (at most one at a time).
+// Marked before the file is created: an interruption in between removes nothing else, as the
+// name is this process's own.
+void mark_temporary(const std::string& name);
+
+// Takes the mark off, when `name` is the marked file.
+void unmark_temporary(const std::string& name);
+
+// For the interruption handler (a signal handler on POSIX, a console control handler thread on
+// Windows): takes the mark and @return the marked name, or nullptr when none is marked.
+// Async-signal-safe.
+const char* take_marked_temporary();
+
+} // namespace graygif
