@@ -18,7 +18,7 @@ using testing::read_file;
 using testing::ScratchDir;
 using testing::write_file;
 
-const std::vector<std::string> plain_env{"PATH=/usr/bin:/bin", "TZ=UTC"};
+using testing::plain_env;
 constexpr std::size_t runs = 8;
 constexpr std::size_t data_files = 200;
 

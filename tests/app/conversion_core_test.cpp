@@ -119,9 +119,12 @@ TEST(ConvertData, LongLineChangedWhileItIsReadAgain) {
     std::string long_row = "1";
     for (int i = 0; i < 40; ++i) long_row += " 2";
     ScriptedFile file{{long_row + "\n", "9 9 9\n", "x\n"}};
+    // The first pass parses what the re-read finds ("9 9 9"), the second pass meets "x".
     const ConversionResult result = core.convert(file);
-    EXPECT_TRUE(result.status == ConversionStatus::converted ||
-                result.status == ConversionStatus::bad_row);
+    EXPECT_EQ(result.status, ConversionStatus::bad_row);
+    EXPECT_EQ(result.row_result, row_bad_character);
+    EXPECT_EQ(result.row_number, 1);
+    EXPECT_EQ(core.state.rule.expected_count, 3);
 }
 
 TEST(ConvertData, ReadFailureEndsThePassAndFailedRewindIsAStatus) {

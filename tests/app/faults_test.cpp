@@ -26,7 +26,7 @@ using testing::read_file;
 using testing::ScratchDir;
 using testing::write_file;
 
-const std::vector<std::string> plain_env{"PATH=/usr/bin:/bin", "TZ=UTC"};
+using testing::plain_env;
 
 std::size_t count_of(const std::string& text, const std::string& part) {
     std::size_t count = 0;

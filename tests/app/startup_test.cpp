@@ -14,7 +14,7 @@ using testing::ProcessResult;
 using testing::run_graygif;
 using testing::ScratchDir;
 
-const std::vector<std::string> plain_env{"PATH=/usr/bin:/bin", "TZ=UTC"};
+using testing::plain_env;
 const std::string banner = "\n <<< GRAYGIF >>>  Version: 1.03\n\n";
 const std::string usage_err =
     "PANIC: At least one filename must be given.\n\n"

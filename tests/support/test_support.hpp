@@ -28,6 +28,9 @@ bool file_exists(const std::string& path);
 // Names in a folder, sorted, without "." and "..".
 std::vector<std::string> list_dir(const std::string& path);
 
+// The environment most runs of the program get: nothing of the caller's, time in UTC.
+inline const std::vector<std::string> plain_env{"PATH=/usr/bin:/bin", "TZ=UTC"};
+
 struct ProcessResult {
     int exit_code = -1; // the exit status, or 128 + signal number
     std::string out;
