@@ -259,6 +259,8 @@ void print_copyright(RunState& run) {
 
 ConversionResult convert_data(ConversionState& state, ByteSource source, bool transpose,
                               const TextSink& messages, const ProgressSink& progress) {
+    // Cleared for every file, not once per run: a small file's picture must not show the rows
+    // of an earlier, larger one where its own data does not reach.
     std::fill(state.picture.pixels.begin(), state.picture.pixels.end(), std::uint8_t{0});
     if (!data_file_open(state.reader, source, state.read_buffer_size)) {
         return ConversionResult{ConversionStatus::no_buffer, 0, 0, false};
@@ -286,6 +288,8 @@ ConversionResult convert_data_file(ConversionState& state, FileHandle& file, boo
 }
 
 std::string result_name_for(const std::string& data_file_name) {
+    // Cut in the file-name part only: a "." in a folder name ("./x.dat", "v1.2/x.dat") must not
+    // put the result beside the folder under a name of its own.
     const std::size_t start = after_last_separator(data_file_name, folder_or_drive_separators);
     const std::size_t dot = data_file_name.find('.', start);
     return data_file_name.substr(0, dot) + result_extension;
@@ -323,6 +327,8 @@ void run_conversion(RunState& run) {
                       static_cast<long>(now - run.start_time));
     }
     if (switch_present(run.switch_text, 'C') || now % 19 == 0) print_copyright(run);
+    // A result that could not be created or written is a failure the caller must see in the exit
+    // code, not only in a message: the run still converts the files after it.
     end_run(run, run.result_failed ? exit_size_or_open : 0);
 }
 

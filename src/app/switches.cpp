@@ -65,6 +65,7 @@ bool switch_number(std::string_view switch_text, char letter, std::int32_t& valu
     for (; i < switch_text.size() && switch_text[i] >= '0' && switch_text[i] <= '9'; ++i) {
         if (magnitude < limit) magnitude = magnitude * 10 + (switch_text[i] - '0');
     }
+    // Saturated, not wrapped: -X4294967298 must not pass as 2.
     if (magnitude > limit) magnitude = limit;
     const std::int64_t signed_value = negative ? -magnitude : magnitude;
     if (signed_value > std::numeric_limits<std::int32_t>::max()) {

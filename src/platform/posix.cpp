@@ -128,7 +128,7 @@ ProcessArguments process_arguments(int argc, char** argv) {
 }
 
 const char* switch_prefix_characters() {
-    return "-";
+    return "-"; // "/" begins every absolute path here
 }
 
 void exit_immediately(int code) {
