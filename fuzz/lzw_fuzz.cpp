@@ -20,17 +20,10 @@ bool append_to_vector(void* context, const std::uint8_t* data, std::size_t size)
     return true;
 }
 
-std::vector<std::uint8_t> encode(const std::uint8_t* pixels, std::int32_t width,
-                                 std::int32_t height, GifWorkspace& workspace) {
+std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace) {
     std::vector<std::uint8_t> bytes;
-    std::uint8_t gray[256];
-    for (int i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
-    PixelSource source;
-    source.pixels = pixels;
-    source.width = width;
     sink_attach(workspace.sink, &bytes, append_to_vector);
-    FUZZ_CHECK(gif_encode_picture(workspace.sink, workspace.encoder, width, height, 0, 8, gray,
-                                  gray, gray, source));
+    FUZZ_CHECK(gif_encode(workspace.sink, workspace.encoder, picture));
     return bytes;
 }
 
@@ -43,13 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto height = static_cast<std::int32_t>((size - 1) / static_cast<std::size_t>(width));
     if (height == 0 || height > 65535) return 0;
     // The pixels in a buffer of their own, so that a read beyond them is caught.
-    const std::vector<std::uint8_t> pixels(
-        data + 1, data + 1 + static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    const std::vector<std::uint8_t> bytes = encode(pixels.data(), width, height, *workspace);
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const Picture picture{width, height, std::vector<std::uint8_t>(data + 1, data + 1 + count)};
+    const std::vector<std::uint8_t> bytes = encode(picture, *workspace);
     const testing::DecodedGif decoded = testing::decode_gif(bytes);
     FUZZ_CHECK(decoded.ok);
     FUZZ_CHECK(decoded.width == width && decoded.height == height);
-    FUZZ_CHECK(decoded.pixels == pixels);
-    FUZZ_CHECK(encode(pixels.data(), width, height, *workspace) == bytes);
+    FUZZ_CHECK(decoded.pixels == picture.pixels);
+    FUZZ_CHECK(encode(picture, *workspace) == bytes);
     return 0;
 }

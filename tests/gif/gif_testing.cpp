@@ -1,17 +1,11 @@
 #include "gif/gif_testing.hpp"
 
-#include <cstring>
-
 namespace graygif::testing {
 
 Bytes encode_gif(const Picture& picture, GifWorkspace& workspace) {
     Bytes file;
-    std::uint8_t gray[256];
-    for (int i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
-    PixelSource source{picture.pixels.data(), picture.width};
     sink_attach(workspace.sink, &file, append_to_bytes);
-    gif_encode_picture(workspace.sink, workspace.encoder, picture.width, picture.height, 0, 8, gray,
-                       gray, gray, source);
+    gif_encode(workspace.sink, workspace.encoder, picture);
     return file;
 }
 
