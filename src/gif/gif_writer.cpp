@@ -55,8 +55,10 @@ bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
     // The LZW minimum code size is the bits per pixel, but at least 2.
     constexpr std::int32_t min_code_size = bits_per_pixel < 2 ? 2 : bits_per_pixel;
     sink_put_byte(out, min_code_size);
-    PixelSource source{picture.pixels.data(), picture.width, picture.width * picture.height};
-    const bool stream_written = lzw_encode(encoder, min_code_size + 1, out, source);
+    lzw_start(encoder, min_code_size + 1, out);
+    // The rows are stored one after the other: the pixels in row order are one run of bytes.
+    lzw_add_pixels(encoder, picture.pixels.data(), picture.pixels.size());
+    const bool stream_written = lzw_finish(encoder);
     sink_put_byte(out, 0);    // block terminator
     sink_put_byte(out, 0x3B); // trailer
     return sink_flush(out) && stream_written;
