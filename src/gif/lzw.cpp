@@ -179,9 +179,10 @@ constexpr std::uint32_t wide_search_from = 2600;
 
 // Encodes the pixels [pixel, end) after the string encoder.prefix.
 // `noisy`: most strings are new, so the first slot is not tried on its own first.
+// Aligned so that the loop's speed does not change by a few percent with where the linker puts it.
 template <bool noisy>
-[[gnu::noinline]] void encode_run(LzwEncoder& encoder, const std::uint8_t* pixel,
-                                  const std::uint8_t* const end) {
+[[gnu::noinline, gnu::aligned(64)]] void encode_run(LzwEncoder& encoder, const std::uint8_t* pixel,
+                                                    const std::uint8_t* const end) {
     const std::int32_t* const keys = encoder.hash_keys;
     Registers registers = load_registers(encoder);
     // The width grows after the code written when next_code reaches 2 to the power of the
@@ -192,8 +193,9 @@ template <bool noisy>
         const std::uint32_t value = *pixel;
         const auto key = static_cast<std::int32_t>((value << max_width) | current);
         const std::uint32_t first = (value << hash_shift) ^ current;
-        // Most strings of smooth pictures are found at once; in noisy ones few are.
-        if (!noisy && keys[first] == key) {
+        // Most strings of smooth pictures are found at once (the path without a taken branch); in
+        // noisy ones few are.
+        if (!noisy && keys[first] == key) [[likely]] {
             current = encoder.hash_codes[first];
             continue;
         }
