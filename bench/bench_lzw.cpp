@@ -1,6 +1,6 @@
 // Encoding throughput of the GIF writer against giflib's encoder, on the same 2048 x 2048
 // pictures (one smooth, one of random pixels), both writing the whole file to memory (the code
-// stream is all but about 800 bytes of it, so this is lzw_encode's throughput). Each output is
+// stream is all but about 800 bytes of it, so this is the LZW encoder's throughput). Each output is
 // decoded with giflib and compared with the pixels before anything is timed.
 // On a shared machine, run with many interleaved repetitions and compare the best of each:
 //   bench_lzw --benchmark_repetitions=15 --benchmark_min_time=0.2
@@ -69,13 +69,9 @@ int giflib_write_memory(GifFileType* gif, const GifByteType* bytes, int count) {
 }
 
 bool encode_graygif(const Picture& picture, graygif::GifWorkspace& workspace, Memory& out) {
-    static std::uint8_t gray[256];
-    for (int i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
     out.size = 0;
-    graygif::PixelSource source{picture.pixels.data(), picture.width};
     graygif::sink_attach(workspace.sink, &out, write_memory);
-    return graygif::gif_encode_picture(workspace.sink, workspace.encoder, picture.width,
-                                       picture.height, 0, 8, gray, gray, gray, source);
+    return graygif::gif_encode(workspace.sink, workspace.encoder, picture);
 }
 
 bool encode_giflib(const Picture& picture, Memory& out) {

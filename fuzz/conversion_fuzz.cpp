@@ -63,14 +63,8 @@ bool append_to_vector(void* context, const std::uint8_t* data, std::size_t size)
 
 std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace) {
     std::vector<std::uint8_t> bytes;
-    std::uint8_t gray[256];
-    for (int i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
-    PixelSource source;
-    source.pixels = picture.pixels.data();
-    source.width = picture.width;
     sink_attach(workspace.sink, &bytes, append_to_vector);
-    FUZZ_CHECK(gif_encode_picture(workspace.sink, workspace.encoder, picture.width, picture.height,
-                                  0, 8, gray, gray, gray, source));
+    FUZZ_CHECK(gif_encode(workspace.sink, workspace.encoder, picture));
     return bytes;
 }
 

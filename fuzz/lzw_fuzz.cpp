@@ -1,12 +1,15 @@
 // The LZW encoder on arbitrary pixels. Input: byte 0 chooses the picture's width (1..256), the
-// rest are the pixels, as many whole rows as there are. Checks: giflib decodes the GIF to
-// exactly the same pixels, and encoding the same picture again gives the same bytes (nothing
-// carried over from one picture to the next).
+// rest are the pixels, as many whole rows as there are; the bytes after the last whole row, if
+// any, choose the sizes of the pieces the pixels are also given in (else one row a piece).
+// Checks: giflib decodes the GIF to exactly the same pixels, encoding the same picture again
+// gives the same bytes (nothing carried over from one picture to the next), and the pixels given
+// in pieces give the same code stream as in one.
 #include "fuzz_check.hpp"
 
 #include "gif/gif_writer.hpp"
 #include "support/gif_decode.hpp"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -14,24 +17,36 @@ using namespace graygif;
 
 namespace {
 
+// The bytes before the code stream: header, palette, image descriptor, minimum code size.
+constexpr std::size_t stream_offset = 13 + 768 + 10 + 1;
+
 bool append_to_vector(void* context, const std::uint8_t* data, std::size_t size) {
     auto& bytes = *static_cast<std::vector<std::uint8_t>*>(context);
     bytes.insert(bytes.end(), data, data + size);
     return true;
 }
 
-std::vector<std::uint8_t> encode(const std::uint8_t* pixels, std::int32_t width,
-                                 std::int32_t height, GifWorkspace& workspace) {
+std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace) {
     std::vector<std::uint8_t> bytes;
-    std::uint8_t gray[256];
-    for (int i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
-    PixelSource source;
-    source.pixels = pixels;
-    source.width = width;
     sink_attach(workspace.sink, &bytes, append_to_vector);
-    FUZZ_CHECK(gif_encode_picture(workspace.sink, workspace.encoder, width, height, 0, 8, gray,
-                                  gray, gray, source));
+    FUZZ_CHECK(gif_encode(workspace.sink, workspace.encoder, picture));
     return bytes;
+}
+
+// The code stream of `pixels` given in pieces of the sizes in `pieces`, taken in turn.
+std::vector<std::uint8_t> encode_in_pieces(const std::vector<std::uint8_t>& pixels,
+                                           const std::vector<std::size_t>& pieces,
+                                           GifWorkspace& workspace) {
+    std::vector<std::uint8_t> stream;
+    sink_attach(workspace.sink, &stream, append_to_vector);
+    lzw_start(workspace.encoder, 9, workspace.sink);
+    for (std::size_t at = 0, turn = 0; at < pixels.size(); ++turn) {
+        const std::size_t size = std::min(pieces[turn % pieces.size()], pixels.size() - at);
+        lzw_add_pixels(workspace.encoder, pixels.data() + at, size);
+        at += size;
+    }
+    FUZZ_CHECK(lzw_finish(workspace.encoder));
+    return stream;
 }
 
 } // namespace
@@ -43,13 +58,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto height = static_cast<std::int32_t>((size - 1) / static_cast<std::size_t>(width));
     if (height == 0 || height > 65535) return 0;
     // The pixels in a buffer of their own, so that a read beyond them is caught.
-    const std::vector<std::uint8_t> pixels(
-        data + 1, data + 1 + static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    const std::vector<std::uint8_t> bytes = encode(pixels.data(), width, height, *workspace);
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const Picture picture{width, height, std::vector<std::uint8_t>(data + 1, data + 1 + count)};
+    const std::vector<std::uint8_t> bytes = encode(picture, *workspace);
     const testing::DecodedGif decoded = testing::decode_gif(bytes);
     FUZZ_CHECK(decoded.ok);
     FUZZ_CHECK(decoded.width == width && decoded.height == height);
-    FUZZ_CHECK(decoded.pixels == pixels);
-    FUZZ_CHECK(encode(pixels.data(), width, height, *workspace) == bytes);
+    FUZZ_CHECK(decoded.pixels == picture.pixels);
+    FUZZ_CHECK(encode(picture, *workspace) == bytes);
+
+    // A byte b below 128 is a piece of b pixels (0: an empty one), else of (b - 127) * 32 pixels
+    // (32..4096, across runs and restarts).
+    std::vector<std::size_t> pieces;
+    for (std::size_t i = 1 + count; i < size; ++i)
+        pieces.push_back(data[i] < 128 ? data[i] : (data[i] - 127u) * 32u);
+    if (std::all_of(pieces.begin(), pieces.end(), [](std::size_t piece) { return piece == 0; }))
+        pieces = {static_cast<std::size_t>(width)};
+    const std::vector<std::uint8_t> stream = encode_in_pieces(picture.pixels, pieces, *workspace);
+    FUZZ_CHECK(bytes.size() == stream_offset + stream.size() + 2);
+    FUZZ_CHECK(std::equal(stream.begin(), stream.end(), bytes.begin() + stream_offset));
     return 0;
 }

@@ -11,60 +11,56 @@ bool write_to_file(void* context, const std::uint8_t* data, std::size_t size) {
     return file_write_all(*static_cast<const FileHandle*>(context), data, size);
 }
 
-void put_byte(std::uint8_t byte, ByteSink& out) {
-    sink_put_byte(out, byte);
+// Writes `value` (0..65,535) as two bytes, low byte first.
+void put_word(std::int32_t value, ByteSink& out) {
+    sink_put_byte(out, static_cast<std::uint8_t>(value & 0xFF));
+    sink_put_byte(out, static_cast<std::uint8_t>((value >> 8) & 0xFF));
 }
+
+// 256 palette entries: the smallest table that holds them has 2^8.
+constexpr std::int32_t bits_per_pixel = 8;
 
 } // namespace
 
-void put_word(std::uint32_t value, ByteSink& out) {
-    put_byte(static_cast<std::uint8_t>(value & 0xFF), out);
-    put_byte(static_cast<std::uint8_t>((value >> 8) & 0xFF), out);
-}
-
-bool gif_encode_picture(ByteSink& out, LzwEncoder& encoder, std::int32_t width, std::int32_t height,
-                        std::uint8_t background, std::int32_t bits_per_pixel,
-                        const std::uint8_t* red, const std::uint8_t* green,
-                        const std::uint8_t* blue, PixelSource& source) {
-    assert(width > 0 && width <= 65535 && height > 0 && height <= 65535);
-    assert(bits_per_pixel >= 1 && bits_per_pixel <= 8);
-    source.remaining = width * height;
-    source.x = 0;
-    source.y = 0;
-    const std::int32_t min_code_size = bits_per_pixel < 2 ? 2 : bits_per_pixel;
-    const auto width_word = static_cast<std::uint32_t>(width);
-    const auto height_word = static_cast<std::uint32_t>(height);
-
+bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
+    assert(picture.width > 0 && picture.width <= 65535 && picture.height > 0 &&
+           picture.height <= 65535 &&
+           picture.pixels.size() ==
+               static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
     // Header and logical screen descriptor.
     sink_put(out, "GIF87a", 6);
-    put_word(width_word, out);
-    put_word(height_word, out);
+    put_word(picture.width, out);
+    put_word(picture.height, out);
     // 1ccc0sss: global colour table, colour resolution and table size both bits_per_pixel - 1.
-    const auto size_bits = static_cast<std::uint8_t>(bits_per_pixel - 1);
-    put_byte(static_cast<std::uint8_t>(0x80 | (size_bits << 4) | size_bits), out);
-    put_byte(background, out);
-    put_byte(0, out); // no pixel aspect ratio
+    constexpr std::uint8_t size_bits = bits_per_pixel - 1;
+    sink_put_byte(out, 0x80 | size_bits << 4 | size_bits);
+    sink_put_byte(out, 0); // background colour index
+    sink_put_byte(out, 0); // no pixel aspect ratio
 
-    // Global colour table.
-    const std::int32_t entries = 1 << bits_per_pixel;
-    for (std::int32_t i = 0; i < entries; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        const std::uint8_t rgb[3] = {red[index], green[index], blue[index]};
+    // Global colour table: the grays.
+    for (std::int32_t i = 0; i < 1 << bits_per_pixel; ++i) {
+        const auto level = static_cast<std::uint8_t>(i);
+        const std::uint8_t rgb[3] = {level, level, level};
         sink_put(out, rgb, 3);
     }
 
     // Image descriptor: the whole screen, no local colour table, not interlaced.
-    put_byte(0x2C, out);
+    sink_put_byte(out, 0x2C);
     put_word(0, out);
     put_word(0, out);
-    put_word(width_word, out);
-    put_word(height_word, out);
-    put_byte(0, out);
+    put_word(picture.width, out);
+    put_word(picture.height, out);
+    sink_put_byte(out, 0);
 
-    put_byte(static_cast<std::uint8_t>(min_code_size), out);
-    const bool stream_written = lzw_encode(encoder, min_code_size + 1, out, source);
-    put_byte(0, out);    // block terminator
-    put_byte(0x3B, out); // trailer
+    // The LZW minimum code size is the bits per pixel, but at least 2.
+    constexpr std::int32_t min_code_size = bits_per_pixel < 2 ? 2 : bits_per_pixel;
+    sink_put_byte(out, min_code_size);
+    lzw_start(encoder, min_code_size + 1, out);
+    // The rows are stored one after the other: the pixels in row order are one run of bytes.
+    lzw_add_pixels(encoder, picture.pixels.data(), picture.pixels.size());
+    const bool stream_written = lzw_finish(encoder);
+    sink_put_byte(out, 0);    // block terminator
+    sink_put_byte(out, 0x3B); // trailer
     return sink_flush(out) && stream_written;
 }
 
@@ -94,14 +90,8 @@ GifWriteResult write_gif_file(const std::string& target, const Picture& picture,
         return GifWriteResult::cannot_create;
     }
 
-    std::uint8_t gray[256];
-    for (std::size_t i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
-    PixelSource source;
-    source.pixels = picture.pixels.data();
-    source.width = picture.width;
     sink_attach(workspace.sink, &file, write_to_file);
-    bool written = gif_encode_picture(workspace.sink, workspace.encoder, picture.width,
-                                      picture.height, 0, 8, gray, gray, gray, source);
+    bool written = gif_encode(workspace.sink, workspace.encoder, picture);
     // On the disk before the old picture goes: after a power loss one of the two is whole. A new
     // result risks no old picture and needs no flush.
     if (written && replacing) written = file_flush_to_disk(file);

@@ -5,7 +5,6 @@
 #include "gif/lzw.hpp"
 #include "gif/picture.hpp"
 
-#include <cstdint>
 #include <string>
 
 namespace graygif {
@@ -40,16 +39,9 @@ enum class ExistingResultRule {
 GifWriteResult write_gif_file(const std::string& target, const Picture& picture,
                               GifWorkspace& workspace, ExistingResultRule rule);
 
-// Writes the whole GIF87a content, signature to trailer, to `out`: one image of width x height
-// pixels from `source` (rewound here; its pixels and width set by the caller), a global colour
-// table of 2^bits_per_pixel entries from `red`, `green` and `blue`. Flushes `out`.
-// @return true when every byte was written without error.
-bool gif_encode_picture(ByteSink& out, LzwEncoder& encoder, std::int32_t width, std::int32_t height,
-                        std::uint8_t background, std::int32_t bits_per_pixel,
-                        const std::uint8_t* red, const std::uint8_t* green,
-                        const std::uint8_t* blue, PixelSource& source);
-
-// Writes `value` (0..65,535) as two bytes, low byte first.
-void put_word(std::uint32_t value, ByteSink& out);
+// Writes the whole GIF87a content of `picture`, signature to trailer, to `out`: one image
+// covering the screen, a global colour table of 256 grays (entry i is i, i, i; a pixel's byte is
+// its palette index). Flushes `out`. @return true when every byte was written without error.
+bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture);
 
 } // namespace graygif

@@ -7,25 +7,15 @@
 namespace graygif {
 namespace {
 
-// The pixels `source` has not given yet, as one run of bytes in row order (rows are stored one
-// after the other, so the run is contiguous); marks them all given.
-const std::uint8_t* take_remaining(PixelSource& source, std::size_t& count) {
-    count = static_cast<std::size_t>(source.remaining);
-    if (count == 0) return nullptr;
-    const std::uint8_t* first =
-        &source.pixels[static_cast<std::size_t>(source.y) * static_cast<std::size_t>(source.width) +
-                       static_cast<std::size_t>(source.x)];
-    const std::int32_t end_column = source.x + source.remaining;
-    source.y += end_column / source.width;
-    source.x = end_column % source.width;
-    source.remaining = 0;
-    return first;
-}
+constexpr std::uint32_t hash_shift = 4; // 8 - doublings of 5003 to reach 65,536
+constexpr std::uint32_t max_width = 12;
+constexpr std::uint32_t code_limit = 1u << max_width; // 4096 codes in all
+constexpr std::uint32_t block_capacity = lzw_block_capacity;
 
-// Whether a search ends at a later slot (not its first) holding `stored`.
-inline bool ends_at_later(std::int32_t stored, std::int32_t key) {
-    return (stored == key) | (stored <= 0);
-}
+// Where a search ends: at its first slot on the key or an empty (negative) key; at every later
+// slot on a key of 0 too, and a new string then takes that slot over, so that the string with
+// key 0 (0 after root code 0) is no longer found. Kept because the codes must stay those this
+// encoder has always written: where that string is found instead, the stream differs.
 
 // The slot after `slot` in a probe sequence of step `step`. (Unsigned, so that table indices
 // need no sign extension.)
@@ -41,10 +31,10 @@ inline std::uint32_t advance_masked(std::uint32_t slot, std::uint32_t step) {
     const auto next = static_cast<std::int32_t>(slot) - static_cast<std::int32_t>(step);
     return static_cast<std::uint32_t>(next + (lzw_hash_size & (next >> 31)));
 }
+
 // The slot where the search for `key`, starting at `first`, ends: the slot holding the key, or
-// the one a new string with that key takes. At the first slot only a negative key is empty; at
-// every later slot a key of 0 ends the search too (and that slot is then taken over).
-// This one examines one slot after the other: cheap where the branches are well predicted.
+// the one a new string with that key takes. This one examines one slot after the other: cheap where
+// the branches are well predicted.
 inline std::uint32_t find_slot_in_turn(const std::int32_t* keys, std::int32_t key,
                                        std::uint32_t first) {
     if (keys[first] == key || keys[first] < 0) return first;
@@ -71,6 +61,11 @@ inline unsigned ending_slots(std::int32_t k0, std::int32_t k1, std::int32_t k2, 
     return static_cast<unsigned>(__builtin_ia32_movmskps(reinterpret_cast<FloatLanes>(ends)));
 }
 #else
+// Whether a search ends at a later slot (not its first) holding `stored`.
+inline bool ends_at_later(std::int32_t stored, std::int32_t key) {
+    return (stored == key) | (stored <= 0);
+}
+
 inline unsigned ending_slots(std::int32_t k0, std::int32_t k1, std::int32_t k2, std::int32_t k3,
                              std::int32_t key, bool first_included) {
     const bool e0 = first_included ? (k0 == key) | (k0 < 0) : ends_at_later(k0, key);
@@ -80,8 +75,8 @@ inline unsigned ending_slots(std::int32_t k0, std::int32_t k1, std::int32_t k2, 
 }
 #endif
 
-// The same search, `lanes` (4 or 8) slots of the probe sequence at a time without a branch on
-// each, as where a search ends is hard to predict.
+// The same search, `lanes` slots of the probe sequence at a time without a branch on each, as
+// where a search ends is hard to predict: 4, the keys one 128-bit compare takes, or 8 (two).
 template <std::size_t lanes>
 [[gnu::always_inline]] inline std::uint32_t find_slot(const std::int32_t* keys, std::int32_t key,
                                                       std::uint32_t first) {
@@ -105,6 +100,18 @@ template <std::size_t lanes>
     }
 }
 
+using Registers = LzwEncoder::Registers;
+
+// The registers are copied into a local by the functions that write codes, so that they stay in
+// processor registers: the stores into the tables and sub-block bytes would otherwise force
+// reloads.
+inline Registers load_registers(const LzwEncoder& encoder) {
+    return encoder.registers;
+}
+inline void store_registers(LzwEncoder& encoder, const Registers& registers) {
+    encoder.registers = registers;
+}
+
 // Stores the four low bytes of `bits` at `to`, lowest first.
 inline void store_bytes(std::uint8_t* to, std::uint32_t bits) {
     if constexpr (std::endian::native == std::endian::little) {
@@ -114,208 +121,184 @@ inline void store_bytes(std::uint8_t* to, std::uint32_t bits) {
     }
 }
 
+// Writes the sub-block of `count` (1..254) data bytes as its count byte and the data in one
+// write. Every sub-block goes out here.
+void write_block(LzwEncoder& encoder, std::uint32_t count) {
+    assert(count >= 1 && count <= block_capacity);
+    encoder.block[0] = static_cast<std::uint8_t>(count);
+    sink_put(*encoder.out, encoder.block, count + 1);
+}
+
 // Writes the full sub-block and moves the byte beyond it to the front.
 // @return the new number of bytes in the sub-block.
-[[gnu::noinline]] std::uint32_t write_full_block(BlockWriter& block, std::uint32_t count) {
-    block.pending_count = block_capacity;
-    flush_block(block);
-    block.pending[1] = block.pending[1 + block_capacity];
+[[gnu::noinline]] std::uint32_t write_full_block(LzwEncoder& encoder, std::uint32_t count) {
+    write_block(encoder, block_capacity);
+    encoder.block[1] = encoder.block[1 + block_capacity];
     return count - block_capacity;
 }
 
-// Appends `code`, `width` bits wide, to the bits in `bit_buffer` (`bit_count` of them, below 8)
-// and moves the complete bytes into `block`, which holds `count` bytes. The state is passed as
-// separate scalars so that the pixel loop keeps each in a register.
-inline void pack_code(BlockWriter& block, std::uint32_t& bit_buffer, std::uint32_t& bit_count,
-                      std::uint32_t& count, std::uint32_t code, std::uint32_t width) {
-    assert(code < (1u << width) && (bit_buffer >> bit_count) == 0);
+// Appends `code`, `r.width` bits wide, to the bits not yet written and moves the complete bytes
+// into the sub-block.
+inline void pack_code(LzwEncoder& encoder, Registers& r, std::uint32_t code) {
+    assert(code < (1u << r.width) && (r.bit_buffer >> r.bit_count) == 0);
     // Codes go out least significant bit first, each starting at the lowest free bit. Four bytes
     // are stored, of which one or two are complete (9..19 bits); the rest is stored again later.
-    bit_buffer |= code << bit_count;
-    bit_count += width;
-    store_bytes(&block.pending[1 + count], bit_buffer);
-    count += bit_count >> 3;
-    bit_buffer >>= bit_count & ~7u;
-    bit_count &= 7;
-    if (count >= block_capacity) [[unlikely]]
-        count = write_full_block(block, count);
+    r.bit_buffer |= code << r.bit_count;
+    r.bit_count += r.width;
+    store_bytes(&encoder.block[1 + r.block_count], r.bit_buffer);
+    r.block_count += r.bit_count >> 3;
+    r.bit_buffer >>= r.bit_count & ~7u;
+    r.bit_count &= 7;
+    if (r.block_count >= block_capacity) [[unlikely]]
+        r.block_count = write_full_block(encoder, r.block_count);
 }
 
-// Writes the last, partly filled byte (zero fill bits) and the last sub-block, then flushes.
-bool finish_stream(LzwEncoder& encoder) {
-    while (encoder.bit_count > 0) {
-        put_block_byte(encoder.block, static_cast<std::uint8_t>(encoder.bit_buffer & 0xFF));
-        encoder.bit_buffer >>= 8;
-        encoder.bit_count -= 8;
-    }
-    encoder.bit_count = 0;
-    flush_block(encoder.block);
-    return sink_flush(*encoder.block.out);
+// Marks all hash slots empty.
+void clear_hash(LzwEncoder& encoder) {
+    for (std::int32_t& key : encoder.hash_keys) key = -1;
+}
+
+// The clear after a full table: the clear code goes out at the current width, and the code after
+// it has the initial width.
+inline void restart_table(LzwEncoder& encoder, Registers& registers) {
+    clear_hash(encoder);
+    registers.next_code = encoder.clear_code + 2;
+    pack_code(encoder, registers, encoder.clear_code);
+    registers.width = encoder.initial_width;
 }
 
 // Pixels are encoded in runs; a run where more than half of the pixels start a new string is
-// followed by one for noisy pictures. A run is shorter than a table's worth of codes, so that its
-// new strings follow from next_code alone.
-constexpr std::int32_t run_length = 2048;
+// followed by one for noisy pictures. 2048 pixels: long enough that choosing costs nothing, short
+// enough to follow a picture's change of texture, and shorter than a table's worth of codes
+// (3838), so that at most one restart falls in a run and its new strings follow from next_code.
+constexpr std::uint32_t run_length = 2048;
 
-// From this next_code on, the table is full enough for noisy searches to look at eight slots
-// at a time rather than four.
+// From this next_code on (the table getting on for half full), noisy searches go past four slots
+// often enough that comparing eight at a time is faster than four; below it, four is.
 constexpr std::uint32_t wide_search_from = 2600;
 
-// Encodes the pixels [pixel, end) after the string `prefix`.
+// Encodes the pixels [pixel, end) after the string encoder.prefix.
 // `noisy`: most strings are new, so the first slot is not tried on its own first.
+// Aligned so that the loop's speed does not change by a few percent with where the linker puts it.
 template <bool noisy>
-[[gnu::noinline]] void encode_run(LzwEncoder& encoder, std::uint32_t& prefix,
-                                  const std::uint8_t* pixel, const std::uint8_t* const end) {
-    assert(!encoder.clear_pending);
+[[gnu::noinline, gnu::aligned(64)]] void encode_run(LzwEncoder& encoder, const std::uint8_t* pixel,
+                                                    const std::uint8_t* const end) {
     const std::int32_t* const keys = encoder.hash_keys;
-    // The scalar state in locals, so that it stays in registers: stores into the tables and
-    // sub-block bytes would otherwise force reloads.
-    std::uint32_t bit_buffer = encoder.bit_buffer;
-    auto bit_count = static_cast<std::uint32_t>(encoder.bit_count);
-    auto count = static_cast<std::uint32_t>(encoder.block.pending_count);
-    auto next_code = static_cast<std::uint32_t>(encoder.next_code);
-    auto width = static_cast<std::uint32_t>(encoder.code_width);
+    Registers registers = load_registers(encoder);
     // The width grows after the code written when next_code reaches 2 to the power of the
     // width; at 12 bits next_code reaches 4096 only when the table is full.
-    std::uint32_t width_limit = 1u << width;
-    std::uint32_t current = prefix;
+    std::uint32_t width_limit = 1u << registers.width;
+    std::uint32_t current = encoder.prefix;
     for (; pixel != end; ++pixel) {
         const std::uint32_t value = *pixel;
-        const auto key = static_cast<std::int32_t>((value << lzw_max_width) | current);
-        const std::uint32_t first = (value << lzw_hash_shift) ^ current;
-        // Most strings of smooth pictures are found at once; in noisy ones few are.
-        if (!noisy && keys[first] == key) {
+        const auto key = static_cast<std::int32_t>((value << max_width) | current);
+        const std::uint32_t first = (value << hash_shift) ^ current;
+        // Most strings of smooth pictures are found at once (the path without a taken branch); in
+        // noisy ones few are.
+        if (!noisy && keys[first] == key) [[likely]] {
             current = encoder.hash_codes[first];
             continue;
         }
         const std::uint32_t slot = !noisy ? find_slot_in_turn(keys, key, first)
-                                   : next_code < wide_search_from ? find_slot<4>(keys, key, first)
-                                                                  : find_slot<8>(keys, key, first);
+                                   : registers.next_code < wide_search_from
+                                       ? find_slot<4>(keys, key, first)
+                                       : find_slot<8>(keys, key, first);
         if (keys[slot] == key) {
             current = encoder.hash_codes[slot];
             continue;
         }
         // A new string: write the prefix code, then store the string.
-        pack_code(encoder.block, bit_buffer, bit_count, count, current, width);
+        pack_code(encoder, registers, current);
         current = value;
-        if (next_code == width_limit) [[unlikely]] {
-            if (width == lzw_max_width) {
-                encoder.bit_buffer = bit_buffer;
-                encoder.bit_count = static_cast<std::int32_t>(bit_count);
-                encoder.block.pending_count = static_cast<std::int32_t>(count);
-                encoder.code_width = static_cast<std::int32_t>(width);
-                encoder.max_code = lzw_code_limit;
-                encoder.next_code = static_cast<std::int32_t>(next_code);
-                restart_table(encoder);
-                bit_buffer = encoder.bit_buffer;
-                bit_count = static_cast<std::uint32_t>(encoder.bit_count);
-                count = static_cast<std::uint32_t>(encoder.block.pending_count);
-                next_code = static_cast<std::uint32_t>(encoder.next_code);
-                width = static_cast<std::uint32_t>(encoder.code_width);
-                width_limit = 1u << width;
+        if (registers.next_code == width_limit) [[unlikely]] {
+            if (registers.width == max_width) {
+                restart_table(encoder, registers);
+                width_limit = 1u << registers.width;
                 continue;
             }
-            ++width;
-            width_limit = 1u << width;
+            ++registers.width;
+            width_limit = 1u << registers.width;
         }
-        encoder.hash_codes[slot] = static_cast<std::uint16_t>(next_code++);
+        encoder.hash_codes[slot] = static_cast<std::uint16_t>(registers.next_code++);
         encoder.hash_keys[slot] = key;
     }
-    prefix = current;
-    encoder.bit_buffer = bit_buffer;
-    encoder.bit_count = static_cast<std::int32_t>(bit_count);
-    encoder.block.pending_count = static_cast<std::int32_t>(count);
-    encoder.code_width = static_cast<std::int32_t>(width);
-    encoder.max_code =
-        width == lzw_max_width ? lzw_code_limit : static_cast<std::int32_t>(width_limit) - 1;
-    encoder.next_code = static_cast<std::int32_t>(next_code);
+    encoder.prefix = current;
+    store_registers(encoder, registers);
+}
+
+// Ends a run of pixels: the next run is noisy if this one made new strings of more than half of
+// its pixels.
+void end_run(LzwEncoder& encoder) {
+    const std::uint32_t next_code = encoder.registers.next_code;
+    std::uint32_t new_strings = next_code - encoder.run_first_code;
+    // At most one restart in a run, where next_code went back; codes_per_table counts the code
+    // that found the table full too.
+    const std::uint32_t codes_per_table = code_limit - (encoder.clear_code + 2) + 1;
+    if (next_code < encoder.run_first_code) new_strings += codes_per_table;
+    encoder.noisy = 2 * new_strings > run_length;
+    encoder.run_left = run_length;
+    encoder.run_first_code = next_code;
 }
 
 } // namespace
 
-void clear_hash(LzwEncoder& encoder) {
-    for (std::int32_t& key : encoder.hash_keys) key = -1;
-}
-
-void flush_block(BlockWriter& block) {
-    if (block.pending_count == 0) return;
-    block.pending[0] = static_cast<std::uint8_t>(block.pending_count);
-    sink_put(*block.out, block.pending, static_cast<std::size_t>(block.pending_count) + 1);
-    block.pending_count = 0;
-}
-
-bool emit_code(LzwEncoder& encoder, std::int32_t code) {
-    auto bit_buffer = encoder.bit_buffer;
-    auto bit_count = static_cast<std::uint32_t>(encoder.bit_count);
-    auto count = static_cast<std::uint32_t>(encoder.block.pending_count);
-    pack_code(encoder.block, bit_buffer, bit_count, count, static_cast<std::uint32_t>(code),
-              static_cast<std::uint32_t>(encoder.code_width));
-    encoder.bit_buffer = bit_buffer;
-    encoder.bit_count = static_cast<std::int32_t>(bit_count);
-    encoder.block.pending_count = static_cast<std::int32_t>(count);
-    // The width changes after the code that was written at the old width.
-    if (encoder.clear_pending) {
-        encoder.clear_pending = false;
-        encoder.code_width = encoder.initial_width;
-        encoder.max_code = (1 << encoder.code_width) - 1;
-    } else if (encoder.next_code > encoder.max_code) {
-        ++encoder.code_width;
-        encoder.max_code =
-            encoder.code_width == lzw_max_width ? lzw_code_limit : (1 << encoder.code_width) - 1;
-    }
-    if (code == encoder.end_code) return finish_stream(encoder);
-    return true;
-}
-
-void restart_table(LzwEncoder& encoder) {
-    clear_hash(encoder);
-    encoder.next_code = encoder.clear_code + 2;
-    encoder.clear_pending = true;
-    emit_code(encoder, encoder.clear_code);
-}
-
-bool lzw_encode(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out,
-                PixelSource& source) {
+void lzw_start(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out) {
     assert(initial_width >= 3 && initial_width <= 9);
-    encoder.initial_width = initial_width;
-    encoder.code_width = initial_width;
-    encoder.clear_pending = false;
-    encoder.max_code = (1 << initial_width) - 1;
-    encoder.clear_code = 1 << (initial_width - 1);
-    encoder.end_code = encoder.clear_code + 1;
-    encoder.next_code = encoder.clear_code + 2;
-    encoder.bit_buffer = 0;
-    encoder.bit_count = 0;
-    encoder.block.pending_count = 0;
-    encoder.block.out = &out;
-
-    std::int32_t prefix = next_pixel(source);
+    encoder.initial_width = static_cast<std::uint32_t>(initial_width);
+    encoder.clear_code = 1u << (initial_width - 1);
+    encoder.out = &out;
+    encoder.prefix = 0;
+    encoder.has_prefix = false;
+    encoder.noisy = false;
+    encoder.run_left = run_length;
+    encoder.run_first_code = encoder.clear_code + 2;
     clear_hash(encoder);
-    emit_code(encoder, encoder.clear_code);
-    if (prefix < 0) return emit_code(encoder, encoder.end_code); // no pixels: an empty stream
+    // The stream begins with a clear code.
+    Registers registers{0, 0, 0, encoder.clear_code + 2, encoder.initial_width};
+    pack_code(encoder, registers, encoder.clear_code);
+    store_registers(encoder, registers);
+}
 
-    std::size_t count = 0;
-    const std::uint8_t* pixel = take_remaining(source, count);
-    const std::uint8_t* const end = pixel + count;
-    auto current = static_cast<std::uint32_t>(prefix);
-    const std::int32_t codes_per_table = lzw_code_limit - encoder.next_code + 1;
-    bool noisy = false;
-    while (pixel != end) {
-        const std::uint8_t* const run_end = end - pixel > run_length ? pixel + run_length : end;
-        const std::int32_t codes_before = encoder.next_code;
-        if (noisy)
-            encode_run<true>(encoder, current, pixel, run_end);
-        else
-            encode_run<false>(encoder, current, pixel, run_end);
-        // At most one table restart, where next_code went back.
-        const std::int32_t new_strings = encoder.next_code - codes_before +
-                                         (encoder.next_code < codes_before ? codes_per_table : 0);
-        noisy = 2 * new_strings > run_length;
-        pixel = run_end;
+void lzw_add_pixels(LzwEncoder& encoder, const std::uint8_t* pixels, std::size_t count) {
+    if (count == 0) return;
+    if (!encoder.has_prefix) { // the first pixel is the first string
+        encoder.prefix = *pixels++;
+        encoder.has_prefix = true;
+        --count;
     }
-    emit_code(encoder, static_cast<std::int32_t>(current));
-    return emit_code(encoder, encoder.end_code);
+    // Runs go on across pieces, so that the pieces do not change which search a pixel gets.
+    while (count > 0) {
+        const std::size_t part = count < encoder.run_left ? count : encoder.run_left;
+        if (encoder.noisy)
+            encode_run<true>(encoder, pixels, pixels + part);
+        else
+            encode_run<false>(encoder, pixels, pixels + part);
+        pixels += part;
+        count -= part;
+        encoder.run_left -= static_cast<std::uint32_t>(part);
+        if (encoder.run_left == 0) end_run(encoder);
+    }
+}
+
+bool lzw_finish(LzwEncoder& encoder) {
+    Registers registers = load_registers(encoder);
+    if (encoder.has_prefix) {
+        pack_code(encoder, registers, encoder.prefix);
+        // As after any code, the width grows when next_code reached 2 to its power.
+        if (registers.next_code == 1u << registers.width && registers.width < max_width)
+            ++registers.width;
+    }
+    pack_code(encoder, registers, encoder.clear_code + 1); // the end code
+    // The last byte, its free bits zero, and the last sub-block.
+    if (registers.bit_count > 0)
+        encoder.block[1 + registers.block_count++] =
+            static_cast<std::uint8_t>(registers.bit_buffer);
+    if (registers.block_count > 0) write_block(encoder, registers.block_count);
+    registers.bit_buffer = 0;
+    registers.bit_count = 0;
+    registers.block_count = 0;
+    store_registers(encoder, registers);
+    return sink_flush(*encoder.out);
 }
 
 } // namespace graygif

@@ -8,87 +8,50 @@
 
 namespace graygif {
 
-inline constexpr std::int32_t lzw_hash_size =
-    5003;                                         // prime: every probe sequence reaches every slot
-inline constexpr std::int32_t lzw_hash_shift = 4; // 8 - doublings of 5003 to reach 65,536
-inline constexpr std::int32_t lzw_max_width = 12;
-inline constexpr std::int32_t lzw_code_limit = 1 << lzw_max_width; // 4096 codes in all
-inline constexpr std::int32_t block_capacity = 254;                // data bytes per sub-block
+// Prime, so that every probe sequence reaches every slot.
+inline constexpr std::int32_t lzw_hash_size = 5003;
+inline constexpr std::int32_t lzw_block_capacity = 254; // data bytes per sub-block
 
-// The sub-block being filled: pending[0] is kept for the count byte, so that a sub-block goes
-// out as one write of count and data; pending[1..254] hold the data, and four bytes of slack
-// after them let the encoder store four bytes at a time.
-struct BlockWriter {
-    std::uint8_t pending[1 + block_capacity + 4];
-    std::int32_t pending_count = 0; // data bytes in pending[1..], 0..253 between calls
-    ByteSink* out = nullptr;        // borrowed for one encoding
-};
-
-// The state of one encoding; set afresh by lzw_encode for every picture.
+// The state of one encoding, set afresh by lzw_start for every picture; its fields belong to
+// lzw.cpp. Large: a caller keeps one and reuses it.
 struct LzwEncoder {
     std::int32_t hash_keys[lzw_hash_size];   // (pixel << 12) + prefix code; -1 marks an empty slot
     std::uint16_t hash_codes[lzw_hash_size]; // code of the string whose key is in the same slot
-    std::int32_t next_code = 0;              // code of the next new string, at most 4096
-    std::int32_t initial_width = 0;
-    std::int32_t code_width = 0; // width of the next code written, initial_width..12
-    std::int32_t max_code = 0;   // largest code of the current width; 4096 at width 12
-    std::int32_t clear_code = 0;
-    std::int32_t end_code = 0;
-    bool clear_pending = false;   // the table was just cleared: the next code has initial_width
-    std::uint32_t bit_buffer = 0; // code bits not yet written, lowest bit first
-    std::int32_t bit_count = 0;   // valid bits in bit_buffer, 0..7 between codes
-    BlockWriter block;
+    // The scalar state the pixel loop keeps in registers, loaded and stored as one.
+    struct Registers {
+        std::uint32_t bit_buffer = 0;  // code bits not yet complete bytes, lowest bit first
+        std::uint32_t bit_count = 0;   // valid bits in bit_buffer, 0..7 between codes
+        std::uint32_t block_count = 0; // data bytes in block[1..], 0..253 between codes
+        std::uint32_t next_code = 0;   // code of the next new string, at most 4096
+        std::uint32_t width = 0;       // width of the next code written, initial_width..12
+    } registers;
+    std::uint32_t initial_width = 0;
+    std::uint32_t clear_code = 0;
+    std::uint32_t prefix = 0;         // code of the string read so far, once a pixel was added
+    bool has_prefix = false;          // whether any pixel was added yet
+    bool noisy = false;               // the last run of pixels made mostly new strings
+    std::uint32_t run_left = 0;       // pixels left in the current run
+    std::uint32_t run_first_code = 0; // next_code when the current run began
+    // The sub-block being filled: block[0] is kept for the count byte, so that a sub-block goes
+    // out as one write of count and data; block[1..254] hold the data, and four bytes of slack
+    // after them let the encoder store four bytes at a time.
+    std::uint8_t block[1 + lzw_block_capacity + 4];
+    ByteSink* out = nullptr; // borrowed for one encoding
 };
 
-// Row-order cursor over picture bytes: hands out the pixels from the top-left, then -1.
-struct PixelSource {
-    const std::uint8_t* pixels = nullptr; // borrowed: width x height bytes, row after row
-    std::int32_t width = 0;               // row length
-    std::int32_t remaining = 0;           // pixels not yet given
-    std::int32_t x = 0;                   // column of the next pixel
-    std::int32_t y = 0;                   // row of the next pixel
-};
+// An encoding takes the pixels of a picture in row order, in pieces of any size (a piece may be
+// a single pixel or empty): lzw_start, lzw_add_pixels for each piece, lzw_finish. The stream does
+// not depend on how the pixels were cut into pieces.
 
-inline std::int32_t pixel_at(const PixelSource& source, std::int32_t x, std::int32_t y) {
-    return source.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(source.width) +
-                         static_cast<std::size_t>(x)];
-}
+// Begins a stream of codes `initial_width` bits wide at first (LZW minimum code size + 1, 3..9)
+// on `out`, which is borrowed until lzw_finish: writes the clear code.
+void lzw_start(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out);
 
-// @return the next pixel value 0..255, or -1 once all pixels were given.
-inline std::int32_t next_pixel(PixelSource& source) {
-    if (source.remaining == 0) return -1;
-    --source.remaining;
-    const std::int32_t value = pixel_at(source, source.x, source.y);
-    if (++source.x == source.width) {
-        source.x = 0;
-        ++source.y;
-    }
-    return value;
-}
+// Encodes the next `count` pixels (values below the clear code).
+void lzw_add_pixels(LzwEncoder& encoder, const std::uint8_t* pixels, std::size_t count);
 
-// Encodes all pixels of `source` (at least one) as clear code, codes and end code, starting at
-// `initial_width` bits (LZW minimum code size + 1), in sub-blocks written to `out`; then flushes
-// `out`. @return true when every byte so far was written without error (tested once, at the end).
-bool lzw_encode(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out,
-                PixelSource& source);
-
-// Appends `code` at the current width and adjusts the width; the end code finishes the stream.
-// @return false only when the end code was written and the output reported an error.
-bool emit_code(LzwEncoder& encoder, std::int32_t code);
-
-// The clear after a full table: empties it and writes the clear code.
-void restart_table(LzwEncoder& encoder);
-
-// Marks all hash slots empty.
-void clear_hash(LzwEncoder& encoder);
-
-// Writes the pending sub-block (count byte and data), if it holds anything.
-void flush_block(BlockWriter& block);
-
-// Adds one byte to the pending sub-block; writes the sub-block when it holds 254 bytes.
-inline void put_block_byte(BlockWriter& block, std::uint8_t byte) {
-    block.pending[++block.pending_count] = byte;
-    if (block.pending_count == block_capacity) flush_block(block);
-}
+// Writes the last codes and the end code, the last sub-block, and flushes `out`.
+// @return true when every byte was written without error (tested once, here).
+bool lzw_finish(LzwEncoder& encoder);
 
 } // namespace graygif

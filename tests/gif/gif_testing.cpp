@@ -1,26 +1,31 @@
 #include "gif/gif_testing.hpp"
 
-#include <cstring>
+#include <algorithm>
 
 namespace graygif::testing {
 
 Bytes encode_gif(const Picture& picture, GifWorkspace& workspace) {
     Bytes file;
-    std::uint8_t gray[256];
-    for (int i = 0; i < 256; ++i) gray[i] = static_cast<std::uint8_t>(i);
-    PixelSource source{picture.pixels.data(), picture.width};
     sink_attach(workspace.sink, &file, append_to_bytes);
-    gif_encode_picture(workspace.sink, workspace.encoder, picture.width, picture.height, 0, 8, gray,
-                       gray, gray, source);
+    gif_encode(workspace.sink, workspace.encoder, picture);
     return file;
 }
 
-Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace) {
+Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace,
+                    const std::vector<std::size_t>& pieces) {
     Bytes stream;
-    PixelSource source{pixels.data(), static_cast<std::int32_t>(pixels.size()),
-                       static_cast<std::int32_t>(pixels.size())};
     sink_attach(workspace.sink, &stream, append_to_bytes);
-    lzw_encode(workspace.encoder, 9, workspace.sink, source);
+    lzw_start(workspace.encoder, 9, workspace.sink);
+    if (pieces.empty()) {
+        lzw_add_pixels(workspace.encoder, pixels.data(), pixels.size());
+    } else {
+        for (std::size_t at = 0, turn = 0; at < pixels.size(); ++turn) {
+            const std::size_t size = std::min(pieces[turn % pieces.size()], pixels.size() - at);
+            lzw_add_pixels(workspace.encoder, pixels.data() + at, size);
+            at += size;
+        }
+    }
+    lzw_finish(workspace.encoder);
     return stream;
 }
 

@@ -46,8 +46,10 @@ inline Picture random_picture(std::int32_t width, std::int32_t height, unsigned 
 // The whole GIF file of `picture`, written to memory as write_gif_file writes it to a file.
 Bytes encode_gif(const Picture& picture, GifWorkspace& workspace);
 
-// The code stream lzw_encode writes for `pixels` with minimum code size 8.
-Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace);
+// The code stream of `pixels` with minimum code size 8, the pixels given to the encoder in pieces
+// of the sizes in `pieces`, taken in turn (none: in one piece).
+Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace,
+                    const std::vector<std::size_t>& pieces = {});
 
 struct CodeStream {
     std::vector<int> codes;   // up to and including the end code

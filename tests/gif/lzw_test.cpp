@@ -133,6 +133,32 @@ TEST(LzwEncode, MatchesAPlainModelOfTheEncoder) {
     }
 }
 
+// The pixels given in pieces of any size, cut anywhere (in a run of noisy or of smooth searches,
+// at a restart, after the first pixel, empty pieces), give the stream of one piece. Both pictures
+// fill the table 30 times or more; the smooth one has a noisy band.
+TEST(LzwEncode, PiecesOfAnySizeGiveTheSameStream) {
+    auto workspace = new_workspace();
+    std::mt19937 random(13);
+    const Picture pictures[] = {
+        testing::random_picture(400, 300, 8),
+        testing::generate_picture(700, 600,
+                                  [&](int x, int y) {
+                                      return y >= 300 && y < 360 ? int(random())
+                                                                 : (x + y) / 8 + int(random() % 2);
+                                  }),
+    };
+    const std::vector<std::size_t> pieces[] = {
+        {1},    {2},    {0, 3},          {253, 254, 255}, {2047},
+        {2048}, {2049}, {1, 4095, 4097}, {5003, 17},      {1, 1000000},
+    };
+    for (const Picture& picture : pictures) {
+        const Bytes whole = encode_stream(picture.pixels, *workspace);
+        for (const auto& sizes : pieces)
+            EXPECT_TRUE(encode_stream(picture.pixels, *workspace, sizes) == whole)
+                << picture.width << " " << sizes[0];
+    }
+}
+
 // Code 4095, the last one, is followed by 255: the key (255 << 12) + 4095 is the largest there is,
 // and it is never stored. Noise fills the table up to code 4093, then 7 7 7 255 stores 4094 and
 // 4095 (7 7), finds 7 7 and looks 255 after it up, which must not be found in an empty slot.
@@ -183,10 +209,10 @@ TEST(LzwEncode, ReportsAFailedWriteOnceAtTheEnd) {
     const std::size_t total = encode_stream(picture.pixels, *workspace).size();
     for (std::size_t budget : {std::size_t{0}, std::size_t{70000}, total - 1, total}) {
         FailingOutput output{budget};
-        PixelSource source{picture.pixels.data(), picture.width, picture.width * picture.height};
         sink_attach(workspace->sink, &output, write_failing);
-        EXPECT_EQ(lzw_encode(workspace->encoder, 9, workspace->sink, source), budget == total)
-            << budget;
+        lzw_start(workspace->encoder, 9, workspace->sink);
+        lzw_add_pixels(workspace->encoder, picture.pixels.data(), picture.pixels.size());
+        EXPECT_EQ(lzw_finish(workspace->encoder), budget == total) << budget;
         EXPECT_EQ(output.calls_after_failure, 0u) << budget;
     }
 }
