@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ChangingSource growing{twice.data(), text_size, nullptr, 0, 0, twice.size()};
         ConversionState grown;
         prepare(grown, data);
-        grown.between_passes = PassHook{&growing, grow};
+        grown.between_passes = Seam{&growing, grow};
         const ConversionResult again = convert_data(
             grown, ByteSource{&growing, read_changing, seek_changing}, transpose, TextSink{}, {});
         FUZZ_CHECK(again.status == result.status && again.row_result == result.row_result &&

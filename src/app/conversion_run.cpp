@@ -178,16 +178,16 @@ bool write_result(RunState& run, ConversionState& state, const std::string& resu
     // front refuses one.
     const ExistingResultRule rule =
         switch_on(run.switch_text, 'S') ? ExistingResultRule::replace : ExistingResultRule::keep;
-    const GifWriteResult written = write_gif_file(target, state.picture, *state.gif, rule);
-    if (written == GifWriteResult::exists) stop_on_existing_result(run, result);
-    if (written == GifWriteResult::cannot_create) {
+    const ResultWrite written = write_result_file(target, state.picture, *state.gif, rule);
+    if (written == ResultWrite::exists) stop_on_existing_result(run, result);
+    if (written == ResultWrite::cannot_create) {
         console_print(run.console, ConsoleStream::err, "PANIC: Can't create GIF output file: %s\n",
                       result.c_str());
-    } else if (written == GifWriteResult::write_error) {
+    } else if (written == ResultWrite::write_error) {
         console_print(run.console, ConsoleStream::err, "PANIC: Error writing GIF output file.\n");
     }
-    if (written != GifWriteResult::written) run.result_failed = true;
-    return written == GifWriteResult::written;
+    if (written != ResultWrite::written) run.result_failed = true;
+    return written == ResultWrite::written;
 }
 
 void convert_file(RunState& run, ConversionState& state, const RunArgument& argument) {
@@ -269,7 +269,7 @@ ConversionResult convert_data(ConversionState& state, ByteSource source, bool tr
     const ConversionResult first = first_pass(state, messages, progress, range);
     if (first.status != ConversionStatus::converted) return first;
     const std::uint64_t data_end = data_file_position(state.reader);
-    if (state.between_passes.run != nullptr) state.between_passes.run(state.between_passes.context);
+    run_seam(state.between_passes);
     if (!data_file_rewind(state.reader, data_end)) {
         return ConversionResult{ConversionStatus::rewind_failed, 0, 0, false};
     }

@@ -1,6 +1,7 @@
 // The conversion run: every data file named on the command line becomes one GIF file.
 #pragma once
 
+#include "app/result_file.hpp"
 #include "app/run_state.hpp"
 #include "datafile/data_row_reader.hpp"
 #include "gif/gif_writer.hpp"
@@ -14,12 +15,6 @@ namespace graygif {
 inline constexpr const char* result_extension = ".gif";
 inline constexpr const char* progress_characters = ".oOo";
 
-// Runs between the two passes over a data file: where tests change the file while it is read.
-struct PassHook {
-    void* context = nullptr;
-    void (*run)(void* context) = nullptr;
-};
-
 // What the run keeps from file to file: allocated once, reused for every data file.
 struct ConversionState {
     Picture picture;
@@ -28,7 +23,7 @@ struct ConversionState {
     DataFile reader;
     std::size_t read_buffer_size = default_read_buffer_size;
     GifWorkspace* gif = nullptr;
-    PassHook between_passes;
+    Seam between_passes; // where tests change a data file while it is read
 };
 
 // Where a conversion reports each data row it reads, in both passes: the progress character and

@@ -1,15 +1,9 @@
 #include "gif/gif_writer.hpp"
 
-#include "platform/platform.hpp"
-
 #include <cassert>
 
 namespace graygif {
 namespace {
-
-bool write_to_file(void* context, const std::uint8_t* data, std::size_t size) {
-    return file_write_all(*static_cast<const FileHandle*>(context), data, size);
-}
 
 // Writes `value` (0..65,535) as two bytes, low byte first.
 void put_word(std::int32_t value, ByteSink& out) {
@@ -62,56 +56,6 @@ bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
     sink_put_byte(out, 0);    // block terminator
     sink_put_byte(out, 0x3B); // trailer
     return sink_flush(out) && stream_written;
-}
-
-GifWriteResult write_gif_file(const std::string& target, const Picture& picture,
-                              GifWorkspace& workspace, ExistingResultRule rule) {
-    assert(picture.width >= 1 && picture.height >= 1 &&
-           picture.pixels.size() ==
-               static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
-    // With S links are followed to the file they lead to. Without S the name itself must stay
-    // free: a link there, dangling or not, counts as a result.
-    std::string destination = target;
-    bool replacing = false;
-    if (rule == ExistingResultRule::replace) {
-        if (!follow_links(target, destination)) return GifWriteResult::cannot_create;
-        const ExistingFile existing = examine_existing(destination);
-        // A result that may not be opened for writing is not replaced by moving either.
-        if (existing == ExistingFile::unwritable) return GifWriteResult::cannot_create;
-        replacing = existing == ExistingFile::writable;
-    }
-
-    FileHandle file;
-    std::string temporary;
-    if (!file_create_temporary(destination, file, temporary)) return GifWriteResult::cannot_create;
-    if (replacing && !file_copy_protection(file, destination)) {
-        file_close(file);
-        remove_file(temporary);
-        return GifWriteResult::cannot_create;
-    }
-
-    sink_attach(workspace.sink, &file, write_to_file);
-    bool written = gif_encode(workspace.sink, workspace.encoder, picture);
-    // On the disk before the old picture goes: after a power loss one of the two is whole. A new
-    // result risks no old picture and needs no flush.
-    if (written && replacing) written = file_flush_to_disk(file);
-    // The new content takes the result's place only when it is complete.
-    if (!file_close(file) || !written) {
-        remove_file(temporary);
-        return GifWriteResult::write_error;
-    }
-
-    if (workspace.before_move != nullptr) workspace.before_move(workspace.before_move_context);
-    if (rule == ExistingResultRule::replace) {
-        if (replace_file(temporary, destination)) return GifWriteResult::written;
-        remove_file(temporary);
-        return GifWriteResult::cannot_create;
-    }
-    const MoveResult moved = move_file_new(temporary, destination);
-    if (moved == MoveResult::moved) return GifWriteResult::written;
-    remove_file(temporary);
-    return moved == MoveResult::target_exists ? GifWriteResult::exists
-                                              : GifWriteResult::cannot_create;
 }
 
 } // namespace graygif

@@ -100,7 +100,7 @@ TEST(ConvertData, RowsAppendedBetweenPassesTakeNoPartAndTheChangeIsTold) {
         std::string name = dir.file("A.DAT");
         testing::write_file(name, "0 1\n1 0\n");
         Core core(2, 3);
-        if (grows) core.state.between_passes = PassHook{&name, append_row};
+        if (grows) core.state.between_passes = Seam{&name, append_row};
         FileHandle file;
         ASSERT_EQ(file_open_read(name, file), OpenResult::ok);
         const ConversionResult result =

@@ -4,12 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace graygif {
 namespace {
 
@@ -18,10 +12,6 @@ using testing::encode_gif;
 using testing::generate_picture;
 using testing::new_workspace;
 using testing::ScratchDir;
-
-Bytes to_bytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
 
 Bytes file_start(std::uint8_t width, std::uint8_t height) {
     Bytes start = {0x47, 0x49, 0x46, 0x38, 0x37, 0x61, width, 0, height, 0, 0xF7, 0, 0};
@@ -96,101 +86,6 @@ TEST(GifFile, GiflibDecodesTheSamePixels) {
         EXPECT_EQ(decoded.height, c.height);
         EXPECT_TRUE(decoded.pixels == picture.pixels) << c.width << "x" << c.height;
         EXPECT_TRUE(encode_gif(picture, *workspace) == file) << c.width << "x" << c.height;
-    }
-}
-
-TEST(WriteGifFile, ReplacesAnExistingResultOnlyWhenAskedTo) {
-    constexpr auto keep = ExistingResultRule::keep;
-    constexpr auto replace = ExistingResultRule::replace;
-    const struct {
-        const char* title;
-        ExistingResultRule rule;
-        bool exists_before;     // the result exists when the write begins
-        bool appears_meanwhile; // it is created once the new content is complete
-        GifWriteResult result;
-    } cases[] = {
-        {"new", keep, false, false, GifWriteResult::written},
-        {"replaced", replace, true, false, GifWriteResult::written},
-        {"kept", keep, true, false, GifWriteResult::exists},
-        {"appeared_kept", keep, false, true, GifWriteResult::exists},
-        {"appeared_replaced", replace, false, true, GifWriteResult::written},
-    };
-    auto workspace = new_workspace();
-    const Picture picture = testing::random_picture(301, 203, 3);
-    for (const auto& c : cases) {
-        ScratchDir dir;
-        std::string target = dir.file("DATA.gif");
-        if (c.exists_before) testing::write_file(target, "old content");
-        workspace->before_move = nullptr;
-        if (c.appears_meanwhile) {
-            workspace->before_move = [](void* name) {
-                testing::write_file(*static_cast<std::string*>(name), "old content");
-            };
-            workspace->before_move_context = &target;
-        }
-        EXPECT_EQ(write_gif_file(target, picture, *workspace, c.rule), c.result) << c.title;
-        if (c.result == GifWriteResult::written) {
-            EXPECT_EQ(to_bytes(testing::read_file(target)), encode_gif(picture, *workspace))
-                << c.title;
-        } else {
-            EXPECT_EQ(testing::read_file(target), "old content") << c.title;
-        }
-        EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"DATA.gif"}) << c.title;
-    }
-}
-
-TEST(WriteGifFile, ResultThatCannotBeCreated) {
-    ScratchDir dir;
-    std::filesystem::create_directory(dir.file("TAKEN.gif"));
-    auto workspace = new_workspace();
-    const Picture picture = testing::random_picture(40, 30, 4);
-    for (const std::string name : {"TAKEN.gif", "MISSING/DATA.gif"})
-        EXPECT_EQ(write_gif_file(dir.file(name), picture, *workspace, ExistingResultRule::replace),
-                  GifWriteResult::cannot_create)
-            << name;
-    EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"TAKEN.gif"});
-    EXPECT_TRUE(std::filesystem::is_empty(dir.file("TAKEN.gif")));
-}
-
-// Writes in a child whose files may not grow beyond `limit` bytes. @return the write's result.
-int write_with_file_size_limit(const std::string& target, const Picture& picture,
-                               GifWorkspace& workspace, rlim_t limit) {
-    const pid_t child = fork();
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit size_limit{limit, limit};
-        setrlimit(RLIMIT_FSIZE, &size_limit);
-        _exit(static_cast<int>(
-            write_gif_file(target, picture, workspace, ExistingResultRule::replace)));
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-TEST(WriteGifFile, FailedWriteLeavesTheOldResult) {
-    ScratchDir dir;
-    const std::string target = dir.file("DATA.gif");
-    auto workspace = new_workspace();
-    const Picture picture = testing::random_picture(400, 300, 6);
-    const auto size = static_cast<rlim_t>(encode_gif(picture, *workspace).size());
-    // Cut in the code stream, in the final flush of the last bytes, and none.
-    const struct {
-        rlim_t limit;
-        GifWriteResult result;
-    } cases[] = {{50000, GifWriteResult::write_error},
-                 {size - 1, GifWriteResult::write_error},
-                 {size, GifWriteResult::written}};
-    for (const auto& c : cases) {
-        testing::write_file(target, "old content");
-        EXPECT_EQ(write_with_file_size_limit(target, picture, *workspace, c.limit),
-                  static_cast<int>(c.result))
-            << c.limit;
-        EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"DATA.gif"});
-        if (c.result == GifWriteResult::write_error)
-            EXPECT_EQ(testing::read_file(target), "old content") << c.limit;
-        else
-            EXPECT_EQ(testing::read_file(target).size(), size);
     }
 }
 

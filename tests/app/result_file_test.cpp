@@ -1,0 +1,125 @@
+// Writing a result file: a temporary file moved into place, never half a picture, never an
+// existing result replaced unless asked to.
+#include "app/result_file.hpp"
+
+#include "gif/gif_testing.hpp"
+#include "support/test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace graygif {
+namespace {
+
+using testing::Bytes;
+using testing::encode_gif;
+using testing::new_workspace;
+using testing::ScratchDir;
+
+Bytes to_bytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+TEST(ResultFile, ReplacesAnExistingResultOnlyWhenAskedTo) {
+    constexpr auto keep = ExistingResultRule::keep;
+    constexpr auto replace = ExistingResultRule::replace;
+    const struct {
+        const char* title;
+        ExistingResultRule rule;
+        bool exists_before;     // the result exists when the write begins
+        bool appears_meanwhile; // it is created once the new content is complete
+        ResultWrite result;
+    } cases[] = {
+        {"new", keep, false, false, ResultWrite::written},
+        {"replaced", replace, true, false, ResultWrite::written},
+        {"kept", keep, true, false, ResultWrite::exists},
+        {"appeared_kept", keep, false, true, ResultWrite::exists},
+        {"appeared_replaced", replace, false, true, ResultWrite::written},
+    };
+    auto workspace = new_workspace();
+    const Picture picture = testing::random_picture(301, 203, 3);
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        std::string target = dir.file("DATA.gif");
+        if (c.exists_before) testing::write_file(target, "old content");
+        Seam appear;
+        if (c.appears_meanwhile) {
+            appear = Seam{&target, [](void* name) {
+                              testing::write_file(*static_cast<std::string*>(name), "old content");
+                          }};
+        }
+        EXPECT_EQ(write_result_file(target, picture, *workspace, c.rule, appear), c.result)
+            << c.title;
+        if (c.result == ResultWrite::written) {
+            EXPECT_EQ(to_bytes(testing::read_file(target)), encode_gif(picture, *workspace))
+                << c.title;
+        } else {
+            EXPECT_EQ(testing::read_file(target), "old content") << c.title;
+        }
+        EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"DATA.gif"}) << c.title;
+    }
+}
+
+TEST(ResultFile, ResultThatCannotBeCreated) {
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.file("TAKEN.gif"));
+    auto workspace = new_workspace();
+    const Picture picture = testing::random_picture(40, 30, 4);
+    for (const std::string name : {"TAKEN.gif", "MISSING/DATA.gif"})
+        EXPECT_EQ(
+            write_result_file(dir.file(name), picture, *workspace, ExistingResultRule::replace),
+            ResultWrite::cannot_create)
+            << name;
+    EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"TAKEN.gif"});
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("TAKEN.gif")));
+}
+
+// Writes in a child whose files may not grow beyond `limit` bytes. @return the write's result.
+int write_with_file_size_limit(const std::string& target, const Picture& picture,
+                               GifWorkspace& workspace, rlim_t limit) {
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit size_limit{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &size_limit);
+        _exit(static_cast<int>(
+            write_result_file(target, picture, workspace, ExistingResultRule::replace)));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ResultFile, FailedWriteLeavesTheOldResult) {
+    ScratchDir dir;
+    const std::string target = dir.file("DATA.gif");
+    auto workspace = new_workspace();
+    const Picture picture = testing::random_picture(400, 300, 6);
+    const auto size = static_cast<rlim_t>(encode_gif(picture, *workspace).size());
+    // Cut in the code stream, in the final flush of the last bytes, and none.
+    const struct {
+        rlim_t limit;
+        ResultWrite result;
+    } cases[] = {{50000, ResultWrite::write_error},
+                 {size - 1, ResultWrite::write_error},
+                 {size, ResultWrite::written}};
+    for (const auto& c : cases) {
+        testing::write_file(target, "old content");
+        EXPECT_EQ(write_with_file_size_limit(target, picture, *workspace, c.limit),
+                  static_cast<int>(c.result))
+            << c.limit;
+        EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"DATA.gif"});
+        if (c.result == ResultWrite::write_error)
+            EXPECT_EQ(testing::read_file(target), "old content") << c.limit;
+        else
+            EXPECT_EQ(testing::read_file(target).size(), size);
+    }
+}
+
+} // namespace
+} // namespace graygif
