@@ -58,12 +58,7 @@ TEST(ConversionRun, TwoByTwoPictureIsTheKnown802Bytes) {
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, banner + working_on("A.DAT", "A.gif") + "\b.\bo" + "\b.\bo");
-    const std::string gif = read_file(dir.file("A.gif"));
-    ASSERT_EQ(gif.size(), 802u);
-    EXPECT_EQ(gif.substr(0, 13), std::string("GIF87a\x02\x00\x02\x00\xF7\x00\x00", 13));
-    EXPECT_EQ(gif.substr(781), std::string("\x2C\x00\x00\x00\x00\x02\x00\x02\x00\x00\x08\x07\x00"
-                                           "\x01\xFC\xFB\x07\x20\x20\x00\x3B",
-                                           21));
+    EXPECT_EQ(read_file(dir.file("A.gif")), testing::known_two_by_two_gif());
 }
 
 TEST(ConversionRun, SmallestValueIsBlackLargestWhite) {

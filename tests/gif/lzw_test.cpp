@@ -1,4 +1,5 @@
 #include "gif/gif_testing.hpp"
+#include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,8 @@ TEST(LzwEncode, WritesTheExactStreamOfSmallSources) {
     const Case cases[] = {
         {{0, 255, 255, 0},
          {256, 0, 255, 255, 0, 257},
-         {0x07, 0x00, 0x01, 0xFC, 0xFB, 0x07, 0x20, 0x20}},
+         {std::begin(testing::known_two_by_two_stream),
+          std::end(testing::known_two_by_two_stream)}},
         // String 258 (255 255) is found again for the second and third pixels.
         {{255, 255, 255, 255},
          {256, 255, 258, 255, 257},

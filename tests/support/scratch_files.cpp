@@ -36,6 +36,15 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+std::string known_two_by_two_gif() {
+    std::string gif("GIF87a\x02\x00\x02\x00\xF7\x00\x00", 13);
+    for (int i = 0; i < 256; ++i) gif.append(3, static_cast<char>(i));
+    gif.append("\x2C\x00\x00\x00\x00\x02\x00\x02\x00\x00\x08", 11);
+    gif.append(std::begin(known_two_by_two_stream), std::end(known_two_by_two_stream));
+    gif.append("\x00\x3B", 2);
+    return gif;
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;

@@ -28,6 +28,12 @@ bool file_exists(const std::string& path);
 // Names in a folder, sorted, without "." and "..".
 std::vector<std::string> list_dir(const std::string& path);
 
+// The 2 x 2 picture with the pixels 0 255 (top row) and 255 0, as the GIF file the program writes
+// of it (802 bytes), and the one sub-block of its code stream within that file.
+std::string known_two_by_two_gif();
+inline constexpr unsigned char known_two_by_two_stream[] = {0x07, 0x00, 0x01, 0xFC,
+                                                            0xFB, 0x07, 0x20, 0x20};
+
 // The environment most runs of the program get: nothing of the caller's, time in UTC.
 inline const std::vector<std::string> plain_env{"PATH=/usr/bin:/bin", "TZ=UTC"};
 
