@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing for the given needs:
-#   build  - compiler, CMake, Ninja
+#   build  - compiler, CMake, Ninja, fast_float
 #   test   - GoogleTest, giflib (an independent GIF decoder for the tests)
 #   benchbuild - Google Benchmark and giflib: enough to build the benchmarks
 #   bench  - what running them needs besides: hyperfine, netpbm, numpy, Pillow, GNU time
@@ -11,7 +11,7 @@ set -euo pipefail
 packages=()
 for need in "$@"; do
     case "$need" in
-    build) packages+=(g++ cmake ninja-build git) ;;
+    build) packages+=(g++ cmake ninja-build git libfast-float-dev) ;;
     test) packages+=(libgtest-dev libgif-dev clang-format) ;;
     benchbuild) packages+=(libbenchmark-dev libgif-dev) ;;
     bench) packages+=(libbenchmark-dev libgif-dev hyperfine netpbm python3-numpy python3-pil time) ;;

@@ -2,6 +2,8 @@
 
 #include "datafile/decimal_number.hpp"
 
+#include <fast_float/fast_float.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -74,7 +76,7 @@ bool is_digit(char c) {
 }
 
 // The slow road for a number text [p, end) already known to hold a value: fed through the
-// bounded scanner and rounded by the platform's conversion.
+// bounded scanner and rounded by fast_float.
 float scanned_value(const char* p, const char* end) {
     NumberScanner scanner;
     number_scanner_reset(scanner);
@@ -189,9 +191,10 @@ const char* read_value(const char* p, const char* end, float& value) {
     }
     if (exact_small_decimal(m, exponent10, negative, value)) return p;
     // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
-    // with a negative one; the platform then reports it out of range and leaves `magnitude`.
+    // with a negative one; a fast_float version that reports that may leave `magnitude` as is.
     float magnitude = 0.0f;
-    if (std::from_chars(start + negative, p, magnitude).ec == std::errc::result_out_of_range) {
+    if (fast_float::from_chars(start + negative, p, magnitude).ec ==
+        std::errc::result_out_of_range) {
         magnitude = exponent10 > 0 ? std::numeric_limits<float>::infinity() : 0.0f;
     }
     value = negative ? -magnitude : magnitude;
