@@ -22,11 +22,6 @@ const std::uint8_t* take_remaining(PixelSource& source, std::size_t& count) {
     return first;
 }
 
-// Whether a search ends at a later slot (not its first) holding `stored`.
-inline bool ends_at_later(std::int32_t stored, std::int32_t key) {
-    return (stored == key) | (stored <= 0);
-}
-
 // The slot after `slot` in a probe sequence of step `step`. (Unsigned, so that table indices
 // need no sign extension.)
 inline std::uint32_t advance(std::uint32_t slot, std::uint32_t step) {
@@ -71,6 +66,11 @@ inline unsigned ending_slots(std::int32_t k0, std::int32_t k1, std::int32_t k2, 
     return static_cast<unsigned>(__builtin_ia32_movmskps(reinterpret_cast<FloatLanes>(ends)));
 }
 #else
+// Whether a search ends at a later slot (not its first) holding `stored`.
+inline bool ends_at_later(std::int32_t stored, std::int32_t key) {
+    return (stored == key) | (stored <= 0);
+}
+
 inline unsigned ending_slots(std::int32_t k0, std::int32_t k1, std::int32_t k2, std::int32_t k3,
                              std::int32_t key, bool first_included) {
     const bool e0 = first_included ? (k0 == key) | (k0 < 0) : ends_at_later(k0, key);
