@@ -2,16 +2,12 @@
 
 #include "datafile/decimal_number.hpp"
 
-#include <fast_float/fast_float.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
 #include <cstring>
-#include <limits>
 #include <new>
-#include <system_error>
 
 namespace graygif {
 namespace {
@@ -191,12 +187,8 @@ const char* read_value(const char* p, const char* end, float& value) {
     }
     if (exact_small_decimal(m, exponent10, negative, value)) return p;
     // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
-    // with a negative one; a fast_float version that reports that may leave `magnitude` as is.
-    float magnitude = 0.0f;
-    if (fast_float::from_chars(start + negative, p, magnitude).ec ==
-        std::errc::result_out_of_range) {
-        magnitude = exponent10 > 0 ? std::numeric_limits<float>::infinity() : 0.0f;
-    }
+    // with a negative one.
+    const float magnitude = rounded_magnitude(start + negative, p, exponent10 > 0);
     value = negative ? -magnitude : magnitude;
     return p;
 }

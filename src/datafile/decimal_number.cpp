@@ -146,13 +146,16 @@ float number_scanner_value(const NumberScanner& scanner) {
     if (d.sticky) *p++ = '1';
     *p++ = 'e';
     p = std::to_chars(p, text + sizeof text, scale).ptr;
+    return signed_value(rounded_magnitude(text, p, scale > 0), d.negative);
+}
+
+float rounded_magnitude(const char* first, const char* last, bool large) {
     float magnitude = 0.0f;
-    const fast_float::from_chars_result result = fast_float::from_chars(text, p, magnitude);
-    if (result.ec == std::errc::result_out_of_range) {
+    if (fast_float::from_chars(first, last, magnitude).ec == std::errc::result_out_of_range) {
         // Versions that report a result rounding to zero or overflowing may not set the value.
-        magnitude = scale > 0 ? infinity : 0.0f;
+        magnitude = large ? std::numeric_limits<float>::infinity() : 0.0f;
     }
-    return signed_value(magnitude, d.negative);
+    return magnitude;
 }
 
 } // namespace graygif
