@@ -19,6 +19,9 @@ set(CMAKE_C_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
 set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
+# fast_float is header-only: the host's headers serve the target.
+set(FastFloat_DIR ${CMAKE_CURRENT_LIST_DIR}/host-fast-float CACHE PATH "fast_float for cross builds")
+
 find_program(GRAYGIF_WINE NAMES wine wine64)
 if(GRAYGIF_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${GRAYGIF_WINE})

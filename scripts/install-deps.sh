@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing for the given needs:
-#   build  - compiler, CMake, Ninja
+#   build  - compiler, CMake, Ninja, fast_float
 #   test   - GoogleTest, giflib (an independent GIF decoder for the tests)
 #   benchbuild - Google Benchmark and giflib: enough to build the benchmarks
 #   bench  - what running them needs besides: hyperfine, netpbm, numpy, Pillow, GNU time
 #   fuzz   - clang with libFuzzer
+#   libcxx - clang with libc++, GoogleTest's sources to build with it, giflib
+#   cross  - cross compilers for aarch64 and s390x, qemu-user, GoogleTest's sources
+#   package - what cpack needs for the Debian package (dpkg-shlibdeps), and man to check its page
 # Runs apt-get as root, else through sudo.
 set -euo pipefail
 
 packages=()
 for need in "$@"; do
     case "$need" in
-    build) packages+=(g++ cmake ninja-build git) ;;
+    build) packages+=(g++ cmake ninja-build git libfast-float-dev) ;;
     test) packages+=(libgtest-dev libgif-dev clang-format) ;;
     benchbuild) packages+=(libbenchmark-dev libgif-dev) ;;
     bench) packages+=(libbenchmark-dev libgif-dev hyperfine netpbm python3-numpy python3-pil time) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    libcxx) packages+=(clang libc++-14-dev libc++abi-14-dev googletest libgif-dev) ;;
+    cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest file) ;;
+    package) packages+=(dpkg-dev file man-db) ;;
     *) echo "install-deps: unknown need '$need'" >&2; exit 2 ;;
     esac
 done

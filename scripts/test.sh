@@ -3,7 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-dev}"
-scripts/install-deps.sh build test
+needs=(build test)
+[ "$preset" != clang-libcxx ] || needs+=(libcxx)
+scripts/install-deps.sh "${needs[@]}"
 cmake --preset "$preset"
 cmake --build --preset "$preset"
 ctest --preset "$preset" -j "$(nproc)"

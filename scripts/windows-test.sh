@@ -156,4 +156,11 @@ else
     echo "results: ok (writable replaced, read-only kept)"
 fi
 
+stage "ZIP package (cpack preset windows-zip)"
+rm -f build/windows/graygif-*.zip
+cpack --preset windows-zip >/dev/null
+zip_files=$(cmake -E tar tf build/windows/graygif-*.zip | sed 's|^[^/]*/||' | LC_ALL=C sort | tr '\n' ' ')
+[ "$zip_files" = "LICENSE README.md graygif.exe " ] || fail "the ZIP holds: $zip_files"
+echo "$(basename build/windows/graygif-*.zip): $zip_files"
+
 stage done

@@ -251,7 +251,8 @@ void allocate_picture(RunState& run, ConversionState& state) {
 void print_copyright(RunState& run) {
     console_print(run.console, ConsoleStream::err,
                   "\ngraygif Version %s - ASCII data files to gray-scale GIF pictures.\n"
-                  "Copyright (C) 2026 The graygif developers.\n",
+                  "Copyright (C) 2026 The graygif developers.\n"
+                  "Free software under the MIT License: see the LICENSE file.\n",
                   version_text);
 }
 

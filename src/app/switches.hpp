@@ -7,7 +7,7 @@
 
 namespace graygif {
 
-inline constexpr const char* version_text = "1.03";
+inline constexpr const char* version_text = GRAYGIF_VERSION_TEXT; // the CMake project version
 inline constexpr const char* allowed_switch_characters = "1234567890.RXYGSTDC-";
 inline constexpr int default_picture_size = 256;
 

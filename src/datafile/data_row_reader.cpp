@@ -7,9 +7,7 @@
 #include <bit>
 #include <charconv>
 #include <cstring>
-#include <limits>
 #include <new>
-#include <system_error>
 
 namespace graygif {
 namespace {
@@ -74,7 +72,7 @@ bool is_digit(char c) {
 }
 
 // The slow road for a number text [p, end) already known to hold a value: fed through the
-// bounded scanner and rounded by the platform's conversion.
+// bounded scanner and rounded by fast_float.
 float scanned_value(const char* p, const char* end) {
     NumberScanner scanner;
     number_scanner_reset(scanner);
@@ -189,11 +187,8 @@ const char* read_value(const char* p, const char* end, float& value) {
     }
     if (exact_small_decimal(m, exponent10, negative, value)) return p;
     // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
-    // with a negative one; the platform then reports it out of range and leaves `magnitude`.
-    float magnitude = 0.0f;
-    if (std::from_chars(start + negative, p, magnitude).ec == std::errc::result_out_of_range) {
-        magnitude = exponent10 > 0 ? std::numeric_limits<float>::infinity() : 0.0f;
-    }
+    // with a negative one.
+    const float magnitude = rounded_magnitude(start + negative, p, exponent10 > 0);
     value = negative ? -magnitude : magnitude;
     return p;
 }

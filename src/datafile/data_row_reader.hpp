@@ -1,5 +1,6 @@
 // The data row reader: the only place where the content of a data file is interpreted.
-// Uses the standard library only; bytes come from a ByteSource, messages go to a TextSink.
+// Uses the standard library (and fast_float) only; bytes come from a ByteSource, messages go to a
+// TextSink.
 #pragma once
 
 #include <cstddef>

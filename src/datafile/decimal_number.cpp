@@ -1,5 +1,7 @@
 #include "datafile/decimal_number.hpp"
 
+#include <fast_float/fast_float.h>
+
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -134,7 +136,7 @@ float number_scanner_value(const NumberScanner& scanner) {
     constexpr float infinity = std::numeric_limits<float>::infinity();
     if (scale >= 40) return signed_value(infinity, d.negative); // >= 1e39
     if (scale <= -46) return signed_value(0.0f, d.negative);    // < 1e-46, below half 2^-149
-    // Canonical text "0.<digits>[1]e<scale>" for the platform's correctly rounded conversion.
+    // Canonical text "0.<digits>[1]e<scale>" for fast_float's correctly rounded conversion.
     char text[kept_decimal_digits + 16];
     char* p = text;
     *p++ = '0';
@@ -144,13 +146,16 @@ float number_scanner_value(const NumberScanner& scanner) {
     if (d.sticky) *p++ = '1';
     *p++ = 'e';
     p = std::to_chars(p, text + sizeof text, scale).ptr;
+    return signed_value(rounded_magnitude(text, p, scale > 0), d.negative);
+}
+
+float rounded_magnitude(const char* first, const char* last, bool large) {
     float magnitude = 0.0f;
-    const std::from_chars_result result = std::from_chars(text, p, magnitude);
-    if (result.ec == std::errc::result_out_of_range) {
-        // Reported for results that round to zero or overflow; the value is left untouched.
-        magnitude = scale > 0 ? infinity : 0.0f;
+    if (fast_float::from_chars(first, last, magnitude).ec == std::errc::result_out_of_range) {
+        // Versions that report a result rounding to zero or overflowing may not set the value.
+        magnitude = large ? std::numeric_limits<float>::infinity() : 0.0f;
     }
-    return signed_value(magnitude, d.negative);
+    return magnitude;
 }
 
 } // namespace graygif

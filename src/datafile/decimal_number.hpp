@@ -53,6 +53,12 @@ bool number_scanner_has_value(const NumberScanner& scanner);
 // The value of the text read so far, correctly rounded (ties to even). Needs a value.
 float number_scanner_value(const NumberScanner& scanner);
 
+// The magnitude of the number text [first, last) (digits with an optional point and exponent, no
+// sign), correctly rounded (ties to even) by fast_float. Beyond the single-precision range: zero,
+// or infinity when `large` (the caller knows the side). Out of line: the road is rare, and the
+// code of the common one stays compact.
+float rounded_magnitude(const char* first, const char* last, bool large);
+
 // 10^e for e = -22..22 at index e + 22, each the double nearest to it (exact for e >= 0).
 inline constexpr double powers_of_ten[] = {
     1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11,

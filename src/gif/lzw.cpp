@@ -12,11 +12,6 @@ constexpr std::uint32_t max_width = 12;
 constexpr std::uint32_t code_limit = 1u << max_width; // 4096 codes in all
 constexpr std::uint32_t block_capacity = lzw_block_capacity;
 
-// Where a search ends: at its first slot on the key or an empty (negative) key; at every later
-// slot on a key of 0 too, and a new string then takes that slot over, so that the string with
-// key 0 (0 after root code 0) is no longer found. Kept because the codes must stay those this
-// encoder has always written: where that string is found instead, the stream differs.
-
 // The slot after `slot` in a probe sequence of step `step`. (Unsigned, so that table indices
 // need no sign extension.)
 inline std::uint32_t advance(std::uint32_t slot, std::uint32_t step) {
@@ -32,6 +27,11 @@ inline std::uint32_t advance_masked(std::uint32_t slot, std::uint32_t step) {
     return static_cast<std::uint32_t>(next + (lzw_hash_size & (next >> 31)));
 }
 
+// Where a search ends: at its first slot on the key or an empty (negative) key; at every later
+// slot on a key of 0 too, and a new string then takes that slot over, so that the string with
+// key 0 (0 after root code 0) is no longer found. Kept because the codes must stay those this
+// encoder has always written: where that string is found instead, the stream differs.
+//
 // The slot where the search for `key`, starting at `first`, ends: the slot holding the key, or
 // the one a new string with that key takes. This one examines one slot after the other: cheap where
 // the branches are well predicted.

@@ -24,9 +24,11 @@ using testing::ScratchDir;
 using testing::write_file;
 
 using testing::plain_env;
-const std::string banner = "\n <<< GRAYGIF >>>  Version: 1.03\n\n";
-const std::string copyright = "\ngraygif Version 1.03 - ASCII data files to gray-scale GIF "
-                              "pictures.\nCopyright (C) 2026 The graygif developers.\n";
+const std::string banner = "\n <<< GRAYGIF >>>  Version: " GRAYGIF_VERSION_TEXT "\n\n";
+const std::string copyright =
+    "\ngraygif Version " GRAYGIF_VERSION_TEXT " - ASCII data files to gray-scale GIF "
+    "pictures.\nCopyright (C) 2026 The graygif developers.\n"
+    "Free software under the MIT License: see the LICENSE file.\n";
 
 // Runs graygif in `dir`; the copyright notice that a run shows by chance is taken off.
 ProcessResult convert(const ScratchDir& dir, const std::vector<std::string>& args) {

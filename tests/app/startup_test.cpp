@@ -15,7 +15,7 @@ using testing::run_graygif;
 using testing::ScratchDir;
 
 using testing::plain_env;
-const std::string banner = "\n <<< GRAYGIF >>>  Version: 1.03\n\n";
+const std::string banner = "\n <<< GRAYGIF >>>  Version: " GRAYGIF_VERSION_TEXT "\n\n";
 const std::string usage_err =
     "PANIC: At least one filename must be given.\n\n"
     "ASCII data files to GIF picture conversion program.\n\n"
@@ -142,7 +142,8 @@ TEST(StartupProgramName, ComesFromTheLastPathComponent) {
     const ProcessResult result = testing::run_process(
         testing::program_path(), {"C:\\TOOLS\\CONV.EXE"}, dir.path(), plain_env);
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.err.substr(0, 31), "\n <<< CONV >>>  Version: 1.03\n\n");
+    EXPECT_TRUE(result.err.starts_with("\n <<< CONV >>>  Version: " GRAYGIF_VERSION_TEXT "\n\n"))
+        << result.err;
 }
 
 TEST(RunLog, StartEntryHoldsDateProgramAndArguments) {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -109,6 +108,15 @@ std::uint32_t bits(float f) {
 
 constexpr float inf = std::numeric_limits<float>::infinity();
 
+// The C library's conversion of `text` (correctly rounded; infinity or zero beyond the range),
+// an independent reference for the reader. `length`: the characters it took.
+float c_library_value(const std::string& text, std::size_t& length) {
+    char* end = nullptr;
+    const float value = std::strtof(text.c_str(), &end);
+    length = static_cast<std::size_t>(end - text.c_str());
+    return value;
+}
+
 TEST(DataRowReader, ReadsRowsAsWritten) {
     struct Case {
         std::string text;
@@ -200,6 +208,8 @@ TEST(DataRowReader, RoundsToNearestSinglePrecision) {
         {"1.00000006", 0x3f800001},                     // above the tie 1 + 2^-24
         {"1.000000059604644775390625", 0x3f800000},     // exactly 1 + 2^-24: to even
         {"1.000000059604644775390626", 0x3f800001},
+        {"1.000000059604644775390625" + zeros + zeros, 0x3f800000}, // beyond the kept digits
+        {"1.000000059604644775390625" + zeros + zeros + "1", 0x3f800001},
         {"3.4028235e38", 0x7f7fffff},
         {"3.4028236e38", bits(inf)},
         {"-3.4028236e38", bits(-inf)},
@@ -239,7 +249,7 @@ TEST(DataRowReader, RoundsToNearestSinglePrecision) {
     }
 }
 
-TEST(ReadNumber, AgreesWithThePlatformConversion) {
+TEST(ReadNumber, AgreesWithTheCLibraryConversion) {
     std::mt19937_64 random(7);
     const char* const shapes[] = {"%d", "%d.%d", ".%d", "%d.", "%de%e", "%d.%de-%e", "-%d.%d"};
     for (int i = 0; i < 200'000; ++i) {
@@ -254,20 +264,19 @@ TEST(ReadNumber, AgreesWithThePlatformConversion) {
                 exponent ? 1 + static_cast<int>(random() % 2) : 1 + static_cast<int>(random() % 12);
             for (int d = 0; d < digits; ++d) text += static_cast<char>('0' + random() % 10);
         }
-        float expected = 0.0f;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), expected);
-        if (ec != std::errc{}) continue; // out of range: covered by the tables
+        std::size_t length = 0;
+        const float expected = c_library_value(text, length);
         const NumberResult number = read_number(text, 0);
         ASSERT_TRUE(number.has_value) << text;
-        ASSERT_EQ(number.end, static_cast<std::size_t>(end - text.data())) << text;
+        ASSERT_EQ(number.end, length) << text;
         ASSERT_EQ(bits(number.value), bits(expected)) << text;
     }
 }
 
 // Rows of numbers in the shapes that the reader takes 8 bytes at a time (digit runs around 8 and
 // 16, signs, exponents of 0 to 5 digits), in long lines with mixed separators: every value as
-// the platform converts its text, through the in-place and the streamed path.
-TEST(DataRowReader, GeneratedRowsAgreeWithThePlatformConversion) {
+// the C library converts its text, through the in-place and the streamed path.
+TEST(DataRowReader, GeneratedRowsAgreeWithTheCLibraryConversion) {
     std::mt19937_64 random(11);
     const auto digits = [&random](int count) {
         std::string text;
@@ -284,7 +293,10 @@ TEST(DataRowReader, GeneratedRowsAgreeWithThePlatformConversion) {
             int fraction_digits = random() % 4 == 0 ? -1 : static_cast<int>(random() % 18);
             if (integer_digits == 0) fraction_digits = std::max(fraction_digits, 1);
             number += digits(integer_digits);
-            if (fraction_digits >= 0) number += "." + digits(fraction_digits);
+            if (fraction_digits >= 0) { // in two steps: GCC 12 warns falsely on "." + string
+                number += '.';
+                number += digits(fraction_digits);
+            }
             const auto exponent = random() % 8;
             if (exponent == 1) number += random() % 2 ? "e" : "E-";
             if (exponent >= 2) {
@@ -301,11 +313,9 @@ TEST(DataRowReader, GeneratedRowsAgreeWithThePlatformConversion) {
         ASSERT_EQ(row.result, static_cast<int>(numbers.size())) << line;
         for (std::size_t i = 0; i < numbers.size(); ++i) {
             const std::string& text = numbers[i];
-            float expected = 0.0f;
-            const auto [end, ec] =
-                std::from_chars(text.data(), text.data() + text.size(), expected);
-            if (ec == std::errc::result_out_of_range) expected = std::strtof(text.c_str(), nullptr);
-            ASSERT_NE(end, text.data()) << text; // an exponent letter without digits is left over
+            std::size_t length = 0;
+            const float expected = c_library_value(text, length);
+            ASSERT_NE(length, 0u) << text; // an exponent letter without digits is left over
             ASSERT_EQ(bits(row.values[i]), bits(expected)) << text;
         }
     }

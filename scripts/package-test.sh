@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the Debian package (cpack preset "deb", from the release build), installs it with
+# apt-get, converts a shipped example with the graygif found on the PATH (the picture must equal
+# the README's), checks that man finds the page and that the README and licence are in place,
+# and removes the package again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+scripts/install-deps.sh build package
+cmake --preset release >/dev/null
+cmake --build --preset release
+rm -f build/release/graygif_*.deb
+cpack --preset deb
+
+fail() {
+    echo "FAILED: $*" >&2
+    exit 1
+}
+shopt -s nullglob
+debs=(build/release/graygif_*.deb)
+[ ${#debs[@]} = 1 ] || fail "expected one build/release/graygif_*.deb, found ${#debs[@]}"
+deb=${debs[0]}
+version=$(sed -n 's/^project(graygif VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+[ "$(basename "$deb")" = "graygif_${version}_$(dpkg --print-architecture).deb" ] ||
+    fail "package name $(basename "$deb")"
+echo "package: $(basename "$deb"), depends on: $(dpkg-deb -f "$deb" Depends)"
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+scratch=$(mktemp -d /tmp/graygif-package-XXXXXX)
+installed() { dpkg-query -W -f='${Status}' graygif 2>/dev/null | grep -q 'install ok installed'; }
+remove() { DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get remove -y -qq graygif >/dev/null 2>&1; }
+cleanup() {
+    if installed; then remove || true; fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+if ! DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "./$deb" \
+    >"$scratch/apt.log" 2>&1; then
+    cat "$scratch/apt.log"
+    fail "apt-get install ./$deb"
+fi
+installed || fail "the package is not installed"
+
+hash -r
+[ "$(command -v graygif)" = /usr/bin/graygif ] || fail "graygif on the PATH: $(command -v graygif)"
+cp examples/WAVES.DAT "$scratch/"
+(cd "$scratch" && graygif -G -X160 -Y120 WAVES.DAT >/dev/null 2>&1) || fail "graygif failed"
+cmp "$scratch/WAVES.gif" "$root/docs/images/WAVES.gif" || fail "WAVES.gif differs from the README's"
+echo "graygif from the PATH: WAVES.gif equal to docs/images/WAVES.gif"
+page=$(man -w graygif) || fail "man does not find the page"
+echo "man -w graygif: $page"
+for file in README.md LICENSE; do
+    [ -f "/usr/share/doc/graygif/$file" ] || fail "no /usr/share/doc/graygif/$file"
+done
+
+remove || fail "apt-get remove graygif"
+hash -r
+! command -v graygif >/dev/null || fail "graygif is still on the PATH after the removal"
+echo "package: installed, used and removed"
