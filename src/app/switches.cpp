@@ -2,6 +2,7 @@
 
 #include "platform/name_rules.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -80,6 +81,10 @@ void decide_flags(std::string_view switch_text, RunSettings& settings) {
     settings.verbose = switch_on(switch_text, 'D');
     settings.transpose = switch_on(switch_text, 'R');
     settings.write_log = !switch_on(switch_text, 'G');
+    std::int32_t workers = 0;
+    if (switch_number(switch_text, 'J', workers) && workers > 0) {
+        settings.workers = std::min(workers, std::int32_t{max_workers});
+    }
 }
 
 } // namespace graygif

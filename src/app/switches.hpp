@@ -8,8 +8,11 @@
 namespace graygif {
 
 inline constexpr const char* version_text = GRAYGIF_VERSION_TEXT; // the CMake project version
-inline constexpr const char* allowed_switch_characters = "1234567890.RXYGSTDC-";
+// J (the number of worker threads) is this program's own addition to the switches.
+inline constexpr const char* allowed_switch_characters = "1234567890.RXYGSTDC-J";
 inline constexpr int default_picture_size = 256;
+// More workers than this only cost memory (a read buffer each) on any machine of today.
+inline constexpr int max_workers = 64;
 
 struct RunSettings {
     bool verbose = false;
@@ -17,6 +20,7 @@ struct RunSettings {
     bool write_log = true;
     int x_size = default_picture_size;
     int y_size = default_picture_size;
+    int workers = 0; // J#: threads that read a data file; 0: one per processor the run may use
 };
 
 // Folds 'a'..'z' to 'A'..'Z' and, when `code_page_437`, the code-page-437 letters 0x84, 0x86,
@@ -41,7 +45,9 @@ bool switch_on(std::string_view switch_text, char letter);
 // @return false when the letter does not occur.
 bool switch_number(std::string_view switch_text, char letter, std::int32_t& value);
 
-// Decides verbose, transpose and write log from the switch text (sizes are checked separately).
+// Decides verbose, transpose, write log and the workers from the switch text (sizes are checked
+// separately). J with a number of 1 or more sets the workers (at most max_workers); J alone, J0
+// or a negative number leave the default.
 void decide_flags(std::string_view switch_text, RunSettings& settings);
 
 } // namespace graygif

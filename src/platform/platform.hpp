@@ -33,6 +33,9 @@ ProcessArguments process_arguments(int argc, char** argv);
 // "-" and "/" on Windows.
 const char* switch_prefix_characters();
 
+// The number of processors this process may run on (its affinity respected), at least 1.
+unsigned usable_processors();
+
 // Ends the process with `code` at once: no exit handlers, no buffered output.
 [[noreturn]] void exit_immediately(int code);
 
@@ -107,6 +110,12 @@ OpenResult file_open_read(const std::string& name, FileHandle& file);
 
 // Reads up to `size` bytes. @return the count read, 0 at the end of the file, -1 on an error.
 std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size);
+
+// Reads up to `size` bytes from `offset` bytes into the file, leaving the read position alone, so
+// that several threads may read one file at once. @return the count read, 0 at the end of the
+// file, -1 on an error.
+std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,
+                          std::size_t size);
 
 // Moves the read position to `offset` bytes from the start. @return true on success.
 bool file_seek(const FileHandle& file, std::uint64_t offset);

@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -131,6 +133,18 @@ const char* switch_prefix_characters() {
     return "-"; // "/" begins every absolute path here
 }
 
+unsigned usable_processors() {
+#if defined(__linux__)
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
+    }
+#endif
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
 void exit_immediately(int code) {
     ::_exit(code);
 }
@@ -243,6 +257,16 @@ OpenResult file_open_read(const std::string& name, FileHandle& file) {
 std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size) {
     for (;;) {
         const ssize_t got = ::read(descriptor(file), buffer, size);
+        if (got >= 0) return static_cast<std::int64_t>(got);
+        if (errno != EINTR) return -1;
+    }
+}
+
+std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,
+                          std::size_t size) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
+    for (;;) {
+        const ssize_t got = ::pread(descriptor(file), buffer, size, static_cast<off_t>(offset));
         if (got >= 0) return static_cast<std::int64_t>(got);
         if (errno != EINTR) return -1;
     }

@@ -128,6 +128,20 @@ const char* switch_prefix_characters() {
     return "-/";
 }
 
+unsigned usable_processors() {
+    DWORD_PTR process_mask = 0;
+    DWORD_PTR system_mask = 0;
+    if (::GetProcessAffinityMask(::GetCurrentProcess(), &process_mask, &system_mask) &&
+        process_mask != 0) {
+        unsigned count = 0;
+        for (; process_mask != 0; process_mask &= process_mask - 1) ++count;
+        return count;
+    }
+    SYSTEM_INFO info{};
+    ::GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
 void exit_immediately(int code) {
     // TerminateProcess runs no exit handlers and notifies no DLL (ExitProcess would let the C
     // runtime DLL run its exit table). Called on the own process it does not return.
@@ -229,6 +243,19 @@ std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size) {
     const DWORD wanted = size < file_piece ? static_cast<DWORD>(size) : file_piece;
     DWORD got = 0;
     if (!::ReadFile(to_handle(file.value), buffer, wanted, &got, nullptr)) return -1;
+    return static_cast<std::int64_t>(got);
+}
+
+std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,
+                          std::size_t size) {
+    const DWORD wanted = size < file_piece ? static_cast<DWORD>(size) : file_piece;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(to_handle(file.value), buffer, wanted, &got, &at)) {
+        return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
     return static_cast<std::int64_t>(got);
 }
 

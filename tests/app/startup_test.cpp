@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "",
                 banner + "PANIC: No. of must be btween 2 and 2048: Value=5000\n"},
         CliCase{"unknown_characters",
-                {"-QZ", "-X1", "A.DAT"},
+                {"-QZ", "-J2", "-X1", "A.DAT"},
                 plain_env,
                 4,
                 "",

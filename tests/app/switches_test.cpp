@@ -62,6 +62,13 @@ TEST(Switches, FlagsFollowTheFirstOccurrence) {
         EXPECT_EQ(settings.write_log, c.write_log) << c.text;
         EXPECT_EQ(switch_on(c.text, 'S'), c.overwrite) << c.text;
     }
+    const std::pair<std::string, int> workers[] = {
+        {"J3", 3}, {"J", 0}, {"J0", 0}, {"J-2", 0}, {"J999", max_workers}, {"RJ2SJ5", 2}};
+    for (const auto& [text, count] : workers) {
+        RunSettings settings;
+        decide_flags(text, settings);
+        EXPECT_EQ(settings.workers, count) << text;
+    }
     EXPECT_TRUE(switch_present("T-", 'T'));
     EXPECT_FALSE(switch_present("RS", 'T'));
 }

@@ -100,6 +100,21 @@ TEST(Files, WritesWaitForAFullNonBlockingPipe) {
     EXPECT_EQ(received, text);
 }
 
+TEST(Files, PositionedReadsLeaveTheReadPositionAlone) {
+    ScratchDir dir;
+    write_file(dir.file("data"), "abcdef");
+    FileHandle file;
+    ASSERT_EQ(file_open_read(dir.file("data"), file), OpenResult::ok);
+    char buffer[8] = {};
+    EXPECT_EQ(file_read_at(file, 2, buffer, 3), 3);
+    EXPECT_EQ(std::string(buffer, 3), "cde");
+    EXPECT_EQ(file_read_at(file, 6, buffer, 3), 0);
+    EXPECT_EQ(file_read(file, buffer, sizeof buffer), 6);
+    EXPECT_EQ(std::string(buffer, 6), "abcdef");
+    file_close(file);
+    EXPECT_GE(usable_processors(), 1u);
+}
+
 TEST(Files, TemporaryFileIsReplacedOverTarget) {
     ScratchDir dir;
     write_file(dir.file("R.gif"), "old");
