@@ -15,54 +15,79 @@ bool write_to_file(void* context, const std::uint8_t* data, std::size_t size) {
 
 // Where the original design creates the result in place ("wb"), results are written beside it
 // and moved in: a failed write then never costs the user the old picture.
-ResultWrite write_result_file(const std::string& target, const Picture& picture,
-                              GifWorkspace& workspace, ExistingResultRule rule,
-                              const Seam& before_move) {
-    assert(picture.width >= 1 && picture.height >= 1 &&
-           picture.pixels.size() ==
-               static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+bool result_begin(PendingResult& result, const std::string& target, const Picture& picture,
+                  GifWorkspace& workspace, ExistingResultRule rule) {
+    result = PendingResult{};
+    result.rule = rule;
     // With S links are followed to the file they lead to. Without S the name itself must stay
     // free: a link there, dangling or not, counts as a result.
-    std::string destination = target;
-    bool replacing = false;
+    result.destination = target;
     if (rule == ExistingResultRule::replace) {
-        if (!follow_links(target, destination)) return ResultWrite::cannot_create;
-        const ExistingFile existing = examine_existing(destination);
+        if (!follow_links(target, result.destination)) return false;
+        const ExistingFile existing = examine_existing(result.destination);
         // A result that may not be opened for writing is not replaced by moving either.
-        if (existing == ExistingFile::unwritable) return ResultWrite::cannot_create;
-        replacing = existing == ExistingFile::writable;
+        if (existing == ExistingFile::unwritable) return false;
+        result.replacing = existing == ExistingFile::writable;
     }
-
-    FileHandle file;
-    std::string temporary;
-    if (!file_create_temporary(destination, file, temporary)) return ResultWrite::cannot_create;
-    if (replacing && !file_copy_protection(file, destination)) {
-        file_close(file);
-        remove_file(temporary);
-        return ResultWrite::cannot_create;
+    if (!file_create_temporary(result.destination, result.file, result.temporary)) return false;
+    if (result.replacing && !file_copy_protection(result.file, result.destination)) {
+        result_abandon(result);
+        return false;
     }
+    sink_attach(workspace.sink, &result.file, write_to_file);
+    gif_begin(workspace.sink, workspace.encoder, picture.width, picture.height);
+    return true;
+}
 
-    sink_attach(workspace.sink, &file, write_to_file);
-    bool written = gif_encode(workspace.sink, workspace.encoder, picture);
+void result_add_rows(PendingResult& result, const Picture& picture, GifWorkspace& workspace,
+                     std::int32_t rows) {
+    assert(rows >= result.rows_encoded && rows <= picture.height);
+    const auto width = static_cast<std::size_t>(picture.width);
+    lzw_add_pixels(workspace.encoder,
+                   picture.pixels.data() + static_cast<std::size_t>(result.rows_encoded) * width,
+                   static_cast<std::size_t>(rows - result.rows_encoded) * width);
+    result.rows_encoded = rows;
+}
+
+ResultWrite result_end(PendingResult& result, const Picture& picture, GifWorkspace& workspace,
+                       const Seam& before_move) {
+    result_add_rows(result, picture, workspace, picture.height);
+    bool written = gif_finish(workspace.sink, workspace.encoder);
     // On the disk before the old picture goes: after a power loss one of the two is whole. A new
     // result risks no old picture and needs no flush.
-    if (written && replacing) written = file_flush_to_disk(file);
+    if (written && result.replacing) written = file_flush_to_disk(result.file);
     // The new content takes the result's place only when it is complete.
-    if (!file_close(file) || !written) {
-        remove_file(temporary);
+    if (!file_close(result.file) || !written) {
+        result_abandon(result);
         return ResultWrite::write_error;
     }
 
     run_seam(before_move);
-    if (rule == ExistingResultRule::replace) {
-        if (replace_file(temporary, destination)) return ResultWrite::written;
-        remove_file(temporary);
-        return ResultWrite::cannot_create;
+    const MoveResult moved =
+        result.rule == ExistingResultRule::replace
+            ? (replace_file(result.temporary, result.destination) ? MoveResult::moved
+                                                                  : MoveResult::failed)
+            : move_file_new(result.temporary, result.destination);
+    if (moved == MoveResult::moved) {
+        result.temporary.clear();
+        return ResultWrite::written;
     }
-    const MoveResult moved = move_file_new(temporary, destination);
-    if (moved == MoveResult::moved) return ResultWrite::written;
-    remove_file(temporary);
+    result_abandon(result);
     return moved == MoveResult::target_exists ? ResultWrite::exists : ResultWrite::cannot_create;
+}
+
+void result_abandon(PendingResult& result) {
+    file_close(result.file);
+    if (!result.temporary.empty()) remove_file(result.temporary);
+    result.temporary.clear();
+}
+
+ResultWrite write_result_file(const std::string& target, const Picture& picture,
+                              GifWorkspace& workspace, ExistingResultRule rule,
+                              const Seam& before_move) {
+    PendingResult result;
+    if (!result_begin(result, target, picture, workspace, rule)) return ResultWrite::cannot_create;
+    return result_end(result, picture, workspace, before_move);
 }
 
 } // namespace graygif

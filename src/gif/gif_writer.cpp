@@ -16,15 +16,12 @@ constexpr std::int32_t bits_per_pixel = 8;
 
 } // namespace
 
-bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
-    assert(picture.width > 0 && picture.width <= 65535 && picture.height > 0 &&
-           picture.height <= 65535 &&
-           picture.pixels.size() ==
-               static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+void gif_begin(ByteSink& out, LzwEncoder& encoder, std::int32_t width, std::int32_t height) {
+    assert(width > 0 && width <= 65535 && height > 0 && height <= 65535);
     // Header and logical screen descriptor.
     sink_put(out, "GIF87a", 6);
-    put_word(picture.width, out);
-    put_word(picture.height, out);
+    put_word(width, out);
+    put_word(height, out);
     // 1ccc0sss: global colour table, colour resolution and table size both bits_per_pixel - 1.
     constexpr std::uint8_t size_bits = bits_per_pixel - 1;
     sink_put_byte(out, 0x80 | size_bits << 4 | size_bits);
@@ -42,20 +39,30 @@ bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
     sink_put_byte(out, 0x2C);
     put_word(0, out);
     put_word(0, out);
-    put_word(picture.width, out);
-    put_word(picture.height, out);
+    put_word(width, out);
+    put_word(height, out);
     sink_put_byte(out, 0);
 
     // The LZW minimum code size is the bits per pixel, but at least 2.
     constexpr std::int32_t min_code_size = bits_per_pixel < 2 ? 2 : bits_per_pixel;
     sink_put_byte(out, min_code_size);
     lzw_start(encoder, min_code_size + 1, out);
-    // The rows are stored one after the other: the pixels in row order are one run of bytes.
-    lzw_add_pixels(encoder, picture.pixels.data(), picture.pixels.size());
+}
+
+bool gif_finish(ByteSink& out, LzwEncoder& encoder) {
     const bool stream_written = lzw_finish(encoder);
     sink_put_byte(out, 0);    // block terminator
     sink_put_byte(out, 0x3B); // trailer
     return sink_flush(out) && stream_written;
+}
+
+bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
+    assert(picture.pixels.size() ==
+           static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+    gif_begin(out, encoder, picture.width, picture.height);
+    // The rows are stored one after the other: the pixels in row order are one run of bytes.
+    lzw_add_pixels(encoder, picture.pixels.data(), picture.pixels.size());
+    return gif_finish(out, encoder);
 }
 
 } // namespace graygif

@@ -19,4 +19,11 @@ struct GifWorkspace {
 // its palette index). Flushes `out`. @return true when every byte was written without error.
 bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture);
 
+// gif_encode in steps, for pixels that become ready row after row: gif_begin writes everything
+// before the pixels of a width x height picture, lzw_add_pixels (gif/lzw.hpp) takes the pixels
+// in row order, in pieces of any size, and gif_finish writes the rest and flushes `out`
+// (@return as gif_encode).
+void gif_begin(ByteSink& out, LzwEncoder& encoder, std::int32_t width, std::int32_t height);
+bool gif_finish(ByteSink& out, LzwEncoder& encoder);
+
 } // namespace graygif
