@@ -66,11 +66,8 @@ const DataSet& data_set() {
 ByteSource file_source(FileHandle& handle) {
     ByteSource source;
     source.context = &handle;
-    source.read = [](void* c, char* buffer, std::size_t size) {
-        return file_read(*static_cast<FileHandle*>(c), buffer, size);
-    };
-    source.seek = [](void* c, std::uint64_t offset) {
-        return file_seek(*static_cast<FileHandle*>(c), offset);
+    source.read_at = [](void* c, std::uint64_t offset, char* buffer, std::size_t size) {
+        return file_read_at(*static_cast<FileHandle*>(c), offset, buffer, size);
     };
     return source;
 }

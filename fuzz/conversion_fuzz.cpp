@@ -1,11 +1,13 @@
 // The whole conversion of a data file into a GIF in memory. Input: bytes 0 and 1 choose the
 // picture's width and height, byte 2 transposition, a file that changes when it is read again
-// (the second half of the data replaces the first at the first seek) and the reading buffer's
-// size; the rest is the data file.
-// Checks: the conversion ends with a status (never an exit or a crash); a bad row carries its
-// reader result and a row number from 1; a file that grows between the passes (by a copy of
-// itself) converts exactly as it did before it grew; a converted picture, written as GIF into
-// memory, decodes with giflib to the same size and pixels; writing it twice gives the same bytes.
+// (the second half of the data replaces the first when it is first read again from the start) and
+// the reading buffer's size; the rest is the data file. Checks: the conversion ends with a status
+// (never an exit or a crash); a bad row carries its reader result and a row number from 1; split
+// between worker threads in chunks of 1 to 23 bytes, a file that does not change converts exactly
+// as it does read by one thread (status, row, picture, messages, progress); a file that grows
+// between the passes (by a copy of itself) converts exactly as it did before it grew; a converted
+// picture, written as GIF into memory, decodes with giflib to the same size and pixels; writing it
+// twice gives the same bytes.
 #include "fuzz_check.hpp"
 
 #include "app/conversion_run.hpp"
@@ -21,33 +23,48 @@ using namespace graygif;
 
 namespace {
 
-// A data file whose content may be replaced by another at the first seek.
+// A data file whose content may be replaced by another when it is first read again from the
+// start.
 struct ChangingSource {
     const char* data = nullptr;
     std::size_t size = 0;
     const char* replacement = nullptr; // nullptr: the file never changes
     std::size_t replacement_size = 0;
-    std::size_t position = 0;
+    bool read_before = false;
     std::size_t grown_size = 0; // the size `grow` gives it between the passes
 };
 
-std::int64_t read_changing(void* context, char* buffer, std::size_t size) {
+std::int64_t read_changing(void* context, std::uint64_t offset, char* buffer, std::size_t size) {
     auto& source = *static_cast<ChangingSource*>(context);
-    const std::size_t n = std::min(size, source.size - source.position);
-    std::memcpy(buffer, source.data + source.position, n);
-    source.position += n;
-    return static_cast<std::int64_t>(n);
-}
-
-bool seek_changing(void* context, std::uint64_t offset) {
-    auto& source = *static_cast<ChangingSource*>(context);
-    if (source.replacement != nullptr) {
+    if (offset == 0 && source.read_before && source.replacement != nullptr) {
         source.data = source.replacement;
         source.size = source.replacement_size;
         source.replacement = nullptr;
     }
-    source.position = static_cast<std::size_t>(std::min<std::uint64_t>(offset, source.size));
+    source.read_before = true;
+    const std::size_t from = static_cast<std::size_t>(std::min<std::uint64_t>(offset, source.size));
+    const std::size_t n = std::min(size, source.size - from);
+    std::memcpy(buffer, source.data + from, n);
+    return static_cast<std::int64_t>(n);
+}
+
+bool never_changed(void*) {
     return true;
+}
+
+void append_text(void* context, const char* data, std::size_t size) {
+    static_cast<std::string*>(context)->append(data, size);
+}
+
+void append_progress(void* context, char character, std::uint64_t) {
+    static_cast<std::string*>(context)->push_back(character);
+}
+
+ConversionResult convert(ConversionState& state, ChangingSource& source, bool transpose,
+                         std::string& messages, std::string& progress) {
+    const DataSource data{ByteSource{&source, read_changing}, source.size, never_changed};
+    return convert_data(state, data, transpose, TextSink{&messages, append_text},
+                        ProgressSink{&progress, append_progress});
 }
 
 void grow(void* context) {
@@ -90,24 +107,46 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const char* text = reinterpret_cast<const char*>(data + 3);
     const std::size_t text_size = size - 3;
-    ChangingSource source{text, text_size, nullptr, 0, 0, 0};
+    ChangingSource source{text, text_size, nullptr, 0, false, 0};
     if (changes) {
         source.size = text_size / 2;
         source.replacement = text + text_size / 2;
         source.replacement_size = text_size - text_size / 2;
     }
-    const ConversionResult result = convert_data(
-        state, ByteSource{&source, read_changing, seek_changing}, transpose, TextSink{}, {});
+    std::string messages, progress;
+    const ConversionResult result = convert(state, source, transpose, messages, progress);
     FUZZ_CHECK(result.status == ConversionStatus::converted ||
                result.status == ConversionStatus::bad_row);
     if (!changes) {
+        // Split between workers in chunks of a few bytes: the same in every respect.
+        static WorkerPool* const pool = [] {
+            auto* started = new WorkerPool; // never stopped: its threads wait until the exit
+            pool_start(*started, 3);
+            return started;
+        }();
+        ConversionState split;
+        prepare(split, data);
+        split.pool = pool;
+        split.split_from = 0;
+        split.chunk_size = 1 + data[0] % 23;
+        ChangingSource again{text, text_size, nullptr, 0, false, 0};
+        std::string split_messages, split_progress;
+        const ConversionResult many =
+            convert(split, again, transpose, split_messages, split_progress);
+        FUZZ_CHECK(many.status == result.status && many.row_result == result.row_result &&
+                   many.row_number == result.row_number && many.clipped == result.clipped);
+        FUZZ_CHECK(split.picture.pixels == state.picture.pixels);
+        FUZZ_CHECK(split_messages == messages && split_progress == progress);
+    }
+    if (!changes) {
         const std::string twice = std::string(text, text_size) + std::string(text, text_size);
-        ChangingSource growing{twice.data(), text_size, nullptr, 0, 0, twice.size()};
+        ChangingSource growing{twice.data(), text_size, nullptr, 0, false, twice.size()};
         ConversionState grown;
         prepare(grown, data);
         grown.between_passes = Seam{&growing, grow};
-        const ConversionResult again = convert_data(
-            grown, ByteSource{&growing, read_changing, seek_changing}, transpose, TextSink{}, {});
+        std::string grown_messages, grown_progress;
+        const ConversionResult again =
+            convert(grown, growing, transpose, grown_messages, grown_progress);
         FUZZ_CHECK(again.status == result.status && again.row_result == result.row_result &&
                    again.row_number == result.row_number && again.clipped == result.clipped);
         FUZZ_CHECK(grown.picture.pixels == state.picture.pixels);

@@ -23,12 +23,21 @@ RunState* out_of_memory_run = nullptr;
     end_run(*out_of_memory_run, exit_size_or_open);
 }
 
-std::int64_t read_data_file(void* context, char* buffer, std::size_t size) {
-    return file_read(*static_cast<FileHandle*>(context), buffer, size);
+// An open data file as the conversion core reads it.
+struct OpenDataFile {
+    FileHandle* file = nullptr;
+    FileStatus status; // when the conversion began
+    bool known = false;
+};
+
+std::int64_t read_data_file(void* context, std::uint64_t offset, char* buffer, std::size_t size) {
+    return file_read_at(*static_cast<OpenDataFile*>(context)->file, offset, buffer, size);
 }
 
-bool seek_data_file(void* context, std::uint64_t offset) {
-    return file_seek(*static_cast<FileHandle*>(context), offset);
+bool data_file_unchanged(void* context) {
+    const OpenDataFile& open = *static_cast<OpenDataFile*>(context);
+    FileStatus now;
+    return open.known && file_status(*open.file, now) && now == open.status;
 }
 
 void write_reader_message(void* context, const char* data, std::size_t size) {
@@ -65,78 +74,6 @@ bool contains_gif_extension(const std::string& name) {
     end_run(run, exit_size_or_open);
 }
 
-struct Range {
-    float minimum = std::numeric_limits<float>::max();
-    float maximum = -std::numeric_limits<float>::max();
-};
-
-void report_row(const ProgressSink& progress, int row, const DataFile& reader) {
-    if (progress.row != nullptr) {
-        progress.row(progress.context, progress_characters[row % 4], data_file_position(reader));
-    }
-}
-
-ConversionResult bad_row(int count, int row_number) {
-    ConversionResult result;
-    result.status = ConversionStatus::bad_row;
-    result.row_result = count;
-    result.row_number = row_number;
-    return result;
-}
-
-// Reads the next data row and shows its progress character. @return the reader's result.
-int next_row(ConversionState& state, const TextSink& messages, const ProgressSink& progress,
-             int row) {
-    const int count = read_data_row(state.values.data(), state.reader, state.rule, messages);
-    if (count != 0) report_row(progress, row, state.reader);
-    return count;
-}
-
-ConversionResult first_pass(ConversionState& state, const TextSink& messages,
-                            const ProgressSink& progress, Range& range) {
-    for (int row = 0;; ++row) {
-        const int count = next_row(state, messages, progress, row);
-        if (count == 0) break;
-        if (count < 0) return bad_row(count, row + 1);
-        for (int j = 0; j < count; ++j) {
-            const float v = state.values[static_cast<std::size_t>(j)];
-            if (v > range.maximum) range.maximum = v;
-            if (v < range.minimum) range.minimum = v;
-        }
-    }
-    return ConversionResult{};
-}
-
-// Stores the scaled rows; values and rows outside the picture are left out (`clipped`).
-ConversionResult second_pass(ConversionState& state, bool transpose, const TextSink& messages,
-                             const ProgressSink& progress, Range range) {
-    const double span = static_cast<double>(range.maximum) - static_cast<double>(range.minimum);
-    Picture& picture = state.picture;
-    // Without transposition value j of row r is pixel (j, r); with it, pixel (r, j).
-    const int values_room = transpose ? picture.height : picture.width;
-    const int rows_room = transpose ? picture.width : picture.height;
-    ConversionResult result;
-    for (int row = 0;; ++row) {
-        const int count = next_row(state, messages, progress, row);
-        if (count == 0) break;
-        if (count < 0) return bad_row(count, row + 1);
-        if (row >= rows_room || count > values_room) result.clipped = true;
-        if (row < rows_room) {
-            const int stored = std::min(count, values_room);
-            for (int j = 0; j < stored; ++j) {
-                const std::uint8_t level =
-                    gray_level(state.values[static_cast<std::size_t>(j)], range.minimum, span);
-                const int x = transpose ? row : j;
-                const int y = transpose ? j : row;
-                picture
-                    .pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width) +
-                            static_cast<std::size_t>(x)] = level;
-            }
-        }
-    }
-    return result;
-}
-
 void print_row_progress(void* context, char character, std::uint64_t position) {
     console_progress(static_cast<RunState*>(context)->console, character, position);
 }
@@ -171,14 +108,43 @@ bool choose_target(RunState& run, const std::string& result, const std::string& 
     return true;
 }
 
-// @return true when the result was written.
-bool write_result(RunState& run, ConversionState& state, const std::string& result,
-                  const std::string& target) {
-    // Without S a result that appeared while the data was read is refused as the check up
-    // front refuses one.
-    const ExistingResultRule rule =
-        switch_on(run.switch_text, 'S') ? ExistingResultRule::replace : ExistingResultRule::keep;
-    const ResultWrite written = write_result_file(target, state.picture, *state.gif, rule);
+// The result of one data file while it is written: begun when the first picture rows are final
+// (while later rows are still being read), or else once the picture is complete.
+struct ResultEncoding {
+    RunState* run = nullptr;
+    ConversionState* state = nullptr;
+    std::string target;
+    ExistingResultRule rule = ExistingResultRule::keep;
+    PendingResult pending;
+    bool begun = false;
+    bool can_create = false;
+};
+
+void begin_result(ResultEncoding& encoding) {
+    if (encoding.begun) return;
+    encoding.begun = true;
+    encoding.can_create = result_begin(encoding.pending, encoding.target, encoding.state->picture,
+                                       *encoding.state->gif, encoding.rule);
+    if (encoding.can_create) encoding.run->pending_result = &encoding.pending;
+}
+
+void encode_final_rows(void* context, std::int32_t rows) {
+    ResultEncoding& encoding = *static_cast<ResultEncoding*>(context);
+    begin_result(encoding);
+    if (encoding.can_create) {
+        result_add_rows(encoding.pending, encoding.state->picture, *encoding.state->gif, rows);
+    }
+}
+
+// Completes the result. @return true when it was written.
+bool write_result(ResultEncoding& encoding, const std::string& result) {
+    RunState& run = *encoding.run;
+    begin_result(encoding);
+    ResultWrite written = ResultWrite::cannot_create;
+    if (encoding.can_create) {
+        written = result_end(encoding.pending, encoding.state->picture, *encoding.state->gif);
+        run.pending_result = nullptr;
+    }
     if (written == ResultWrite::exists) stop_on_existing_result(run, result);
     if (written == ResultWrite::cannot_create) {
         console_print(run.console, ConsoleStream::err, "PANIC: Can't create GIF output file: %s\n",
@@ -188,6 +154,14 @@ bool write_result(RunState& run, ConversionState& state, const std::string& resu
     }
     if (written != ResultWrite::written) run.result_failed = true;
     return written == ResultWrite::written;
+}
+
+// The file is large enough for its reading to be split: start the workers, if the run has any.
+void start_workers_for(RunState& run, ConversionState& state) {
+    if (state.pool != nullptr || run.wanted_workers < 2) return;
+    FileStatus status;
+    if (!file_status(run.data_file, status) || status.size < state.split_from) return;
+    if (pool_start(run.workers, run.wanted_workers) > 1) state.pool = &run.workers;
 }
 
 void convert_file(RunState& run, ConversionState& state, const RunArgument& argument) {
@@ -210,17 +184,26 @@ void convert_file(RunState& run, ConversionState& state, const RunArgument& argu
     console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
                   name.c_str(), result.c_str());
 
+    // Without S a result that appeared while the data was read is refused as the check up
+    // front refuses one.
+    ResultEncoding encoding;
+    encoding.run = &run;
+    encoding.state = &state;
+    encoding.target = target;
+    encoding.rule =
+        switch_on(run.switch_text, 'S') ? ExistingResultRule::replace : ExistingResultRule::keep;
+    state.rows_final = RowsFinal{&encoding, encode_final_rows};
+    start_workers_for(run, state);
+
     const TextSink messages{&run, write_reader_message};
     const ProgressSink progress{&run, print_row_progress};
     const ConversionResult converted =
         convert_data_file(state, run.data_file, run.settings.transpose, messages, progress);
+    state.rows_final = RowsFinal{};
     if (converted.status == ConversionStatus::bad_row) {
         stop_on_bad_row(run, name, converted.row_result, converted.row_number);
     }
     if (converted.status == ConversionStatus::no_buffer) report_no_memory();
-    if (converted.status == ConversionStatus::rewind_failed) {
-        stop_on_unopened(run, name, OpenResult::other_error);
-    }
     if (converted.clipped) {
         console_print(run.console, ConsoleStream::err,
                       "INFO: Data beyond the %d x %d picture was left out: %s\n",
@@ -233,7 +216,7 @@ void convert_file(RunState& run, ConversionState& state, const RunArgument& argu
                       name.c_str());
     }
 
-    if (write_result(run, state, result, target) && !existed) name_index_add(run.names, target);
+    if (write_result(encoding, result) && !existed) name_index_add(run.names, target);
     if (run.settings.verbose) console_print(run.console, ConsoleStream::out, "\nRoughClean\n");
     file_close(run.data_file);
 }
@@ -258,33 +241,14 @@ void print_copyright(RunState& run) {
 
 } // namespace
 
-ConversionResult convert_data(ConversionState& state, ByteSource source, bool transpose,
-                              const TextSink& messages, const ProgressSink& progress) {
-    // Cleared for every file, not once per run: a small file's picture must not show the rows
-    // of an earlier, larger one where its own data does not reach.
-    std::fill(state.picture.pixels.begin(), state.picture.pixels.end(), std::uint8_t{0});
-    if (!data_file_open(state.reader, source, state.read_buffer_size)) {
-        return ConversionResult{ConversionStatus::no_buffer, 0, 0, false};
-    }
-    Range range;
-    const ConversionResult first = first_pass(state, messages, progress, range);
-    if (first.status != ConversionStatus::converted) return first;
-    const std::uint64_t data_end = data_file_position(state.reader);
-    run_seam(state.between_passes);
-    if (!data_file_rewind(state.reader, data_end)) {
-        return ConversionResult{ConversionStatus::rewind_failed, 0, 0, false};
-    }
-    return second_pass(state, transpose, messages, progress, range);
-}
-
 ConversionResult convert_data_file(ConversionState& state, FileHandle& file, bool transpose,
                                    const TextSink& messages, const ProgressSink& progress) {
-    FileStatus before;
-    const bool known = file_status(file, before);
-    ConversionResult result = convert_data(state, ByteSource{&file, read_data_file, seek_data_file},
-                                           transpose, messages, progress);
-    FileStatus after;
-    result.changed = known && file_status(file, after) && !(after == before);
+    OpenDataFile open{&file, {}, false};
+    open.known = file_status(file, open.status);
+    const DataSource source{ByteSource{&open, read_data_file}, open.status.size,
+                            data_file_unchanged};
+    ConversionResult result = convert_data(state, source, transpose, messages, progress);
+    result.changed = !data_file_unchanged(&open);
     return result;
 }
 
@@ -296,17 +260,6 @@ std::string result_name_for(const std::string& data_file_name) {
     return data_file_name.substr(0, dot) + result_extension;
 }
 
-std::uint8_t gray_level(float v, float minimum, double span) {
-    const double quotient = (static_cast<double>(v) - static_cast<double>(minimum)) / span;
-    if (std::isnan(quotient)) return 0;
-    const double level = quotient * 255.0;
-    // Within the file's range the level is 0..255 already. A file changed in place between its
-    // passes can give any value: the nearest level, never a wrapped one.
-    if (!(level > 0.0)) return 0;
-    if (level >= 255.0) return 255;
-    return static_cast<std::uint8_t>(level);
-}
-
 void run_conversion(RunState& run) {
     out_of_memory_run = &run;
     std::set_new_handler(report_no_memory);
@@ -314,6 +267,8 @@ void run_conversion(RunState& run) {
     const std::unique_ptr<GifWorkspace> gif(new GifWorkspace);
     state.gif = gif.get();
     allocate_picture(run, state);
+    run.wanted_workers = run.settings.workers > 0 ? static_cast<unsigned>(run.settings.workers)
+                                                  : usable_processors();
 
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {

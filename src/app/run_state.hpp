@@ -3,7 +3,9 @@
 #pragma once
 
 #include "app/console.hpp"
+#include "app/result_file.hpp"
 #include "app/switches.hpp"
+#include "app/worker_pool.hpp"
 #include "platform/platform.hpp"
 
 #include <cstdint>
@@ -41,6 +43,11 @@ struct RunState {
     FileHandle data_file;
     bool result_failed = false; // a result could not be created or written: exit code 4
     NameIndex names;            // folders listed for names typed in another case
+    // Threads that read parts of a data file, started when a file first needs them; an exit
+    // stops them first.
+    WorkerPool workers;
+    unsigned wanted_workers = 1;
+    PendingResult* pending_result = nullptr; // a result being written; an exit removes it
 };
 
 } // namespace graygif

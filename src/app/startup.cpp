@@ -41,6 +41,7 @@ void report_unknown_switch_characters(RunState& run) {
 } // namespace
 
 void end_run(RunState& run, int code) {
+    pool_stop(run.workers); // no thread may run on into the exit
     console_flush(run.console);
     std::exit(code); // through exit_cleanup
 }
@@ -51,6 +52,7 @@ void exit_cleanup() {
     if (run.settings.verbose) print_err(run, "\nMajorClean...");
     file_close(run.log_file);
     file_close(run.data_file);
+    if (run.pending_result != nullptr) result_abandon(*run.pending_result);
     if (run.settings.verbose) print_err(run, "Ready!\n");
     console_flush(run.console);
 }

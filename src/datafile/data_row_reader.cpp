@@ -388,7 +388,7 @@ bool fill_buffer(DataFile& file) {
     }
     const auto room = static_cast<std::size_t>(
         std::min<std::uint64_t>(file.capacity - file.end, file.limit - offset));
-    const std::int64_t got = file.source.read(file.source.context, free_space, room);
+    const std::int64_t got = file.source.read_at(file.source.context, offset, free_space, room);
     if (got <= 0) {
         file.at_end = true; // the end, or a read failure: both end the data
         return false;
@@ -402,19 +402,21 @@ bool fill_buffer(DataFile& file) {
     return size > 0;
 }
 
-// Empties the buffer and makes the source stand at `offset`. A failure ends the data.
+// Empties the buffer, which then stands at `offset`.
 void reposition(DataFile& file, std::uint64_t offset) {
     file.begin = file.end = file.searched = 0;
     file.buffer_offset = offset;
-    file.at_end = !file.source.seek(file.source.context, offset);
+    file.at_end = false;
 }
 
-enum class LineKind { none, in_place, too_long };
+enum class LineKind { none, in_place, too_long, range_end };
 
 // Finds the next line in the buffer, reading as needed. in_place: the line is [line, line_end),
 // LF included when it has one. too_long: no LF in a full buffer; the line begins at buffer[0].
+// range_end: the next line begins at or beyond line_start_end.
 LineKind next_line(DataFile& file, const char*& line, const char*& line_end) {
     char* const buffer = file.buffer.get();
+    if (file.buffer_offset + file.begin >= file.line_start_end) return LineKind::range_end;
     for (;;) {
         const std::size_t from = std::max(file.searched, file.begin);
         if (const void* lf = std::memchr(buffer + from, '\n', file.end - from)) {
@@ -485,15 +487,16 @@ LongLine scan_long_line(DataFile& file) {
 // the buffer. @return false when the source could not be positioned.
 template <typename Use>
 bool stream_range(DataFile& file, std::uint64_t start, std::uint64_t length, Use&& use) {
-    if (!file.source.seek(file.source.context, start)) return false;
     length = start < file.limit ? std::min(length, file.limit - start) : 0;
     while (length > 0) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(length, file.capacity));
-        const std::int64_t got = file.source.read(file.source.context, file.buffer.get(), want);
+        const std::int64_t got =
+            file.source.read_at(file.source.context, start, file.buffer.get(), want);
         if (got <= 0) break;
         const std::size_t size = std::min(static_cast<std::size_t>(got), want);
         use(file.buffer.get(), file.buffer.get() + size);
+        start += size;
         length -= size;
     }
     return true;
@@ -598,17 +601,51 @@ bool data_file_open(DataFile& file, ByteSource source, std::size_t buffer_size) 
         if (!file.buffer) return false;
     }
     file.source = source;
-    file.begin = file.end = file.searched = 0;
-    file.buffer_offset = 0;
-    file.limit = UINT64_MAX;
-    file.at_end = false;
+    reposition(file, 0);
+    file.limit = no_limit;
+    file.line_start_end = no_limit;
     return true;
 }
 
-bool data_file_rewind(DataFile& file, std::uint64_t limit) {
+void data_file_rewind(DataFile& file, std::uint64_t limit) {
     file.limit = limit;
+    file.line_start_end = no_limit;
     reposition(file, 0);
-    return !file.at_end;
+}
+
+void data_file_open_range(DataFile& file, ByteSource source, std::uint64_t start,
+                          std::uint64_t line_start_end, std::uint64_t limit) {
+    file.source = source;
+    file.limit = limit;
+    file.line_start_end = line_start_end;
+    if (start == 0 || start >= line_start_end) {
+        reposition(file, std::min(start, line_start_end));
+        return;
+    }
+    // The first line that begins in the range follows the first LF at or after start - 1, and
+    // only an LF before line_start_end - 1 can be it: the search goes no further.
+    reposition(file, start - 1);
+    for (;;) {
+        const std::uint64_t searchable = std::min<std::uint64_t>(
+            file.end - file.begin, line_start_end - 1 - (file.buffer_offset + file.begin));
+        const char* const from = file.buffer.get() + file.begin;
+        if (const void* lf = std::memchr(from, '\n', static_cast<std::size_t>(searchable))) {
+            file.begin = file.searched =
+                static_cast<std::size_t>(static_cast<const char*>(lf) + 1 - file.buffer.get());
+            return;
+        }
+        if (file.buffer_offset + file.end >= line_start_end - 1) {
+            reposition(file, line_start_end); // no line begins in the range
+            return;
+        }
+        if (file.at_end) {
+            file.begin = file.searched = file.end; // the file ended first
+            return;
+        }
+        file.buffer_offset += file.end;
+        file.begin = file.end = file.searched = 0;
+        fill_buffer(file);
+    }
 }
 
 std::uint64_t data_file_position(const DataFile& file) {
@@ -620,6 +657,7 @@ int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
         const char* line = nullptr;
         const char* line_end = nullptr;
         const LineKind kind = next_line(file, line, line_end);
+        if (kind == LineKind::range_end) return row_range_end;
         if (kind == LineKind::none) return column_rule_result(row_end_of_data, rule);
         if (kind == LineKind::too_long) {
             const int result = read_long_row(values, file, rule, messages);

@@ -17,6 +17,7 @@ inline constexpr int row_end_of_data = 0;      // end of the file, or a data lin
 inline constexpr int row_count_mismatch = -1;  // count differs from the fixed count (line printed)
 inline constexpr int row_bad_character = -2;   // a character outside the data alphabet
 inline constexpr int row_too_many_values = -3; // more than max_row_values values
+inline constexpr int row_range_end = -4;       // the next line begins beyond the range read
 
 // The run-wide number of values per data row: fixed by the run's first row with a value.
 struct ColumnRule {
@@ -30,29 +31,33 @@ struct TextSink {
     void (*write)(void* context, const char* data, std::size_t size) = nullptr;
 };
 
-// Where the bytes of a data file come from.
+// Where the bytes of a data file come from: positioned reads, so that readers of several threads
+// share a file without sharing a read position.
 struct ByteSource {
     void* context = nullptr;
+    // Reads from `offset` bytes into the file.
     // @return bytes read into `buffer` (at most `size`), 0 at the end, -1 on a read failure.
-    std::int64_t (*read)(void* context, char* buffer, std::size_t size) = nullptr;
-    // Moves to `offset` bytes from the start. @return false when that is impossible.
-    bool (*seek)(void* context, std::uint64_t offset) = nullptr;
+    std::int64_t (*read_at)(void* context, std::uint64_t offset, char* buffer,
+                            std::size_t size) = nullptr;
 };
+
+inline constexpr std::uint64_t no_limit = UINT64_MAX;
 
 // An open data file being read: the source and the reading buffer, allocated once and reused
 // for every file of a run. Lines that fit in the buffer are handled in place; longer lines are
-// streamed (read again through seek), so memory never grows with a line's length.
+// streamed (read twice), so memory never grows with a line's length.
 struct DataFile {
     ByteSource source;
     std::unique_ptr<char[]> buffer;
     std::size_t capacity = 0; // bytes allocated in `buffer`
     // Reading state, managed by the functions below.
-    std::size_t begin = 0;            // first unconsumed byte in `buffer`
-    std::size_t end = 0;              // one past the last valid byte in `buffer`
-    std::size_t searched = 0;         // bytes before this index hold no LF of the current line
-    std::uint64_t buffer_offset = 0;  // file offset of buffer[0]
-    std::uint64_t limit = UINT64_MAX; // no byte at or beyond this offset is read
-    bool at_end = false;              // end of file, the limit, 0x1A or a read failure met
+    std::size_t begin = 0;           // first unconsumed byte in `buffer`
+    std::size_t end = 0;             // one past the last valid byte in `buffer`
+    std::size_t searched = 0;        // bytes before this index hold no LF of the current line
+    std::uint64_t buffer_offset = 0; // file offset of buffer[0]
+    std::uint64_t limit = no_limit;  // no byte at or beyond this offset is read
+    std::uint64_t line_start_end = no_limit; // no line that begins here or later is read
+    bool at_end = false;                     // end of file, the limit, 0x1A or a read failure met
 };
 
 inline constexpr std::size_t default_read_buffer_size = std::size_t{1} << 20;
@@ -66,15 +71,22 @@ bool data_file_open(DataFile& file, ByteSource source,
 
 // Goes back to the start of the file for the second pass, which then reads nothing at or beyond
 // offset `limit` (the first pass's end: what was appended since is not read).
-// @return false when the source cannot.
-bool data_file_rewind(DataFile& file, std::uint64_t limit = UINT64_MAX);
+void data_file_rewind(DataFile& file, std::uint64_t limit = no_limit);
+
+// Makes `file` (opened before, so that its buffer is there) read `source` from the first line
+// that begins at or after offset `start` (at `start` itself when that is 0 or follows an LF), up
+// to the first line that begins at or after `line_start_end`, where read_data_row returns
+// row_range_end; no byte at or beyond `limit` is read. Lines that begin in the range are read
+// whole, however far they run on. A 0x1A byte ahead of the first line ends the file there.
+void data_file_open_range(DataFile& file, ByteSource source, std::uint64_t start,
+                          std::uint64_t line_start_end, std::uint64_t limit);
 
 // File offset of the next byte the reader will consume (for progress reporting).
 std::uint64_t data_file_position(const DataFile& file);
 
 // Reads the comment lines ahead of the next data line and that line, and returns its count of
-// values (stored in values[0..n-1]) or one of the row_* results above. A read or seek failure
-// counts as the end of the file. row_too_many_values leaves `rule` untouched and stores nothing
+// values (stored in values[0..n-1]) or one of the row_* results above. A read failure counts as
+// the end of the file. row_too_many_values leaves `rule` untouched and stores nothing
 // beyond values[max_row_values - 1]. A line is parsed while its characters are checked, so
 // `values` may be written for comment lines and bad rows too (never beyond its capacity).
 int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages);

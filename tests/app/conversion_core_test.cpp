@@ -13,32 +13,31 @@
 namespace graygif {
 namespace {
 
-// A data file whose content after each seek to the start is the next of `versions` (the last
-// one stays); reads after `fail_after` bytes of a version fail, seeks fail once `seek_fails`.
+using namespace std::string_literals;
+
+// A data file whose content, once it is read again from its start, is the next of `versions`
+// (the last one stays); reads from `fail_after` on fail.
 struct ScriptedFile {
     std::vector<std::string> versions;
     std::size_t version = 0;
-    std::size_t position = 0;
     std::size_t fail_after = std::string::npos;
-    bool seek_fails = false;
+    bool read_before = false;
 };
 
-std::int64_t read_scripted(void* context, char* buffer, std::size_t size) {
+std::int64_t read_scripted(void* context, std::uint64_t offset, char* buffer, std::size_t size) {
     auto& file = *static_cast<ScriptedFile*>(context);
-    if (file.position >= file.fail_after) return -1;
+    if (offset == 0 && file.read_before && file.version + 1 < file.versions.size()) ++file.version;
+    file.read_before = true;
+    if (offset >= file.fail_after) return -1;
     const std::string& text = file.versions[file.version];
-    const std::size_t n = std::min(size, text.size() - std::min(file.position, text.size()));
-    std::memcpy(buffer, text.data() + file.position, n);
-    file.position += n;
+    const std::size_t from = std::min(static_cast<std::size_t>(offset), text.size());
+    const std::size_t n = std::min(size, text.size() - from);
+    std::memcpy(buffer, text.data() + from, n);
     return static_cast<std::int64_t>(n);
 }
 
-bool seek_scripted(void* context, std::uint64_t offset) {
-    auto& file = *static_cast<ScriptedFile*>(context);
-    if (file.seek_fails) return false;
-    if (offset == 0 && file.version + 1 < file.versions.size()) ++file.version;
-    file.position = static_cast<std::size_t>(offset);
-    return true;
+bool unchanged(void* context) {
+    return static_cast<ScriptedFile*>(context)->version == 0;
 }
 
 struct Core {
@@ -50,9 +49,11 @@ struct Core {
         state.values.assign(max_row_values, 0.0f);
         state.read_buffer_size = min_read_buffer_size;
     }
-    ConversionResult convert(ScriptedFile& file, bool transpose = false) {
-        return convert_data(state, ByteSource{&file, read_scripted, seek_scripted}, transpose,
-                            TextSink{}, ProgressSink{});
+    ConversionResult convert(ScriptedFile& file, bool transpose = false,
+                             const TextSink& messages = {}, const ProgressSink& progress = {}) {
+        const DataSource source{ByteSource{&file, read_scripted}, file.versions[0].size(),
+                                unchanged};
+        return convert_data(state, source, transpose, messages, progress);
     }
 };
 
@@ -127,15 +128,90 @@ TEST(ConvertData, LongLineChangedWhileItIsReadAgain) {
     EXPECT_EQ(core.state.rule.expected_count, 3);
 }
 
-TEST(ConvertData, ReadFailureEndsThePassAndFailedRewindIsAStatus) {
+TEST(ConvertData, ReadFailureEndsThePass) {
     Core core(2, 2);
-    ScriptedFile failing{{"0 1\n2 3\n"}};
-    failing.fail_after = 4; // the first row arrives, then reads fail
+    ScriptedFile failing{{"0 1\n# " + std::string(20, 'x') + "\n2 3\n"}};
+    failing.fail_after = min_read_buffer_size; // one buffer arrives, then reads fail
     EXPECT_EQ(core.convert(failing).status, ConversionStatus::converted);
+    EXPECT_EQ(core.state.picture.pixels, (std::vector<std::uint8_t>{0, 255, 0, 0}));
+}
 
-    ScriptedFile unseekable{{"0 1\n2 3\n"}};
-    unseekable.seek_fails = true;
-    EXPECT_EQ(core.convert(unseekable).status, ConversionStatus::rewind_failed);
+void append_text(void* context, const char* data, std::size_t size) {
+    static_cast<std::string*>(context)->append(data, size);
+}
+
+void append_progress(void* context, char character, std::uint64_t) {
+    static_cast<std::string*>(context)->push_back(character);
+}
+
+// Split between workers in chunks of a few bytes, a file reads as it does by one thread: every
+// boundary case of a chunk (a line that starts in one chunk and ends in a later one, comment
+// lines, the end of the data) meets a chunk's edge somewhere.
+TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
+    const std::string long_line = "1" + std::string(40, ' ') + "2 3\n"; // beyond the buffer
+    std::string many_values = "1";
+    for (int i = 0; i < max_row_values; ++i) many_values += " 1";
+    struct Case {
+        const char* title;
+        std::string text;
+        int width, height;
+        bool transpose;
+        int fixed_count; // 0: the run's column rule is still open
+    };
+    const Case cases[] = {
+        {"plain", "1 2\n3 4\n5 6\n", 2, 3, false, 0},
+        {"comments_crlf", "# a\r\n1,2\r\n! b\r\n3 4\r\n%\r\n5 6\r\n", 2, 3, false, 0},
+        {"nul_and_eof_byte",
+         "1 2\n3\0x\n4 5\n6 7\x1a"
+         "8 9\n",
+         2, 4, false, 2},
+        {"data_ends_midway", "1 2\n3 4\n\n5 6\nx\n", 2, 2, false, 0},
+        {"bad_character", "1 2\n# c\n3 4\n5 x\n6 7\n", 2, 4, false, 0},
+        {"bad_after_data_end", "1 2\n3 4\n \n5 x\n", 2, 2, false, 0},
+        {"count_mismatch", "1 2\n3 4\n5 6 7\r\n8 9\n", 2, 4, false, 0},
+        {"mismatch_first_row_of_file", "1 2 3\n4 5 6\n", 3, 2, false, 2},
+        {"too_many_values", "1 2\n" + many_values + "\n3 4\n", 2, 2, false, 0},
+        {"long_lines", long_line + "# " + long_line + long_line + "4 5 6\n", 3, 3, false, 0},
+        {"beyond_the_picture", "1 2 3 4\n5 6 7 8\n9 8 7 6\n5 4 3 2\n", 2, 3, false, 0},
+        {"transposed", "1 2 3\n4 5 6\n7 8 9\n1 1 1\n", 3, 2, true, 0},
+        {"only_comments", "# a\n# b\n", 2, 2, false, 0},
+        {"no_final_line_end", "1 2\n3 4", 2, 2, false, 0},
+    };
+    WorkerPool pool;
+    ASSERT_EQ(pool_start(pool, 3), 3u);
+    for (const Case& c : cases) {
+        for (const std::uint64_t chunk_size :
+             std::initializer_list<std::uint64_t>{1, 2, 3, 5, 8, 13, 64}) {
+            std::string alone_messages, split_messages, alone_progress, split_progress;
+            Core alone(c.width, c.height);
+            Core split(c.width, c.height);
+            split.state.pool = &pool;
+            split.state.split_from = 0;
+            split.state.chunk_size = chunk_size;
+            for (Core* core : {&alone, &split}) {
+                core->state.rule.count_fixed = c.fixed_count > 0;
+                if (c.fixed_count > 0) core->state.rule.expected_count = c.fixed_count;
+            }
+            ScriptedFile alone_file{{c.text}};
+            ScriptedFile split_file{{c.text}};
+            const ConversionResult one =
+                alone.convert(alone_file, c.transpose, TextSink{&alone_messages, append_text},
+                              ProgressSink{&alone_progress, append_progress});
+            const ConversionResult many =
+                split.convert(split_file, c.transpose, TextSink{&split_messages, append_text},
+                              ProgressSink{&split_progress, append_progress});
+            const std::string where = std::string(c.title) + " " + std::to_string(chunk_size);
+            EXPECT_EQ(many.status, one.status) << where;
+            EXPECT_EQ(many.row_result, one.row_result) << where;
+            EXPECT_EQ(many.row_number, one.row_number) << where;
+            EXPECT_EQ(many.clipped, one.clipped) << where;
+            EXPECT_EQ(split.state.picture.pixels, alone.state.picture.pixels) << where;
+            EXPECT_EQ(split_messages, alone_messages) << where;
+            EXPECT_EQ(split_progress, alone_progress) << where;
+            EXPECT_EQ(split.state.rule.expected_count, alone.state.rule.expected_count) << where;
+        }
+    }
+    pool_stop(pool);
 }
 
 } // namespace
