@@ -36,12 +36,14 @@ struct ChangingSource {
 
 std::int64_t read_changing(void* context, std::uint64_t offset, char* buffer, std::size_t size) {
     auto& source = *static_cast<ChangingSource*>(context);
-    if (offset == 0 && source.read_before && source.replacement != nullptr) {
-        source.data = source.replacement;
-        source.size = source.replacement_size;
-        source.replacement = nullptr;
+    if (source.replacement != nullptr) { // else read by several threads at once, unchanged
+        if (offset == 0 && source.read_before) {
+            source.data = source.replacement;
+            source.size = source.replacement_size;
+            source.replacement = nullptr;
+        }
+        source.read_before = true;
     }
-    source.read_before = true;
     const std::size_t from = static_cast<std::size_t>(std::min<std::uint64_t>(offset, source.size));
     const std::size_t n = std::min(size, source.size - from);
     std::memcpy(buffer, source.data + from, n);

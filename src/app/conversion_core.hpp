@@ -15,8 +15,11 @@ namespace graygif {
 inline constexpr const char* progress_characters = ".oOo";
 
 // Files smaller than this are read by one thread: below it the split costs more than it gains
-// (measured with bench/split_threshold.sh).
-inline constexpr std::uint64_t default_split_from = std::uint64_t{256} << 10;
+// (bench/cores.sh measures it with a build that sets GRAYGIF_SPLIT_FROM to 0).
+#ifndef GRAYGIF_SPLIT_FROM
+#define GRAYGIF_SPLIT_FROM (256 << 10)
+#endif
+inline constexpr std::uint64_t default_split_from = GRAYGIF_SPLIT_FROM;
 
 // What one worker thread reads a chunk of a data file with.
 struct WorkerReader {

@@ -26,8 +26,12 @@ struct ScriptedFile {
 
 std::int64_t read_scripted(void* context, std::uint64_t offset, char* buffer, std::size_t size) {
     auto& file = *static_cast<ScriptedFile*>(context);
-    if (offset == 0 && file.read_before && file.version + 1 < file.versions.size()) ++file.version;
-    file.read_before = true;
+    if (file.versions.size() > 1) { // one version: read by several threads at once, unchanged
+        if (offset == 0 && file.read_before && file.version + 1 < file.versions.size()) {
+            ++file.version;
+        }
+        file.read_before = true;
+    }
     if (offset >= file.fail_after) return -1;
     const std::string& text = file.versions[file.version];
     const std::size_t from = std::min(static_cast<std::size_t>(offset), text.size());

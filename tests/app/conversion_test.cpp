@@ -150,6 +150,32 @@ TEST(ConversionRun, VerboseAndStopwatch) {
     EXPECT_TRUE(result.err.ends_with("\nMajorClean...Ready!\n")) << result.err;
 }
 
+TEST(ConversionRun, WorkerThreadsChangeNoByte) {
+    // Large enough to be split between workers: the pictures are encoded while being filled.
+    std::string data = "# generated\n";
+    for (int r = 0; r < 3000; ++r) {
+        for (int c = 0; c < 24; ++c) data += std::to_string((r * 31 + c * 17) % 1000) + ".25 ";
+        data += r % 7 == 0 ? "\r\n" : "\n";
+    }
+    for (const char* transpose : {"-R-", "-R"}) {
+        std::string gif, err;
+        for (const char* threads : {"-J1", "-J3"}) {
+            ScratchDir dir;
+            write_file(dir.file("BIG.DAT"), data);
+            const ProcessResult result =
+                convert(dir, {"-G", "-X300", "-Y2048", transpose, threads, "BIG.DAT"});
+            EXPECT_EQ(result.exit_code, 0) << result.err;
+            if (gif.empty()) {
+                gif = read_file(dir.file("BIG.gif"));
+                err = result.err;
+            } else {
+                EXPECT_EQ(read_file(dir.file("BIG.gif")), gif) << transpose;
+                EXPECT_EQ(result.err, err) << transpose;
+            }
+        }
+    }
+}
+
 TEST(ConversionRun, CopyrightOnRequest) {
     ScratchDir dir;
     write_file(dir.file("V.DAT"), "1 2\n");
