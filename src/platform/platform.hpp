@@ -108,17 +108,11 @@ enum class OpenResult {
 // never blocking on FIFOs or devices.
 OpenResult file_open_read(const std::string& name, FileHandle& file);
 
-// Reads up to `size` bytes. @return the count read, 0 at the end of the file, -1 on an error.
-std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size);
-
-// Reads up to `size` bytes from `offset` bytes into the file, leaving the read position alone, so
-// that several threads may read one file at once. @return the count read, 0 at the end of the
-// file, -1 on an error.
+// Reads up to `size` bytes from `offset` bytes into the file. Several threads may read one file
+// at once: no read depends on where another one ended. @return the count read, 0 at the end of
+// the file, -1 on an error.
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,
                           std::size_t size);
-
-// Moves the read position to `offset` bytes from the start. @return true on success.
-bool file_seek(const FileHandle& file, std::uint64_t offset);
 
 // What tells one version of a file from another: its size and its last modification time (in
 // the platform's own units).

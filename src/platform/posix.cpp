@@ -254,14 +254,6 @@ OpenResult file_open_read(const std::string& name, FileHandle& file) {
     return OpenResult::ok;
 }
 
-std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t got = ::read(descriptor(file), buffer, size);
-        if (got >= 0) return static_cast<std::int64_t>(got);
-        if (errno != EINTR) return -1;
-    }
-}
-
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,
                           std::size_t size) {
     if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
@@ -270,11 +262,6 @@ std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* bu
         if (got >= 0) return static_cast<std::int64_t>(got);
         if (errno != EINTR) return -1;
     }
-}
-
-bool file_seek(const FileHandle& file, std::uint64_t offset) {
-    return ::lseek(descriptor(file), static_cast<off_t>(offset), SEEK_SET) !=
-           static_cast<off_t>(-1);
 }
 
 bool file_status(const FileHandle& file, FileStatus& status) {

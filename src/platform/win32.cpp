@@ -239,13 +239,6 @@ OpenResult file_open_read(const std::string& name, FileHandle& file) {
     return OpenResult::ok;
 }
 
-std::int64_t file_read(const FileHandle& file, char* buffer, std::size_t size) {
-    const DWORD wanted = size < file_piece ? static_cast<DWORD>(size) : file_piece;
-    DWORD got = 0;
-    if (!::ReadFile(to_handle(file.value), buffer, wanted, &got, nullptr)) return -1;
-    return static_cast<std::int64_t>(got);
-}
-
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,
                           std::size_t size) {
     const DWORD wanted = size < file_piece ? static_cast<DWORD>(size) : file_piece;
@@ -257,13 +250,6 @@ std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* bu
         return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
     }
     return static_cast<std::int64_t>(got);
-}
-
-bool file_seek(const FileHandle& file, std::uint64_t offset) {
-    if (offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) return false;
-    LARGE_INTEGER distance{};
-    distance.QuadPart = static_cast<LONGLONG>(offset);
-    return ::SetFilePointerEx(to_handle(file.value), distance, nullptr, FILE_BEGIN) != 0;
 }
 
 bool file_status(const FileHandle& file, FileStatus& status) {
