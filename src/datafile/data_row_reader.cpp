@@ -269,9 +269,13 @@ inline const char* read_common_value(const char* p, float& value) {
     return q;
 }
 
-// parse_row_values on a text without NUL; `classes` receives the OR of the classes of every
-// byte of the text (bytes of number texts count as plain: they are all in the alphabet).
-int parse_values(const char* p, const char* end, float* values, std::uint8_t& classes) {
+// Parses the values of a line's text [p, end) (no NUL in it) into values[0..], at most
+// max_row_values of them; `classes` receives the OR of the classes of every byte of the text (bytes
+// of number texts count as plain: they are all in the alphabet). @return the count of values, or
+// row_too_many_values when the text holds more. Out of line: inlined into read_data_row, its loop
+// would share the registers with the line handling and keep values on the stack.
+[[gnu::noinline]] int parse_values(const char* p, const char* end, float* values,
+                                   std::uint8_t& classes) {
     unsigned seen = 0;
     int count = 0;
     for (;;) {
@@ -301,7 +305,7 @@ int parse_values(const char* p, const char* end, float* values, std::uint8_t& cl
 
 // ---- Numbers streamed ------------------------------------------------------------------------
 
-// parse_row_values for a text that arrives in pieces.
+// parse_values for the text of a line longer than the buffer, which arrives in pieces.
 struct RowScanner {
     enum class Mode : std::uint8_t { skip, number, pass_over, done };
     Mode mode = Mode::skip;
@@ -345,23 +349,18 @@ int row_scanner_finish(RowScanner& row) {
     return row.too_many ? row_too_many_values : row.count;
 }
 
-// ---- Messages --------------------------------------------------------------------------------
+// ---- The column rule and its message --------------------------------------------------------
 
 void write_text(const TextSink& sink, const char* data, std::size_t size) {
     if (sink.write != nullptr && size > 0) sink.write(sink.context, data, size);
 }
 
-void write_mismatch_tail(const TextSink& sink, int count, int expected) {
-    char text[48]; // two ints of at most 11 characters each, "!=" and LF
-    char* p = std::to_chars(text, text + 16, count).ptr;
-    std::memcpy(p, "!=", 2);
-    p = std::to_chars(p + 2, p + 18, expected).ptr;
-    *p++ = '\n';
-    write_text(sink, text, static_cast<std::size_t>(p - text));
-}
-
-// The rule's verdict on a count; prints nothing.
-int column_rule_result(int count, ColumnRule& rule) {
+// Holds `count` to the run-wide rule. On a mismatch, writes "\nstr:<line><count>!=<expected>\n"
+// to `messages` and returns row_count_mismatch: the line's text of `text_length` bytes comes
+// from `write_line(length)`, which writes its first `length` bytes, its final CR LF as LF.
+template <typename WriteLine>
+int apply_column_rule(int count, std::uint64_t text_length, bool ends_with_cr_lf, ColumnRule& rule,
+                      const TextSink& messages, WriteLine&& write_line) {
     if (!rule.count_fixed) {
         if (count >= 1) {
             rule.expected_count = count;
@@ -369,11 +368,25 @@ int column_rule_result(int count, ColumnRule& rule) {
         }
         return count;
     }
-    return count == rule.expected_count || count == 0 ? count : row_count_mismatch;
+    if (count == rule.expected_count || count == 0) return count;
+    write_text(messages,
+               "\n"
+               "str:",
+               5);
+    write_line(text_length - (ends_with_cr_lf ? 2 : 0));
+    if (ends_with_cr_lf) write_text(messages, "\n", 1);
+    char tail[32]; // two ints of at most 11 characters each, "!=" and LF
+    char* p = std::to_chars(tail, tail + 11, count).ptr;
+    std::memcpy(p, "!=", 2);
+    p = std::to_chars(p + 2, p + 13, rule.expected_count).ptr;
+    *p++ = '\n';
+    write_text(messages, tail, static_cast<std::size_t>(p - tail));
+    return row_count_mismatch;
 }
 
 // ---- Reading lines ---------------------------------------------------------------------------
 
+// Ends a text file, as it did on DOS: nothing from it onward is read.
 constexpr char end_of_file_byte = 0x1A;
 
 // Reads more bytes after `end`; a 0x1A among them ends the file there.
@@ -499,13 +512,10 @@ bool stream_range(DataFile& file, std::uint64_t start, std::uint64_t length, Use
     return true;
 }
 
-// The data row of a line longer than the buffer, or kept_reading when it was a comment line.
-constexpr int kept_reading = 1 << 30;
-
-int read_long_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
-    const LongLine line = scan_long_line(file);
-    if (line.classes & class_comment) return kept_reading;
-    if (line.classes & class_outside) return row_bad_character;
+// The row of a line longer than the buffer that scan_long_line found to be a data line with no
+// character outside the alphabet: its text is read again from the source and parsed as it comes.
+int read_long_row(float* values, DataFile& file, const LongLine& line, ColumnRule& rule,
+                  const TextSink& messages) {
     const std::uint64_t after_line = file.buffer_offset + file.begin;
     RowScanner row;
     row.values = values;
@@ -513,18 +523,14 @@ int read_long_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
         stream_range(file, line.start, line.text_length,
                      [&row](const char* p, const char* end) { row_scanner_feed(row, p, end); });
     int result = positioned ? row_scanner_finish(row) : row_end_of_data;
-    if (result >= 0) result = column_rule_result(result, rule);
-    if (result == row_count_mismatch) {
-        write_text(messages,
-                   "\n"
-                   "str:",
-                   5);
-        const std::uint64_t shown = line.text_length - (line.ends_with_cr_lf ? 2 : 0);
-        stream_range(file, line.start, shown, [&messages](const char* p, const char* end) {
-            write_text(messages, p, static_cast<std::size_t>(end - p));
-        });
-        if (line.ends_with_cr_lf) write_text(messages, "\n", 1);
-        write_mismatch_tail(messages, row.count, rule.expected_count);
+    if (result >= 0) {
+        result = apply_column_rule(
+            result, line.text_length, line.ends_with_cr_lf, rule, messages,
+            [&file, &line, &messages](std::uint64_t length) {
+                stream_range(file, line.start, length, [&messages](const char* p, const char* end) {
+                    write_text(messages, p, static_cast<std::size_t>(end - p));
+                });
+            });
     }
     reposition(file, after_line);
     if (!positioned) file.at_end = true;
@@ -532,24 +538,6 @@ int read_long_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
 }
 
 } // namespace
-
-// ---- The steps of one row --------------------------------------------------------------------
-
-bool is_comment_line(std::string_view text) {
-    const char* const end = text_end_of(text.data(), text.data() + text.size());
-    return (classes_of(text.data(), end) & class_comment) != 0;
-}
-
-bool check_data_alphabet(std::string_view text) {
-    const char* const end = text_end_of(text.data(), text.data() + text.size());
-    return (classes_of(text.data(), end) & class_outside) == 0;
-}
-
-int parse_row_values(std::string_view text, float* values) {
-    std::uint8_t classes = 0;
-    return parse_values(text.data(), text_end_of(text.data(), text.data() + text.size()), values,
-                        classes);
-}
 
 NumberResult read_number(std::string_view text, std::size_t position) {
     NumberResult result;
@@ -570,21 +558,6 @@ NumberResult read_number(std::string_view text, std::size_t position) {
     if (after == nullptr) return NumberResult{};
     result.has_value = true;
     result.end = static_cast<std::size_t>(after - text.data());
-    return result;
-}
-
-int apply_column_rule(int count, std::string_view line, ColumnRule& rule,
-                      const TextSink& messages) {
-    const int result = column_rule_result(count, rule);
-    if (result != row_count_mismatch) return result;
-    const bool cr_lf = line.size() >= 2 && line.substr(line.size() - 2) == "\r\n";
-    write_text(messages,
-               "\n"
-               "str:",
-               5);
-    write_text(messages, line.data(), line.size() - (cr_lf ? 2 : 0));
-    if (cr_lf) write_text(messages, "\n", 1);
-    write_mismatch_tail(messages, count, rule.expected_count);
     return result;
 }
 
@@ -620,11 +593,12 @@ int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
         const char* line = nullptr;
         const char* line_end = nullptr;
         const LineKind kind = next_line(file, line, line_end);
-        if (kind == LineKind::none) return column_rule_result(row_end_of_data, rule);
+        if (kind == LineKind::none) return row_end_of_data;
         if (kind == LineKind::too_long) {
-            const int result = read_long_row(values, file, rule, messages);
-            if (result != kept_reading) return result;
-            continue;
+            const LongLine long_line = scan_long_line(file);
+            if (long_line.classes & class_comment) continue;
+            if (long_line.classes & class_outside) return row_bad_character;
+            return read_long_row(values, file, long_line, rule, messages);
         }
         // One pass parses the values and classes the bytes; a comment line or a character
         // outside the alphabet then discards what was parsed.
@@ -634,8 +608,14 @@ int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
         if (classes & class_comment) continue;
         if (classes & class_outside) return row_bad_character;
         if (count < 0) return count;
-        return apply_column_rule(count, {line, static_cast<std::size_t>(text_end - line)}, rule,
-                                 messages);
+        // CR is in the alphabet and ends no value, so CR LF reads as LF without more work; only
+        // the mismatch line leaves the CR out.
+        const auto length = static_cast<std::size_t>(text_end - line);
+        const bool ends_with_cr_lf = length >= 2 && text_end[-2] == '\r' && text_end[-1] == '\n';
+        return apply_column_rule(count, length, ends_with_cr_lf, rule, messages,
+                                 [line, &messages](std::uint64_t shown) {
+                                     write_text(messages, line, static_cast<std::size_t>(shown));
+                                 });
     }
 }
 
