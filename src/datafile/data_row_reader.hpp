@@ -50,8 +50,8 @@ struct ByteSource {
 // every platform, whatever the C library's text mode would do.
 struct DataFile {
     ByteSource source;
-    std::unique_ptr<char[]> buffer;
-    std::size_t capacity = 0; // bytes allocated in `buffer`
+    std::unique_ptr<char[]> buffer; // `capacity` bytes, then a few zero bytes of padding
+    std::size_t capacity = 0;       // bytes of `buffer` that hold the file's bytes
     // Reading state, managed by the functions below.
     std::size_t begin = 0;            // first unconsumed byte in `buffer`
     std::size_t end = 0;              // one past the last valid byte in `buffer`
@@ -91,15 +91,17 @@ std::uint64_t data_file_position(const DataFile& file);
 // line's text as read (up to its first NUL) with its final CR LF written as LF.
 int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages);
 
-// Where read_number stopped: the value and the position after its text.
+// What read_number found: the value and the length of its text.
 struct NumberResult {
     bool has_value = false;
     float value = 0.0f;
     std::size_t end = 0;
 };
-// Reads the longest number text at `position`, rounded to the nearest single-precision value
+// Reads the number text at the start of `text` exactly as a data line's values are read in
+// place: the longest text of the number syntax, rounded to the nearest single-precision value
 // (ties to even; beyond the range: infinity with the sign; below it: subnormal or signed zero).
-// For checking the reader against other conversions (tests, bench/number_fast_path_check.cpp).
-NumberResult read_number(std::string_view text, std::size_t position);
+// For checking the reader against other conversions (tests, bench/number_fast_path_check.cpp);
+// has_value is false when the text there holds no integer or fraction digit.
+NumberResult read_number(std::string_view text);
 
 } // namespace graygif
