@@ -168,15 +168,21 @@ inline const char* read_value(const char* p, float& value) {
     const bool negative = *p == '-';
     const char* const integer = p + negative;
     std::uint64_t m = 0; // every digit, integer and fraction
-    const DigitRunEnd integer_end = add_digit_run(integer, m);
-    const char* const fraction = integer_end.end + (integer_end.next == '.');
-    const DigitRunEnd fraction_end = add_digit_run(fraction, m);
-    const std::ptrdiff_t fraction_digits = fraction_end.end - fraction;
-    const std::ptrdiff_t digit_count = (integer_end.end - integer) + fraction_digits;
+    DigitRunEnd run_end = add_digit_run(integer, m);
+    std::ptrdiff_t digit_count = run_end.end - integer;
+    std::int64_t exponent10 = 0;
+    // A predicted branch rather than a read at an address computed from the integer run, so
+    // that the next value need not wait for this one's digits: a point is usually in every value
+    // of a file, or in none.
+    if (run_end.next == '.') {
+        const char* const fraction = run_end.end + 1;
+        run_end = add_digit_run(fraction, m);
+        exponent10 = fraction - run_end.end;
+        digit_count -= exponent10;
+    }
     if (digit_count == 0) return nullptr;
-    const char* q = fraction_end.end;
-    std::int64_t exponent10 = -fraction_digits;
-    if ((fraction_end.next | 0x20) == 'e') q = add_exponent(q, exponent10);
+    const char* q = run_end.end;
+    if ((run_end.next | 0x20) == 'e') q = add_exponent(q, exponent10);
     const bool exact =
         digit_count <= max_exact_digits && exact_small_decimal(m, exponent10, negative, value);
     if (!exact) [[unlikely]]
