@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), expected);
         // Beyond the range std::from_chars leaves the value; std::strtof gives infinity or zero.
         if (ec == std::errc::result_out_of_range) expected = std::strtof(text.c_str(), nullptr);
-        const graygif::NumberResult ours = graygif::read_number(text, 0);
+        const graygif::NumberResult ours = graygif::read_number(text);
         const bool same =
             (ec == std::errc{} || ec == std::errc::result_out_of_range) && ours.has_value &&
             ours.end == static_cast<std::size_t>(end - text.data()) &&

@@ -3,7 +3,8 @@
 # is big-endian) with Debian's cross compilers, runs the unit tests under qemu-user, converts the
 # shipped examples and a few generated data files (one of 2048 x 2048 values) under qemu and
 # compares every GIF byte for byte with the x86-64 build's. Neither target takes the x86-only
-# vector branch of the LZW encoder, and s390x none of the little-endian fast reads of numbers.
+# vector branch of the LZW encoder; s390x reads numbers 8 bytes at a time with the bytes turned
+# around from its own order.
 #   scripts/cross-test.sh [aarch64|s390x ...]   (default: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."

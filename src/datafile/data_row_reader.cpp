@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace graygif {
 namespace {
@@ -67,211 +68,136 @@ const char* text_end_of(const char* p, const char* end) {
 
 // ---- Numbers in place ------------------------------------------------------------------------
 
+// Every in-place line's text ends at a byte that continues no number: its LF, its first NUL, or
+// the NUL that next_line writes after the file's last byte. So a number is read without a length
+// check, 8 bytes at a time; such a load reaches at most 7 bytes past that byte, and the buffer
+// has that many zero bytes beyond its capacity.
+constexpr std::size_t read_padding = 8;
+
 bool is_digit(char c) {
     return static_cast<unsigned char>(c - '0') < 10;
 }
 
-// The slow road for a number text [p, end) already known to hold a value: fed through the
-// bounded scanner and rounded by fast_float.
-float scanned_value(const char* p, const char* end) {
-    NumberScanner scanner;
-    number_scanner_reset(scanner);
-    for (; p < end; ++p) number_scanner_feed(scanner, *p);
-    return number_scanner_value(scanner);
-}
+constexpr std::uint64_t ones = 0x0101010101010101u;
 
 constexpr std::uint64_t powers_of_ten_u64[] = {1,       10,        100,        1'000,      10'000,
                                                100'000, 1'000'000, 10'000'000, 100'000'000};
 
-// The leading run of ASCII digits among the 8 bytes at p: @return its length (0..8), its value
-// in `run`. Bytes are little-endian: p[0] is the lowest byte and the most significant digit.
-int digit_run8(const char* p, std::uint64_t& run) {
-    std::uint64_t bytes = 0;
-    std::memcpy(&bytes, p, 8);
-    const std::uint64_t x = bytes ^ 0x3030303030303030u; // digits become 0..9
-    // Bit 7 of each byte: set when the byte is not 0..9 (no carry crosses bytes).
-    const std::uint64_t not_digit =
-        (((x & 0x7f7f7f7f7f7f7f7fu) + 0x7676767676767676u) | x) & 0x8080808080808080u;
-    const int n = std::countr_zero(not_digit) / 8; // 8 when all are digits
-    if (n == 0) {
-        run = 0;
-        return 0;
-    }
-    // Keep the n digits, as the low end of an 8-digit number with leading zeros.
-    std::uint64_t d = x << (64 - 8 * n);
-    d = d * 10 + (d >> 8); // pairs of digits
-    d = (((d & 0x000000ff000000ffu) * (100 + (1'000'000ull << 32))) +
-         (((d >> 16) & 0x000000ff000000ffu) * (1 + (10'000ull << 32)))) >>
-        32;
-    run = d;
-    return n;
-}
-
-// Adds the run of ASCII digits at p to m (m * 10^length + run). @return the end of the run.
-const char* add_long_digit_run(const char* p, const char* end, std::uint64_t& m) {
-    if constexpr (std::endian::native == std::endian::little) {
-        while (end - p >= 8) {
-            std::uint64_t run = 0;
-            const int n = digit_run8(p, run);
-            m = m * powers_of_ten_u64[n] + run;
-            p += n;
-            if (n < 8) return p;
-        }
-    }
-    for (; p < end && is_digit(*p); ++p) m = m * 10 + static_cast<unsigned char>(*p - '0');
-    return p;
-}
-
-// add_long_digit_run, with the common case (a run of less than 8 digits) kept inline.
-inline const char* add_digit_run(const char* p, const char* end, std::uint64_t& m) {
-    if constexpr (std::endian::native == std::endian::little) {
-        if (end - p >= 8) {
-            std::uint64_t run = 0;
-            const int n = digit_run8(p, run);
-            if (n < 8) {
-                m = m * powers_of_ten_u64[n] + run;
-                return p + n;
-            }
-        }
-    }
-    return add_long_digit_run(p, end, m);
-}
-
-// Exponents at or beyond this take the bounded road.
-constexpr std::int64_t exponent_limit = 100'000;
-
-// Reads the number text at p (which may be anything). @return the end of its text, or nullptr
-// when it holds no integer or fraction digit.
-const char* read_value(const char* p, const char* end, float& value) {
-    const char* const start = p;
-    const bool negative = p < end && *p == '-';
-    p += negative;
-    std::uint64_t m = 0; // all digits, while at most 19 (no overflow before that)
-    const char* const integer_start = p;
-    p = add_digit_run(p, end, m);
-    const std::ptrdiff_t integer_digits = p - integer_start;
-    std::ptrdiff_t fraction_digits = 0;
-    if (p < end && *p == '.') {
-        const char* const fraction_start = ++p;
-        p = add_digit_run(p, end, m);
-        fraction_digits = p - fraction_start;
-    }
-    if (integer_digits + fraction_digits == 0) return nullptr;
-    std::int64_t exponent = 0;
-    if (p < end && (*p == 'e' || *p == 'E')) {
-        const char* q = p + 1;
-        const bool exponent_negative = q < end && *q == '-';
-        if (q < end && (*q == '+' || *q == '-')) ++q;
-        if (q < end && is_digit(*q)) {
-            for (; q < end && is_digit(*q); ++q) {
-                if (exponent < exponent_limit) exponent = exponent * 10 + (*q - '0');
-            }
-            if (exponent_negative) exponent = -exponent;
-            p = q;
-        }
-    }
-    if (integer_digits + fraction_digits > 19 || exponent >= exponent_limit ||
-        exponent <= -exponent_limit) {
-        value = scanned_value(start, p); // long texts, in bounded form
-        return p;
-    }
-    std::int64_t exponent10 = exponent - fraction_digits;
-    if (exact_small_decimal(m, exponent10, negative, value)) return p;
-    if (m == 0) {
-        value = negative ? -0.0f : 0.0f;
-        return p;
-    }
-    while (m % 10 == 0) {
-        m /= 10;
-        ++exponent10;
-    }
-    if (exact_small_decimal(m, exponent10, negative, value)) return p;
-    // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
-    // with a negative one.
-    const float magnitude = rounded_magnitude(start + negative, p, exponent10 > 0);
-    value = negative ? -magnitude : magnitude;
-    return p;
-}
-
-// ---- The common number shape, without bounds checks ---------------------------------------
-
-// Bytes a fast read may look at from a value's first character (the text must hold them).
-constexpr std::ptrdiff_t fast_read_span = 40;
-
-constexpr std::uint64_t ones = 0x0101010101010101u;
-
+// The 8 bytes at p, p[0] the lowest, on every platform.
 std::uint64_t load8(const char* p) {
     std::uint64_t bytes = 0;
     std::memcpy(&bytes, p, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        bytes = ((bytes & 0x00ff00ff00ff00ffu) << 8) | ((bytes >> 8) & 0x00ff00ff00ff00ffu);
+        bytes = ((bytes & 0x0000ffff0000ffffu) << 16) | ((bytes >> 16) & 0x0000ffff0000ffffu);
+        bytes = (bytes << 32) | (bytes >> 32);
+    }
     return bytes;
 }
 
-// Bit 7 set in the first byte of `bytes` that is no ASCII digit (and perhaps in later bytes:
-// only the first is exact, as a carry or a borrow may cross from it into the next byte).
-std::uint64_t non_digit_bits(std::uint64_t bytes) {
-    return ((bytes + 0x46 * ones) | (bytes - 0x30 * ones)) & (0x80 * ones);
-}
-
-// The value of the first n (0..8) digits of x (bytes xor '0'; byte 0 the most significant).
-std::uint64_t digits_value(std::uint64_t x, int n) {
-    const int half_shift = 32 - 4 * n; // shifts the n digits to the top; two halves for n = 0
-    std::uint64_t d = (x << half_shift) << half_shift;
+// The run of ASCII digits that begins the 8 bytes `bytes` (byte 0 first, as load8 gives them).
+// @return its length (0..8), and its value in `run`.
+int digit_run(std::uint64_t bytes, std::uint64_t& run) {
+    // The digits' values in the bytes up to the first that is no digit: no borrow crosses a digit.
+    const std::uint64_t values = bytes - 0x30 * ones;
+    // Bit 7 set in the first byte that is no digit (and perhaps in later bytes: only the first is
+    // exact, as a carry or a borrow may cross from it into the next byte).
+    const std::uint64_t non_digit = ((bytes + 0x46 * ones) | values) & (0x80 * ones);
+    const int n = std::countr_zero(non_digit) >> 3; // 8 when all are digits
+    // The n digits shifted to the top: an 8-digit number with leading zeros, byte 0 the most
+    // significant digit (two shifts, so that n = 0 shifts by 64 in all).
+    const int half_shift = 32 - 4 * n;
+    std::uint64_t d = (values << half_shift) << half_shift;
     d = d * 10 + (d >> 8); // pairs of digits
-    return (((d & 0x000000ff000000ffu) * (100 + (1'000'000ull << 32))) +
-            (((d >> 16) & 0x000000ff000000ffu) * (1 + (10'000ull << 32)))) >>
-           32;
+    run = (((d & 0x000000ff000000ffu) * (100 + (1'000'000ull << 32))) +
+           (((d >> 16) & 0x000000ff000000ffu) * (1 + (10'000ull << 32)))) >>
+          32;
+    return n;
 }
 
-// Reads the number at p when it has the common shape: an optional "-", at most 7 integer and
-// at most 15 fraction digits (19 digits in all), an exponent of at most 4 digits, and a value the
-// exact path decides. Looks at no more than fast_read_span bytes from p.
-// @return the end of its text, or nullptr when the general road must read it.
-inline const char* read_common_value(const char* p, float& value) {
-    const bool negative = *p == '-';
-    const char* q = p + negative;
-    const std::uint64_t w1 = load8(q);
-    const std::uint64_t x1 = w1 ^ (0x30 * ones);
-    const int n1 = std::countr_zero(non_digit_bits(w1)) >> 3;
-    if (n1 == 8) return nullptr;
-    const bool point = ((x1 >> (8 * n1)) & 0xff) == ('.' ^ 0x30);
-    q += n1 + point;
-    const std::uint64_t w2 = load8(q);
-    const std::uint64_t x2 = w2 ^ (0x30 * ones);
-    const int n2 = std::countr_zero(non_digit_bits(w2)) >> 3;
-    if (n1 + n2 == 0) return nullptr;
-    std::uint64_t m = digits_value(x1, n1) * powers_of_ten_u64[n2] + digits_value(x2, n2);
-    q += n2;
-    std::int64_t exponent10 = -n2;
-    if (n2 == 8) { // a long fraction: 8 more digits at most, 19 in all
-        const std::uint64_t w3 = load8(q);
-        const std::uint64_t x3 = w3 ^ (0x30 * ones);
-        const int n3 = std::countr_zero(non_digit_bits(w3)) >> 3;
-        if (n3 == 8 || n1 + 8 + n3 > 19) return nullptr;
-        m = m * powers_of_ten_u64[n3] + digits_value(x3, n3);
-        q += n3;
-        exponent10 -= n3;
+// The end of a run of digits, and the byte there (taken from the loaded bytes, which spares the
+// reader a load that would wait for the run's length).
+struct DigitRunEnd {
+    const char* end;
+    char next;
+};
+
+// Adds the run of digits at p to m, as m * 10^length + run (m wraps beyond max_exact_digits
+// digits, which the caller counts).
+inline DigitRunEnd add_digit_run(const char* p, std::uint64_t& m) {
+    std::uint64_t bytes = load8(p);
+    std::uint64_t run = 0;
+    int n = digit_run(bytes, run);
+    m = m * powers_of_ten_u64[n] + run;
+    while (n == 8) {
+        [[unlikely]] p += 8; // a run of 8 digits or more
+        bytes = load8(p);
+        n = digit_run(bytes, run);
+        m = m * powers_of_ten_u64[n] + run;
     }
-    if ((*q | 0x20) == 'e') {
-        std::uint64_t x4 = load8(q + 1);
-        const char sign = static_cast<char>(x4 & 0xff);
-        const bool has_sign = sign == '+' || sign == '-';
-        const std::uint64_t w4 = x4 >> (8 * has_sign);
-        x4 = w4 ^ (0x30 * ones);
-        const int n4 = std::countr_zero(non_digit_bits(w4)) >> 3;
-        if (n4 > 4) return nullptr;
-        if (n4 > 0) {
-            const auto e = static_cast<std::int64_t>(digits_value(x4, n4));
-            exponent10 += sign == '-' ? -e : e;
-            q += 1 + has_sign + n4;
+    return {p + n, static_cast<char>(bytes >> (8 * n))};
+}
+
+// Exponents are gathered up to here only: with at most max_exact_digits digits, a value is
+// infinity or zero long before, and the text itself goes to fast_float then.
+constexpr std::int64_t exponent_limit = 100'000;
+
+// The exponent whose "e" or "E" is at q, added to exponent10. @return the end of its text: q
+// itself when no digit follows, as the letter and its sign then add nothing.
+inline const char* add_exponent(const char* q, std::int64_t& exponent10) {
+    const std::uint64_t bytes = load8(q + 1);
+    const auto sign = static_cast<char>(bytes);
+    const bool has_sign = sign == '+' || sign == '-';
+    std::uint64_t run = 0;
+    const int n = digit_run(bytes >> (8 * has_sign), run); // at most 7 digits with a sign
+    if (n == 0) return q;
+    const char* p = q + 1 + has_sign + n;
+    auto written = static_cast<std::int64_t>(run);
+    if (n >= 7) [[unlikely]] { // perhaps more digits: one at a time, saturating
+        for (; is_digit(*p); ++p) {
+            if (written < exponent_limit) written = written * 10 + (*p - '0');
         }
     }
-    if (!exact_small_decimal(m, exponent10, negative, value)) return nullptr;
+    exponent10 += sign == '-' ? -written : written;
+    return p;
+}
+
+// Reads the number text at p (a digit, "-" or ".": perhaps no value after all), in place.
+// @return the end of its text, or nullptr when it holds no integer or fraction digit.
+inline const char* read_value(const char* p, float& value) {
+    const bool negative = *p == '-';
+    const char* const integer = p + negative;
+    std::uint64_t m = 0; // every digit, integer and fraction
+    DigitRunEnd run_end = add_digit_run(integer, m);
+    std::ptrdiff_t digit_count = run_end.end - integer;
+    std::int64_t exponent10 = 0;
+    // A predicted branch rather than a read at an address computed from the integer run, so
+    // that the next value need not wait for this one's digits: a point is usually in every value
+    // of a file, or in none.
+    if (run_end.next == '.') {
+        const char* const fraction = run_end.end + 1;
+        run_end = add_digit_run(fraction, m);
+        exponent10 = fraction - run_end.end;
+        digit_count -= exponent10;
+    }
+    if (digit_count == 0) return nullptr;
+    const char* q = run_end.end;
+    if ((run_end.next | 0x20) == 'e') q = add_exponent(q, exponent10);
+    const bool exact =
+        digit_count <= max_exact_digits && exact_small_decimal(m, exponent10, negative, value);
+    if (!exact) [[unlikely]]
+        value = rounded_decimal(p, q, digit_count, m, exponent10);
     return q;
 }
 
-// parse_row_values on a text without NUL; `classes` receives the OR of the classes of every
-// byte of the text (bytes of number texts count as plain: they are all in the alphabet).
-int parse_values(const char* p, const char* end, float* values, std::uint8_t& classes) {
+// Parses the values of a line's text [p, end) (no NUL in it; it ends with its LF, or a NUL
+// follows it) into values[0..], at most max_row_values of them; `classes` receives the OR of the
+// classes of every byte of the text (bytes of number texts count as plain: they are all in the
+// alphabet). @return the count of values, or row_too_many_values when the text holds more.
+// Out of line: inlined into read_data_row, its loop would share the registers with the line
+// handling and keep values on the stack.
+[[gnu::noinline]] int parse_values(const char* p, const char* end, float* values,
+                                   std::uint8_t& classes) {
     unsigned seen = 0;
     int count = 0;
     for (;;) {
@@ -279,11 +205,7 @@ int parse_values(const char* p, const char* end, float* values, std::uint8_t& cl
         while (p < end && !(class_of(*p) & class_value_start)) seen |= class_of(*p++);
         if (p == end) break;
         float value = 0.0f;
-        const char* after = nullptr;
-        if constexpr (std::endian::native == std::endian::little) {
-            if (end - p >= fast_read_span) after = read_common_value(p, value);
-        }
-        if (after == nullptr) after = read_value(p, end, value);
+        const char* const after = read_value(p, value);
         if (after == nullptr || count == max_row_values) {
             // A malformed value, or one too many: parsing ends, the rest is only checked.
             seen |= classes_of(p, end);
@@ -301,7 +223,7 @@ int parse_values(const char* p, const char* end, float* values, std::uint8_t& cl
 
 // ---- Numbers streamed ------------------------------------------------------------------------
 
-// parse_row_values for a text that arrives in pieces.
+// parse_values for the text of a line longer than the buffer, which arrives in pieces.
 struct RowScanner {
     enum class Mode : std::uint8_t { skip, number, pass_over, done };
     Mode mode = Mode::skip;
@@ -345,23 +267,18 @@ int row_scanner_finish(RowScanner& row) {
     return row.too_many ? row_too_many_values : row.count;
 }
 
-// ---- Messages --------------------------------------------------------------------------------
+// ---- The column rule and its message --------------------------------------------------------
 
 void write_text(const TextSink& sink, const char* data, std::size_t size) {
     if (sink.write != nullptr && size > 0) sink.write(sink.context, data, size);
 }
 
-void write_mismatch_tail(const TextSink& sink, int count, int expected) {
-    char text[48]; // two ints of at most 11 characters each, "!=" and LF
-    char* p = std::to_chars(text, text + 16, count).ptr;
-    std::memcpy(p, "!=", 2);
-    p = std::to_chars(p + 2, p + 18, expected).ptr;
-    *p++ = '\n';
-    write_text(sink, text, static_cast<std::size_t>(p - text));
-}
-
-// The rule's verdict on a count; prints nothing.
-int column_rule_result(int count, ColumnRule& rule) {
+// Holds `count` to the run-wide rule. On a mismatch, writes "\nstr:<line><count>!=<expected>\n"
+// to `messages` and returns row_count_mismatch: the line's text of `text_length` bytes comes
+// from `write_line(length)`, which writes its first `length` bytes, its final CR LF as LF.
+template <typename WriteLine>
+int apply_column_rule(int count, std::uint64_t text_length, bool ends_with_cr_lf, ColumnRule& rule,
+                      const TextSink& messages, WriteLine&& write_line) {
     if (!rule.count_fixed) {
         if (count >= 1) {
             rule.expected_count = count;
@@ -369,11 +286,25 @@ int column_rule_result(int count, ColumnRule& rule) {
         }
         return count;
     }
-    return count == rule.expected_count || count == 0 ? count : row_count_mismatch;
+    if (count == rule.expected_count || count == 0) return count;
+    write_text(messages,
+               "\n"
+               "str:",
+               5);
+    write_line(text_length - (ends_with_cr_lf ? 2 : 0));
+    if (ends_with_cr_lf) write_text(messages, "\n", 1);
+    char tail[32]; // two ints of at most 11 characters each, "!=" and LF
+    char* p = std::to_chars(tail, tail + 11, count).ptr;
+    std::memcpy(p, "!=", 2);
+    p = std::to_chars(p + 2, p + 13, rule.expected_count).ptr;
+    *p++ = '\n';
+    write_text(messages, tail, static_cast<std::size_t>(p - tail));
+    return row_count_mismatch;
 }
 
 // ---- Reading lines ---------------------------------------------------------------------------
 
+// Ends a text file, as it did on DOS: nothing from it onward is read.
 constexpr char end_of_file_byte = 0x1A;
 
 // Reads more bytes after `end`; a 0x1A among them ends the file there.
@@ -428,6 +359,7 @@ LineKind next_line(DataFile& file, const char*& line, const char*& line_end) {
         file.searched = file.end;
         if (file.at_end) {
             if (file.begin == file.end) return LineKind::none;
+            buffer[file.end] = '\0'; // ends the last line's text for the number reader
             line = buffer + file.begin;
             line_end = buffer + file.end;
             file.begin = file.searched = file.end;
@@ -502,13 +434,10 @@ bool stream_range(DataFile& file, std::uint64_t start, std::uint64_t length, Use
     return true;
 }
 
-// The data row of a line longer than the buffer, or kept_reading when it was a comment line.
-constexpr int kept_reading = 1 << 30;
-
-int read_long_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
-    const LongLine line = scan_long_line(file);
-    if (line.classes & class_comment) return kept_reading;
-    if (line.classes & class_outside) return row_bad_character;
+// The row of a line longer than the buffer that scan_long_line found to be a data line with no
+// character outside the alphabet: its text is read again from the source and parsed as it comes.
+int read_long_row(float* values, DataFile& file, const LongLine& line, ColumnRule& rule,
+                  const TextSink& messages) {
     const std::uint64_t after_line = file.buffer_offset + file.begin;
     RowScanner row;
     row.values = values;
@@ -516,18 +445,14 @@ int read_long_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
         stream_range(file, line.start, line.text_length,
                      [&row](const char* p, const char* end) { row_scanner_feed(row, p, end); });
     int result = positioned ? row_scanner_finish(row) : row_end_of_data;
-    if (result >= 0) result = column_rule_result(result, rule);
-    if (result == row_count_mismatch) {
-        write_text(messages,
-                   "\n"
-                   "str:",
-                   5);
-        const std::uint64_t shown = line.text_length - (line.ends_with_cr_lf ? 2 : 0);
-        stream_range(file, line.start, shown, [&messages](const char* p, const char* end) {
-            write_text(messages, p, static_cast<std::size_t>(end - p));
-        });
-        if (line.ends_with_cr_lf) write_text(messages, "\n", 1);
-        write_mismatch_tail(messages, row.count, rule.expected_count);
+    if (result >= 0) {
+        result = apply_column_rule(
+            result, line.text_length, line.ends_with_cr_lf, rule, messages,
+            [&file, &line, &messages](std::uint64_t length) {
+                stream_range(file, line.start, length, [&messages](const char* p, const char* end) {
+                    write_text(messages, p, static_cast<std::size_t>(end - p));
+                });
+            });
     }
     reposition(file, after_line);
     if (!positioned) file.at_end = true;
@@ -536,58 +461,15 @@ int read_long_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
 
 } // namespace
 
-// ---- The steps of one row --------------------------------------------------------------------
-
-bool is_comment_line(std::string_view text) {
-    const char* const end = text_end_of(text.data(), text.data() + text.size());
-    return (classes_of(text.data(), end) & class_comment) != 0;
-}
-
-bool check_data_alphabet(std::string_view text) {
-    const char* const end = text_end_of(text.data(), text.data() + text.size());
-    return (classes_of(text.data(), end) & class_outside) == 0;
-}
-
-int parse_row_values(std::string_view text, float* values) {
-    std::uint8_t classes = 0;
-    return parse_values(text.data(), text_end_of(text.data(), text.data() + text.size()), values,
-                        classes);
-}
-
-NumberResult read_number(std::string_view text, std::size_t position) {
+NumberResult read_number(std::string_view text) {
+    // A copy, so that the text is followed by a NUL and padding as a line's text in the buffer.
+    std::string copy(text);
+    copy.append(read_padding + 1, '\0');
     NumberResult result;
-    if (position >= text.size()) return result;
-    const char* const start = text.data() + position;
-    const char* const end = text.data() + text.size();
-    const char* after = nullptr;
-    if constexpr (std::endian::native == std::endian::little) {
-        // The common shape is read as in a row; a short text on a copy with zero bytes after it.
-        char padded[fast_read_span] = {};
-        const bool short_text = end - start < fast_read_span;
-        if (short_text) std::memcpy(padded, start, static_cast<std::size_t>(end - start));
-        const char* const from = short_text ? padded : start;
-        const char* const common_end = read_common_value(from, result.value);
-        if (common_end != nullptr) after = start + (common_end - from);
-    }
-    if (after == nullptr) after = read_value(start, end, result.value);
+    const char* const after = read_value(copy.data(), result.value);
     if (after == nullptr) return NumberResult{};
     result.has_value = true;
-    result.end = static_cast<std::size_t>(after - text.data());
-    return result;
-}
-
-int apply_column_rule(int count, std::string_view line, ColumnRule& rule,
-                      const TextSink& messages) {
-    const int result = column_rule_result(count, rule);
-    if (result != row_count_mismatch) return result;
-    const bool cr_lf = line.size() >= 2 && line.substr(line.size() - 2) == "\r\n";
-    write_text(messages,
-               "\n"
-               "str:",
-               5);
-    write_text(messages, line.data(), line.size() - (cr_lf ? 2 : 0));
-    if (cr_lf) write_text(messages, "\n", 1);
-    write_mismatch_tail(messages, count, rule.expected_count);
+    result.end = static_cast<std::size_t>(after - copy.data());
     return result;
 }
 
@@ -596,7 +478,7 @@ int apply_column_rule(int count, std::string_view line, ColumnRule& rule,
 bool data_file_open(DataFile& file, ByteSource source, std::size_t buffer_size) {
     buffer_size = std::max(buffer_size, min_read_buffer_size);
     if (!file.buffer || file.capacity != buffer_size) {
-        file.buffer.reset(new (std::nothrow) char[buffer_size]);
+        file.buffer.reset(new (std::nothrow) char[buffer_size + read_padding]()); // zeroed
         file.capacity = file.buffer ? buffer_size : 0;
         if (!file.buffer) return false;
     }
@@ -658,11 +540,12 @@ int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
         const char* line_end = nullptr;
         const LineKind kind = next_line(file, line, line_end);
         if (kind == LineKind::range_end) return row_range_end;
-        if (kind == LineKind::none) return column_rule_result(row_end_of_data, rule);
+        if (kind == LineKind::none) return row_end_of_data;
         if (kind == LineKind::too_long) {
-            const int result = read_long_row(values, file, rule, messages);
-            if (result != kept_reading) return result;
-            continue;
+            const LongLine long_line = scan_long_line(file);
+            if (long_line.classes & class_comment) continue;
+            if (long_line.classes & class_outside) return row_bad_character;
+            return read_long_row(values, file, long_line, rule, messages);
         }
         // One pass parses the values and classes the bytes; a comment line or a character
         // outside the alphabet then discards what was parsed.
@@ -672,8 +555,14 @@ int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSin
         if (classes & class_comment) continue;
         if (classes & class_outside) return row_bad_character;
         if (count < 0) return count;
-        return apply_column_rule(count, {line, static_cast<std::size_t>(text_end - line)}, rule,
-                                 messages);
+        // CR is in the alphabet and ends no value, so CR LF reads as LF without more work; only
+        // the mismatch line leaves the CR out.
+        const auto length = static_cast<std::size_t>(text_end - line);
+        const bool ends_with_cr_lf = length >= 2 && text_end[-2] == '\r' && text_end[-1] == '\n';
+        return apply_column_rule(count, length, ends_with_cr_lf, rule, messages,
+                                 [line, &messages](std::uint64_t shown) {
+                                     write_text(messages, line, static_cast<std::size_t>(shown));
+                                 });
     }
 }
 

@@ -13,11 +13,13 @@ namespace graygif {
 inline constexpr int max_row_values = 2048; // capacity of the row value array
 
 // Results of read_data_row besides a positive count of values.
-inline constexpr int row_end_of_data = 0;      // end of the file, or a data line without a value
-inline constexpr int row_count_mismatch = -1;  // count differs from the fixed count (line printed)
-inline constexpr int row_bad_character = -2;   // a character outside the data alphabet
-inline constexpr int row_too_many_values = -3; // more than max_row_values values
-inline constexpr int row_range_end = -4;       // the next line begins beyond the range read
+inline constexpr int row_end_of_data = 0;     // end of the file, or a data line without a value
+inline constexpr int row_count_mismatch = -1; // count differs from the fixed count (line printed)
+inline constexpr int row_bad_character = -2;  // a character outside the data alphabet
+// More than max_row_values values: a bad row of its own, as cutting the row would drop values
+// without a word and the row value array holds no more.
+inline constexpr int row_too_many_values = -3;
+inline constexpr int row_range_end = -4; // the next line begins beyond the range read
 
 // The run-wide number of values per data row: fixed by the run's first row with a value.
 struct ColumnRule {
@@ -44,12 +46,16 @@ struct ByteSource {
 inline constexpr std::uint64_t no_limit = UINT64_MAX;
 
 // An open data file being read: the source and the reading buffer, allocated once and reused
-// for every file of a run. Lines that fit in the buffer are handled in place; longer lines are
-// streamed (read twice), so memory never grows with a line's length.
+// for every file of a run. Lines that fit in the buffer are handled in place. A longer line is
+// scanned through the buffer and then read again from the source to parse it, instead of being
+// held: memory stays bounded whatever a line's length. Either way a line is one row, whatever its
+// length, never cut into pieces: a cut would split a value and turn one row into two.
+// The reader reads bytes and handles CR LF, 0x1A and NUL itself, so that a file reads the same on
+// every platform, whatever the C library's text mode would do.
 struct DataFile {
     ByteSource source;
-    std::unique_ptr<char[]> buffer;
-    std::size_t capacity = 0; // bytes allocated in `buffer`
+    std::unique_ptr<char[]> buffer; // `capacity` bytes, then a few zero bytes of padding
+    std::size_t capacity = 0;       // bytes of `buffer` that hold the file's bytes
     // Reading state, managed by the functions below.
     std::size_t begin = 0;           // first unconsumed byte in `buffer`
     std::size_t end = 0;             // one past the last valid byte in `buffer`
@@ -60,7 +66,11 @@ struct DataFile {
     bool at_end = false;                     // end of file, the limit, 0x1A or a read failure met
 };
 
+// Lines up to this length are read in place: a row of 2048 values of 20 characters takes 40K, so
+// nearly every line fits, with few reads per file, while memory stays small.
 inline constexpr std::size_t default_read_buffer_size = std::size_t{1} << 20;
+// Any size works; tests and the fuzz target use small buffers to send lines down the streamed
+// road, and below this the reads would only get shorter.
 inline constexpr std::size_t min_read_buffer_size = 16;
 
 // Attaches `source` to `file`, standing at its start. The buffer (`buffer_size` bytes, at least
@@ -89,28 +99,21 @@ std::uint64_t data_file_position(const DataFile& file);
 // the end of the file. row_too_many_values leaves `rule` untouched and stores nothing
 // beyond values[max_row_values - 1]. A line is parsed while its characters are checked, so
 // `values` may be written for comment lines and bad rows too (never beyond its capacity).
+// On row_count_mismatch it has written "\nstr:<line><count>!=<expected>\n" to `messages`, the
+// line's text as read (up to its first NUL) with its final CR LF written as LF.
 int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages);
 
-// The steps of one row, on a line's text: its bytes up to its first NUL (LF included when the
-// line has one and no NUL comes before it).
-bool is_comment_line(std::string_view text);
-bool check_data_alphabet(std::string_view text);
-// Fills values[0..] with the row's values, at most max_row_values of them.
-// @return the count of values, or row_too_many_values when the text holds more.
-int parse_row_values(std::string_view text, float* values);
-
-// Where read_number stopped: the value and the position after its text.
+// What read_number found: the value and the length of its text.
 struct NumberResult {
     bool has_value = false;
     float value = 0.0f;
     std::size_t end = 0;
 };
-// Reads the longest number text at `position`, rounded to the nearest single-precision value
+// Reads the number text at the start of `text` exactly as a data line's values are read in
+// place: the longest text of the number syntax, rounded to the nearest single-precision value
 // (ties to even; beyond the range: infinity with the sign; below it: subnormal or signed zero).
-NumberResult read_number(std::string_view text, std::size_t position);
-
-// Holds `count` to the run-wide rule. On a mismatch, writes "\nstr:<line><count>!=<expected>\n"
-// to `messages`, the line's final CR LF written as LF, and returns row_count_mismatch.
-int apply_column_rule(int count, std::string_view line, ColumnRule& rule, const TextSink& messages);
+// For checking the reader against other conversions (tests, bench/number_fast_path_check.cpp);
+// has_value is false when the text there holds no integer or fraction digit.
+NumberResult read_number(std::string_view text);
 
 } // namespace graygif

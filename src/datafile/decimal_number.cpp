@@ -10,6 +10,8 @@
 namespace graygif {
 namespace {
 
+// Exponents stop growing here: far beyond any that matters (every value is infinity or zero
+// long before), and far from overflowing when the digits' point position is added.
 constexpr std::int64_t exponent_saturation = 1'000'000'000'000;
 
 bool is_digit(char c) {
@@ -44,6 +46,18 @@ void add_exponent_digit(BoundedDecimal& d, char c) {
 
 float signed_value(float magnitude, bool negative) {
     return negative ? -magnitude : magnitude;
+}
+
+// The magnitude of the number text [first, last) (digits with an optional point and exponent, no
+// sign), correctly rounded (ties to even) by fast_float. Beyond the single-precision range: zero,
+// or infinity when `large` (the caller knows the side).
+float rounded_magnitude(const char* first, const char* last, bool large) {
+    float magnitude = 0.0f;
+    if (fast_float::from_chars(first, last, magnitude).ec == std::errc::result_out_of_range) {
+        // Versions that report a result rounding to zero or overflowing may not set the value.
+        magnitude = large ? std::numeric_limits<float>::infinity() : 0.0f;
+    }
+    return magnitude;
 }
 
 } // namespace
@@ -149,13 +163,25 @@ float number_scanner_value(const NumberScanner& scanner) {
     return signed_value(rounded_magnitude(text, p, scale > 0), d.negative);
 }
 
-float rounded_magnitude(const char* first, const char* last, bool large) {
-    float magnitude = 0.0f;
-    if (fast_float::from_chars(first, last, magnitude).ec == std::errc::result_out_of_range) {
-        // Versions that report a result rounding to zero or overflowing may not set the value.
-        magnitude = large ? std::numeric_limits<float>::infinity() : 0.0f;
+float rounded_decimal(const char* first, const char* last, std::int64_t digit_count,
+                      std::uint64_t m, std::int64_t exponent10) {
+    const bool negative = *first == '-';
+    if (digit_count > max_exact_digits) {
+        NumberScanner scanner;
+        number_scanner_reset(scanner);
+        for (const char* p = first; p < last; ++p) number_scanner_feed(scanner, *p);
+        return number_scanner_value(scanner);
     }
-    return magnitude;
+    if (m == 0) return signed_value(0.0f, negative);
+    while (m % 10 == 0) { // 1200e-24 is 12e-22, within the exact path's reach
+        m /= 10;
+        ++exponent10;
+    }
+    float value = 0.0f;
+    if (exact_small_decimal(m, exponent10, negative, value)) return value;
+    // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
+    // with a negative one.
+    return signed_value(rounded_magnitude(first + negative, last, exponent10 > 0), negative);
 }
 
 } // namespace graygif

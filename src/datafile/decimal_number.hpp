@@ -1,5 +1,6 @@
-// Decimal number texts to single precision: an exact fast path, and a bounded form that a
-// number of any length can be fed into, character by character, for the correctly rounded rest.
+// Decimal number texts to single precision: an exact fast path for the data row reader, the
+// correctly rounded conversion of what it leaves, and a bounded form that a number of any length
+// can be fed into, character by character (streamed lines, and texts of very many digits).
 #pragma once
 
 #include <bit>
@@ -7,6 +8,10 @@
 #include <cstdint>
 
 namespace graygif {
+
+// Digits that an unsigned 64-bit integer always holds (10^19 < 2^64): a number text with more
+// takes the bounded form.
+inline constexpr std::int64_t max_exact_digits = 19;
 
 // Significant digits kept of a number; the digits beyond only matter as "some were nonzero",
 // which a sticky digit records. Far more than any single-precision halfway point needs.
@@ -53,11 +58,15 @@ bool number_scanner_has_value(const NumberScanner& scanner);
 // The value of the text read so far, correctly rounded (ties to even). Needs a value.
 float number_scanner_value(const NumberScanner& scanner);
 
-// The magnitude of the number text [first, last) (digits with an optional point and exponent, no
-// sign), correctly rounded (ties to even) by fast_float. Beyond the single-precision range: zero,
-// or infinity when `large` (the caller knows the side). Out of line: the road is rare, and the
-// code of the common one stays compact.
-float rounded_magnitude(const char* first, const char* last, bool large);
+// The value of the number text [first, last) that the in-place reader delimited (an optional
+// "-", digits with an optional point, an optional exponent) when exact_small_decimal could not
+// decide it. `digit_count` is the count of its integer and fraction digits; with at most
+// max_exact_digits of them, `m` and `exponent10` are its value as m * 10^exponent10 and fast_float
+// rounds the text, with more the text goes through the bounded form. Correctly rounded (ties to
+// even); beyond the range infinity or zero with the sign. Out of line: the road is rare, and the
+// common one stays compact.
+float rounded_decimal(const char* first, const char* last, std::int64_t digit_count,
+                      std::uint64_t m, std::int64_t exponent10);
 
 // 10^e for e = -22..22 at index e + 22, each the double nearest to it (exact for e >= 0).
 inline constexpr double powers_of_ten[] = {

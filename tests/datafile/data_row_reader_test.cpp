@@ -177,6 +177,8 @@ TEST(DataRowReader, ReadsRowsAsWritten) {
          3,
          {1e5f, -inf, 0.0f}},
         {"1" + long_zeros + "e-600 0." + long_zeros + "25e600\n", 2, {1, 0.25f}},
+        // exponents of 7 digits and more, beyond one 8-byte read
+        {"1e-00000012 25E000000001 5e+1234567 7e-1234567\n", 4, {1e-12f, 250, inf, 0.0f}},
     };
     for (const Case& c : cases) {
         const Row row = first_row(c.text);
@@ -236,7 +238,7 @@ TEST(DataRowReader, RoundsToNearestSinglePrecision) {
         const Row row = first_row(c.text + "\n");
         ASSERT_EQ(row.result, 1) << c.text;
         EXPECT_EQ(bits(row.values[0]), c.expected) << c.text;
-        const NumberResult number = read_number(c.text, 0);
+        const NumberResult number = read_number(c.text);
         EXPECT_TRUE(number.has_value);
         EXPECT_EQ(number.end, c.text.size()) << c.text;
         EXPECT_EQ(bits(number.value), c.expected) << c.text;
@@ -260,7 +262,7 @@ TEST(ReadNumber, AgreesWithTheCLibraryConversion) {
         }
         std::size_t length = 0;
         const float expected = c_library_value(text, length);
-        const NumberResult number = read_number(text, 0);
+        const NumberResult number = read_number(text);
         ASSERT_TRUE(number.has_value) << text;
         ASSERT_EQ(number.end, length) << text;
         ASSERT_EQ(bits(number.value), bits(expected)) << text;
@@ -326,7 +328,7 @@ TEST(ReadNumber, StopsWhereTheNumberTextEnds) {
                           {"-", false, 0},   {".", false, 0},    {"-.e1", false, 0},
                           {"-e1", false, 0}, {"+1", false, 0},   {"", false, 0}};
     for (const Case& c : cases) {
-        const NumberResult number = read_number(c.text, 0);
+        const NumberResult number = read_number(c.text);
         EXPECT_EQ(number.has_value, c.has_value) << c.text;
         if (c.has_value) {
             EXPECT_EQ(number.end, c.end) << c.text;
@@ -462,9 +464,9 @@ TEST(DataFile, RewindWithALimitReadsNothingAppended) {
     };
     const Case cases[] = {
         {"1 2\n3 4\n", "1000 0\n"},
-        {"1 2\n3 4", "5\n6 7\n"},                         // the last line had no LF yet
-        {"1" + std::string(30, ' ') + "2", "3 4\n5 6\n"}, // a line longer than 16 bytes
-        {"1 2\n\n", "5 6\n"},                             // the data ended at an empty line
+        {"1 2\n3 4", "5\n6 7\n"},                               // the last line had no LF yet
+        {std::string("1").append(30, ' ') + "2", "3 4\n5 6\n"}, // longer than 16 bytes
+        {"1 2\n\n", "5 6\n"},                                   // the data ended at an empty line
         {"1 2\n\x1a", "5 6\n"},
     };
     for (const Case& c : cases) {
@@ -481,6 +483,19 @@ TEST(DataFile, RewindWithALimitReadsNothingAppended) {
             EXPECT_EQ(data_file_position(file), end);
         }
     }
+}
+
+// The buffer is reused from file to file: the last line of a file, without LF, ends at the file's
+// end, whatever an earlier file left in the buffer after it.
+TEST(DataFile, LastLineEndsAtTheEndOfTheFile) {
+    DataFile file;
+    ColumnRule rule;
+    MemorySource longer{"1 23456789e1\n"};
+    ASSERT_TRUE(data_file_open(file, longer.source(), 64));
+    read_pass(file, rule);
+    MemorySource shorter{"1 2"};
+    ASSERT_TRUE(data_file_open(file, shorter.source(), 64));
+    EXPECT_EQ(read_pass(file, rule).rows.front().values, (std::vector<float>{1, 2}));
 }
 
 // Random files read through the in-place path (large buffer, whole reads) and the streamed
