@@ -1,6 +1,9 @@
 // Decimal number texts to single precision: an exact fast path, and a bounded form that a
 // number of any length can be fed into, character by character, for the correctly rounded rest.
 #pragma once
+#ifndef GRAYGIF_LAYER_DATAFILE
+#error "this target may not use src/datafile (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <bit>
 #include <cstddef>
