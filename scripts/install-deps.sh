@@ -7,6 +7,7 @@
 #   fuzz   - clang with libFuzzer
 #   libcxx - clang with libc++, GoogleTest's sources to build with it, giflib
 #   cross  - cross compilers for aarch64 and s390x, qemu-user, GoogleTest's sources
+#   windows - the MinGW-w64 cross compiler, 64-bit Wine (no i386 architecture), GoogleTest's sources
 #   package - what cpack needs for the Debian package (dpkg-shlibdeps), and man to check its page
 # Runs apt-get as root, else through sudo.
 set -euo pipefail
@@ -21,6 +22,7 @@ for need in "$@"; do
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     libcxx) packages+=(clang libc++-14-dev libc++abi-14-dev googletest libgif-dev) ;;
     cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest file) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest) ;;
     package) packages+=(dpkg-dev file man-db) ;;
     *) echo "install-deps: unknown need '$need'" >&2; exit 2 ;;
     esac

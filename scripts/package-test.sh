@@ -20,7 +20,7 @@ shopt -s nullglob
 debs=(build/release/graygif_*.deb)
 [ ${#debs[@]} = 1 ] || fail "expected one build/release/graygif_*.deb, found ${#debs[@]}"
 deb=${debs[0]}
-version=$(sed -n 's/^project(graygif VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
 [ "$(basename "$deb")" = "graygif_${version}_$(dpkg --print-architecture).deb" ] ||
     fail "package name $(basename "$deb")"
 echo "package: $(basename "$deb"), depends on: $(dpkg-deb -f "$deb" Depends)"

@@ -2,6 +2,9 @@
 // are gathered and written at least every ~100 ms, so a file of a million rows does not cost a
 // million writes while a person still sees the progress move.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "platform/platform.hpp"
 

@@ -1,6 +1,9 @@
 // The core of one data file's conversion: both passes over its data into the picture, read by
 // one thread or split between worker threads, without console or exit.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "app/result_file.hpp"
 #include "app/worker_pool.hpp"

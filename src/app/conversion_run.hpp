@@ -1,5 +1,8 @@
 // The conversion run: every data file named on the command line becomes one GIF file.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "app/conversion_core.hpp"
 #include "app/run_state.hpp"

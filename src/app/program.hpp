@@ -1,5 +1,8 @@
 // The program from the start of the process to its exit code.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 namespace graygif {
 

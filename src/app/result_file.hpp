@@ -1,6 +1,9 @@
 // Writing a result file: the picture goes into a temporary file beside the result, which takes
 // the result's place only when it is complete, so that no failure leaves half a picture behind.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "gif/gif_writer.hpp"
 #include "gif/picture.hpp"

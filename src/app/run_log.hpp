@@ -1,5 +1,8 @@
 // The run log "logfile": the start-of-run entry and the entries of error_report.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "app/run_state.hpp"
 

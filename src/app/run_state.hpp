@@ -1,6 +1,9 @@
 // The state of one run, from start-up to exit. The exit-time clean-up reaches it through
 // the one pointer registered by program_main; everything else gets it passed explicitly.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "app/console.hpp"
 #include "app/result_file.hpp"

@@ -1,6 +1,9 @@
 // Start-up of a run: clean-up registration, program name, banner, switches, usage text,
 // settings and the start-of-run log entry.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "app/run_state.hpp"
 

@@ -1,5 +1,8 @@
 // Program name, upper-case folding and the run's switch settings.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <cstdint>
 #include <string>

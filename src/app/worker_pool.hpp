@@ -1,6 +1,9 @@
 // Threads that work through the chunks of one job at a time, for a coordinating thread that takes
 // the chunks' results in order. Started when a run first needs them and kept until it ends.
 #pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <condition_variable>
 #include <cstddef>

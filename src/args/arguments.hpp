@@ -2,6 +2,9 @@
 // line is split (where the platform hands over one text), and every argument holding * or ? is
 // replaced by the names of the matching directory entries, sorted by name without regard to case.
 #pragma once
+#ifndef GRAYGIF_LAYER_ARGS
+#error "this target may not use src/args (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "platform/platform.hpp"
 

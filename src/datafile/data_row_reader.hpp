@@ -2,6 +2,9 @@
 // Uses the standard library (and fast_float) only; bytes come from a ByteSource, messages go to a
 // TextSink.
 #pragma once
+#ifndef GRAYGIF_LAYER_DATAFILE
+#error "this target may not use src/datafile (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <cstddef>
 #include <cstdint>

@@ -2,6 +2,9 @@
 // correctly rounded conversion of what it leaves, and a bounded form that a number of any length
 // can be fed into, character by character (streamed lines, and texts of very many digits).
 #pragma once
+#ifndef GRAYGIF_LAYER_DATAFILE
+#error "this target may not use src/datafile (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <bit>
 #include <cstddef>

@@ -1,6 +1,9 @@
 // A small buffered output with an error state: the GIF code writes through it, to a file or to
 // memory, and learns of write failures once, when it asks.
 #pragma once
+#ifndef GRAYGIF_LAYER_GIF
+#error "this target may not use src/gif (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <cstddef>
 #include <cstdint>

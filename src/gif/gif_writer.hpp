@@ -1,6 +1,9 @@
 // Encodes a Picture as a GIF87a file with a 256-entry gray palette, into a ByteSink: what the
 // bytes go to (a file, memory) is the caller's.
 #pragma once
+#ifndef GRAYGIF_LAYER_GIF
+#error "this target may not use src/gif (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "gif/byte_sink.hpp"
 #include "gif/lzw.hpp"

@@ -1,5 +1,8 @@
 // The variable-width LZW code stream of a GIF image, packed into data sub-blocks.
 #pragma once
+#ifndef GRAYGIF_LAYER_GIF
+#error "this target may not use src/gif (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include "gif/byte_sink.hpp"
 

@@ -1,5 +1,8 @@
 // The picture a conversion builds and the GIF writer writes.
 #pragma once
+#ifndef GRAYGIF_LAYER_GIF
+#error "this target may not use src/gif (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,9 @@
 // Rules on names and texts that every layer shares: pure, no operating-system call, the same on
 // every platform.
 #pragma once
+#ifndef GRAYGIF_LAYER_PLATFORM
+#error "this target may not use src/platform (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <cstddef>
 #include <string_view>

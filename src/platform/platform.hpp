@@ -1,6 +1,9 @@
 // Every operating-system service the program uses, behind one declaration each.
 // posix.cpp and win32.cpp hold one body per platform; nothing else includes OS headers.
 #pragma once
+#ifndef GRAYGIF_LAYER_PLATFORM
+#error "this target may not use src/platform (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,9 @@
 // What the POSIX and the Windows bodies share about temporary result files: their names and the
 // one file an interruption removes. Used by the platform bodies only.
 #pragma once
+#ifndef GRAYGIF_LAYER_PLATFORM
+#error "this target may not use src/platform (see the layers in the top CMakeLists.txt)"
+#endif
 
 #include <cstdint>
 #include <string>
