@@ -267,10 +267,17 @@ Merged merge_reports(ConversionState& state, SplitPass& pass, int row, Range* ra
 }
 
 // Makes a reader for every worker (here, so that no worker allocates).
+// A worker reads at most a chunk and the line that runs on beyond it, and the coordinating thread
+// of a split file only its first rows: a smaller buffer than a whole file's reader takes serves
+// them, and costs less to set up (fresh memory is slow to touch).
+std::size_t split_buffer_size(const ConversionState& state) {
+    return std::min(state.read_buffer_size, std::size_t{256} << 10);
+}
+
 bool prepare_workers(ConversionState& state, ByteSource bytes) {
     state.workers.resize(pool_size(*state.pool));
     for (WorkerReader& worker : state.workers) {
-        if (!data_file_open(worker.reader, bytes, state.read_buffer_size)) return false;
+        if (!data_file_open(worker.reader, bytes, split_buffer_size(state))) return false;
         worker.values.resize(max_row_values);
     }
     return true;
@@ -341,13 +348,13 @@ ConversionResult convert_data(ConversionState& state, const DataSource& source, 
     // Cleared for every file, not once per run: a small file's picture must not show the rows
     // of an earlier, larger one where its own data does not reach.
     std::fill(state.picture.pixels.begin(), state.picture.pixels.end(), std::uint8_t{0});
-    if (!data_file_open(state.reader, source.bytes, state.read_buffer_size)) {
+    const bool split = state.pool != nullptr && pool_size(*state.pool) > 1 &&
+                       source.size >= state.split_from && source.unchanged != nullptr;
+    if (!data_file_open(state.reader, source.bytes,
+                        split ? split_buffer_size(state) : state.read_buffer_size)) {
         return ConversionResult{ConversionStatus::no_buffer};
     }
-    if (state.pool != nullptr && pool_size(*state.pool) > 1 && source.size >= state.split_from &&
-        source.unchanged != nullptr) {
-        return split_passes(state, source, transpose, messages, progress);
-    }
+    if (split) return split_passes(state, source, transpose, messages, progress);
     Range range;
     const ConversionResult first = first_pass(state, messages, progress, range);
     if (first.status != ConversionStatus::converted) return first;

@@ -1,5 +1,7 @@
 #include "app/worker_pool.hpp"
 
+#include "platform/platform.hpp"
+
 #include <functional>
 #include <system_error>
 
@@ -8,6 +10,8 @@ namespace graygif {
 namespace {
 
 void run_worker(WorkerPool& pool, unsigned worker) {
+    // The coordinating thread encodes the rows the workers finish: it must not fall behind.
+    lower_thread_priority();
     std::uint64_t seen_job = 0;
     std::unique_lock<std::mutex> lock(pool.mutex);
     for (;;) {

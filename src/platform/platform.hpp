@@ -39,6 +39,11 @@ const char* switch_prefix_characters();
 // The number of processors this process may run on (its affinity respected), at least 1.
 unsigned usable_processors();
 
+// Makes the calling thread give way to the process's other threads when they compete for a
+// processor (a worker thread, so that the thread it feeds keeps pace). Where the system has no
+// such priority for threads, nothing changes.
+void lower_thread_priority();
+
 // Ends the process with `code` at once: no exit handlers, no buffered output.
 [[noreturn]] void exit_immediately(int code);
 

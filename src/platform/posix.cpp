@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -143,6 +144,13 @@ unsigned usable_processors() {
 #endif
     const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
     return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+void lower_thread_priority() {
+#if defined(__linux__)
+    // Linux gives each thread a nice value of its own.
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 5);
+#endif
 }
 
 void exit_immediately(int code) {

@@ -142,6 +142,10 @@ unsigned usable_processors() {
     return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
 }
 
+void lower_thread_priority() {
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 void exit_immediately(int code) {
     // TerminateProcess runs no exit handlers and notifies no DLL (ExitProcess would let the C
     // runtime DLL run its exit table). Called on the own process it does not return.
