@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
 #include <vector>
 
 using namespace graygif;
@@ -34,7 +35,7 @@ std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace
 }
 
 // The code stream of `pixels` given in pieces of the sizes in `pieces`, taken in turn.
-std::vector<std::uint8_t> encode_in_pieces(const std::vector<std::uint8_t>& pixels,
+std::vector<std::uint8_t> encode_in_pieces(std::span<const std::uint8_t> pixels,
                                            const std::vector<std::size_t>& pieces,
                                            GifWorkspace& workspace) {
     std::vector<std::uint8_t> stream;
@@ -59,12 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (height == 0 || height > 65535) return 0;
     // The pixels in a buffer of their own, so that a read beyond them is caught.
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    const Picture picture{width, height, std::vector<std::uint8_t>(data + 1, data + 1 + count)};
+    const Picture picture{width, height, PixelBytes(data + 1, data + 1 + count)};
     const std::vector<std::uint8_t> bytes = encode(picture, *workspace);
     const testing::DecodedGif decoded = testing::decode_gif(bytes);
     FUZZ_CHECK(decoded.ok);
     FUZZ_CHECK(decoded.width == width && decoded.height == height);
-    FUZZ_CHECK(decoded.pixels == picture.pixels);
+    FUZZ_CHECK(std::ranges::equal(decoded.pixels, picture.pixels));
     FUZZ_CHECK(encode(picture, *workspace) == bytes);
 
     // A byte b below 128 is a piece of b pixels (0: an empty one), else of (b - 127) * 32 pixels

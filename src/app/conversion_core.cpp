@@ -347,7 +347,10 @@ ConversionResult convert_data(ConversionState& state, const DataSource& source, 
                               const TextSink& messages, const ProgressSink& progress) {
     // Cleared for every file, not once per run: a small file's picture must not show the rows
     // of an earlier, larger one where its own data does not reach.
-    std::fill(state.picture.pixels.begin(), state.picture.pixels.end(), std::uint8_t{0});
+    if (!state.picture_clean) {
+        std::fill(state.picture.pixels.begin(), state.picture.pixels.end(), std::uint8_t{0});
+    }
+    state.picture_clean = false;
     const bool split = state.pool != nullptr && pool_size(*state.pool) > 1 &&
                        source.size >= state.split_from && source.unchanged != nullptr;
     if (!data_file_open(state.reader, source.bytes,

@@ -45,7 +45,8 @@ struct ConversionState {
     DataFile reader;
     std::size_t read_buffer_size = default_read_buffer_size;
     GifWorkspace* gif = nullptr;
-    Seam between_passes; // where tests change a data file while it is read
+    Seam between_passes;        // where tests change a data file while it is read
+    bool picture_clean = false; // the picture holds nothing yet: no need to clear it
     RowsFinal rows_final;
     // Splitting a file between threads: with no pool, or a pool of one, files are read alone.
     WorkerPool* pool = nullptr;

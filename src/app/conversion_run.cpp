@@ -225,9 +225,10 @@ void allocate_picture(RunState& run, ConversionState& state) {
     const RunSettings& settings = run.settings;
     state.picture.width = settings.transpose ? settings.y_size : settings.x_size;
     state.picture.height = settings.transpose ? settings.x_size : settings.y_size;
-    state.picture.pixels.assign(static_cast<std::size_t>(state.picture.width) *
-                                    static_cast<std::size_t>(state.picture.height),
-                                std::uint8_t{0});
+    // Zero as it comes, and left untouched: the first file needs no clearing.
+    state.picture.pixels.resize(static_cast<std::size_t>(state.picture.width) *
+                                static_cast<std::size_t>(state.picture.height));
+    state.picture_clean = true;
     state.values.assign(max_row_values, 0.0f);
 }
 
@@ -275,7 +276,7 @@ void run_conversion(RunState& run) {
         if (names_a_switch(run.arguments[i], prefixes)) continue;
         convert_file(run, state, run.arguments[i]);
     }
-    state.picture.pixels = std::vector<std::uint8_t>();
+    state.picture.pixels = PixelBytes();
 
     const std::int64_t now = calendar_time_now();
     if (switch_present(run.switch_text, 'T')) {

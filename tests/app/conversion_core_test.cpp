@@ -67,7 +67,7 @@ TEST(ConvertData, FileChangedBetweenPassesGivesLevelsFromTheFirstPassRange) {
         std::vector<std::string> versions;
         ConversionStatus status;
         int row_number;
-        std::vector<std::uint8_t> pixels;
+        PixelBytes pixels;
     };
     const Case cases[] = {
         // Range 0..3; values far outside it are held to 0..255, never wrapped.
@@ -114,7 +114,7 @@ TEST(ConvertData, RowsAppendedBetweenPassesTakeNoPartAndTheChangeIsTold) {
         EXPECT_EQ(result.status, ConversionStatus::converted);
         EXPECT_EQ(result.changed, grows);
         // Without the limit the appended row would be drawn: 1000 on the range 0..1 wraps to 24.
-        EXPECT_EQ(core.state.picture.pixels, (std::vector<std::uint8_t>{0, 255, 255, 0, 0, 0}));
+        EXPECT_EQ(core.state.picture.pixels, (PixelBytes{0, 255, 255, 0, 0, 0}));
     }
 }
 
@@ -137,7 +137,7 @@ TEST(ConvertData, ReadFailureEndsThePass) {
     ScriptedFile failing{{"0 1\n# " + std::string(20, 'x') + "\n2 3\n"}};
     failing.fail_after = min_read_buffer_size; // one buffer arrives, then reads fail
     EXPECT_EQ(core.convert(failing).status, ConversionStatus::converted);
-    EXPECT_EQ(core.state.picture.pixels, (std::vector<std::uint8_t>{0, 255, 0, 0}));
+    EXPECT_EQ(core.state.picture.pixels, (PixelBytes{0, 255, 0, 0}));
 }
 
 void append_text(void* context, const char* data, std::size_t size) {

@@ -11,7 +11,7 @@ Bytes encode_gif(const Picture& picture, GifWorkspace& workspace) {
     return file;
 }
 
-Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace,
+Bytes encode_stream(std::span<const std::uint8_t> pixels, GifWorkspace& workspace,
                     const std::vector<std::size_t>& pieces) {
     Bytes stream;
     sink_attach(workspace.sink, &stream, append_to_bytes);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <span>
 #include <vector>
 
 namespace graygif::testing {
@@ -24,8 +25,8 @@ inline std::unique_ptr<GifWorkspace> new_workspace() {
     return std::make_unique<GifWorkspace>();
 }
 
-inline Picture make_picture(std::int32_t width, std::int32_t height, Bytes pixels) {
-    return Picture{width, height, std::move(pixels)};
+inline Picture make_picture(std::int32_t width, std::int32_t height, const Bytes& pixels) {
+    return Picture{width, height, PixelBytes(pixels.begin(), pixels.end())};
 }
 
 // pixel (x, y) = value(x, y) & 0xFF
@@ -48,7 +49,7 @@ Bytes encode_gif(const Picture& picture, GifWorkspace& workspace);
 
 // The code stream of `pixels` with minimum code size 8, the pixels given to the encoder in pieces
 // of the sizes in `pieces`, taken in turn (none: in one piece).
-Bytes encode_stream(const Bytes& pixels, GifWorkspace& workspace,
+Bytes encode_stream(std::span<const std::uint8_t> pixels, GifWorkspace& workspace,
                     const std::vector<std::size_t>& pieces = {});
 
 struct CodeStream {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace graygif {
 namespace {
 
@@ -84,7 +86,8 @@ TEST(GifFile, GiflibDecodesTheSamePixels) {
         ASSERT_TRUE(decoded.ok) << c.width << "x" << c.height;
         EXPECT_EQ(decoded.width, c.width);
         EXPECT_EQ(decoded.height, c.height);
-        EXPECT_TRUE(decoded.pixels == picture.pixels) << c.width << "x" << c.height;
+        EXPECT_TRUE(std::ranges::equal(decoded.pixels, picture.pixels))
+            << c.width << "x" << c.height;
         EXPECT_TRUE(encode_gif(picture, *workspace) == file) << c.width << "x" << c.height;
     }
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 
 namespace graygif {
 namespace {
@@ -81,7 +82,7 @@ TEST(LzwEncode, FullTableIsClearedEvery3839Codes) {
 
 // The codes of `pixels`, one slot and one code at a time: a plain model of the encoder against
 // which its faster search and packing are checked.
-std::vector<int> reference_codes(const Bytes& pixels) {
+std::vector<int> reference_codes(std::span<const std::uint8_t> pixels) {
     std::vector<int> key_table(5003, -1), code_table(5003), out = {256};
     int* const keys = key_table.data();
     int* const codes = code_table.data();
