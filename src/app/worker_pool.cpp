@@ -29,7 +29,12 @@ void run_worker(WorkerPool& pool, unsigned worker) {
             lock.lock();
             --pool.working;
             pool.done[chunk] = true;
-            pool.chunk_done.notify_all();
+            // A wake-up costs: only the chunk the coordinator waits for, or the last one out of
+            // a finished job, calls for one.
+            if (chunk == pool.awaited ||
+                (pool.working == 0 && pool.next_chunk >= pool.handed_out_end)) {
+                pool.chunk_done.notify_all();
+            }
         }
         seen_job = pool.job_number;
     }
@@ -70,7 +75,9 @@ bool pool_chunk_is_done(WorkerPool& pool, std::size_t chunk) {
 
 void pool_wait_for_chunk(WorkerPool& pool, std::size_t chunk) {
     std::unique_lock<std::mutex> lock(pool.mutex);
+    pool.awaited = chunk;
     pool.chunk_done.wait(lock, [&] { return static_cast<bool>(pool.done[chunk]); });
+    pool.awaited = SIZE_MAX;
 }
 
 void pool_finish(WorkerPool& pool) {

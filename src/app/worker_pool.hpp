@@ -34,6 +34,7 @@ struct WorkerPool {
     std::size_t handed_out_end = 0; // no chunk from here on is handed out (a cancelled job)
     std::vector<bool> done;         // per chunk of the job: its work has returned
     unsigned working = 0;           // workers inside a chunk's work
+    std::size_t awaited = SIZE_MAX; // the chunk the coordinator waits for, if it waits
     bool stopping = false;
 };
 

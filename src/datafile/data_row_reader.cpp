@@ -319,7 +319,7 @@ bool fill_buffer(DataFile& file) {
     }
     // A range's reader reads its last line to its end, but no more than it must: beyond the
     // range it reads in small steps, as the lines there belong to the next range's reader.
-    constexpr std::uint64_t step_beyond_range = std::uint64_t{64} << 10;
+    constexpr std::uint64_t step_beyond_range = std::uint64_t{16} << 10;
     const std::uint64_t wanted =
         std::max(file.line_start_end > offset ? file.line_start_end - offset : 0,
                  step_beyond_range);
