@@ -32,6 +32,7 @@ for size in 256 2048; do
     "$py" "$OLDPWD/bench/same_pixels.py" "D$size.gif" "np$size.gif" "pam$size.gif"
     hyperfine --warmup 2 --runs 10 --export-markdown "time$size.md" \
         -n "graygif $size" "$exe -S -G -X$size -Y$size $data" \
+        -n "graygif -J1 $size (one thread)" "$exe -S -G -J1 -X$size -Y$size $data" \
         -n "numpy.loadtxt + Pillow $size" "$py $OLDPWD/bench/numpy_pillow.py $data np$size.gif $size $size" \
         -n "pamtogif $size (scaled PGM)" "pamtogif < scaled$size.pgm > pam$size.gif"
     {
