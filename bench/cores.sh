@@ -36,7 +36,7 @@ compare() { # title, folder, switches...
     shift 2
     same_output "$folder" "$@"
     (cd "$folder" && hyperfine --warmup 2 --runs 10 --export-markdown ../t.md \
-        -n "-J1" "$exe -S -G -J1 $*" -n "default" "$exe -S -G $*" >/dev/null)
+        -n "one thread (-J1)" "$exe -S -G -J1 $*" -n "default" "$exe -S -G $*" >/dev/null)
     {
         echo "## $title"
         echo
