@@ -11,6 +11,7 @@
 #include "fuzz_check.hpp"
 
 #include "app/conversion_run.hpp"
+#include "gif/gif_testing.hpp"
 #include "support/gif_decode.hpp"
 
 #include <algorithm>
@@ -74,16 +75,10 @@ void grow(void* context) {
     source.size = source.grown_size;
 }
 
-bool append_to_vector(void* context, const std::uint8_t* data, std::size_t size) {
-    auto& bytes = *static_cast<std::vector<std::uint8_t>*>(context);
-    bytes.insert(bytes.end(), data, data + size);
-    return true;
-}
-
 std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace) {
-    std::vector<std::uint8_t> bytes;
-    sink_attach(workspace.sink, &bytes, append_to_vector);
-    FUZZ_CHECK(gif_encode(workspace.sink, workspace.encoder, picture));
+    bool written = false;
+    std::vector<std::uint8_t> bytes = testing::encode_gif(picture, workspace, &written);
+    FUZZ_CHECK(written);
     return bytes;
 }
 

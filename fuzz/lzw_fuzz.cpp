@@ -6,6 +6,7 @@
 // in pieces give the same code stream as in one.
 #include "fuzz_check.hpp"
 
+#include "gif/gif_testing.hpp"
 #include "gif/gif_writer.hpp"
 #include "support/gif_decode.hpp"
 
@@ -21,16 +22,10 @@ namespace {
 // The bytes before the code stream: header, palette, image descriptor, minimum code size.
 constexpr std::size_t stream_offset = 13 + 768 + 10 + 1;
 
-bool append_to_vector(void* context, const std::uint8_t* data, std::size_t size) {
-    auto& bytes = *static_cast<std::vector<std::uint8_t>*>(context);
-    bytes.insert(bytes.end(), data, data + size);
-    return true;
-}
-
 std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace) {
-    std::vector<std::uint8_t> bytes;
-    sink_attach(workspace.sink, &bytes, append_to_vector);
-    FUZZ_CHECK(gif_encode(workspace.sink, workspace.encoder, picture));
+    bool written = false;
+    std::vector<std::uint8_t> bytes = testing::encode_gif(picture, workspace, &written);
+    FUZZ_CHECK(written);
     return bytes;
 }
 
@@ -39,7 +34,7 @@ std::vector<std::uint8_t> encode_in_pieces(std::span<const std::uint8_t> pixels,
                                            const std::vector<std::size_t>& pieces,
                                            GifWorkspace& workspace) {
     std::vector<std::uint8_t> stream;
-    sink_attach(workspace.sink, &stream, append_to_vector);
+    sink_attach(workspace.sink, &stream, testing::append_to_bytes);
     lzw_start(workspace.encoder, 9, workspace.sink);
     for (std::size_t at = 0, turn = 0; at < pixels.size(); ++turn) {
         const std::size_t size = std::min(pieces[turn % pieces.size()], pixels.size() - at);

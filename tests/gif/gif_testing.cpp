@@ -4,13 +4,6 @@
 
 namespace graygif::testing {
 
-Bytes encode_gif(const Picture& picture, GifWorkspace& workspace) {
-    Bytes file;
-    sink_attach(workspace.sink, &file, append_to_bytes);
-    gif_encode(workspace.sink, workspace.encoder, picture);
-    return file;
-}
-
 Bytes encode_stream(std::span<const std::uint8_t> pixels, GifWorkspace& workspace,
                     const std::vector<std::size_t>& pieces) {
     Bytes stream;

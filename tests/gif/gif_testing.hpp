@@ -44,8 +44,15 @@ inline Picture random_picture(std::int32_t width, std::int32_t height, unsigned 
     return generate_picture(width, height, [&](int, int) { return static_cast<int>(random()); });
 }
 
-// The whole GIF file of `picture`, written to memory as write_gif_file writes it to a file.
-Bytes encode_gif(const Picture& picture, GifWorkspace& workspace);
+// The whole GIF file of `picture`, written to memory as a result file gets it.
+// @return the bytes; `written` (if given) tells whether gif_encode reported every byte written.
+inline Bytes encode_gif(const Picture& picture, GifWorkspace& workspace, bool* written = nullptr) {
+    Bytes file;
+    sink_attach(workspace.sink, &file, append_to_bytes);
+    const bool all = gif_encode(workspace.sink, workspace.encoder, picture);
+    if (written != nullptr) *written = all;
+    return file;
+}
 
 // The code stream of `pixels` with minimum code size 8, the pixels given to the encoder in pieces
 // of the sizes in `pieces`, taken in turn (none: in one piece).
