@@ -12,15 +12,8 @@ root=$(pwd)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(aarch64 s390x)
 
-stage_start=$(date +%s)
-stage() { # prints the seconds since the previous stage, then the next stage's name
-    local now
-    now=$(date +%s)
-    [ -z "${stage_name:-}" ] || echo "-- ${stage_name}: $((now - stage_start)) s"
-    stage_start=$now
-    stage_name=$1
-    [ "$1" = done ] || echo "== cross: $1"
-}
+stage_prefix=cross
+source scripts/stages.sh
 fail() {
     echo "FAILED: $*" >&2
     exit 1

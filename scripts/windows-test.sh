@@ -8,15 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-stage_start=$(date +%s)
-stage() { # prints the seconds since the previous stage, then the next stage's name
-    local now
-    now=$(date +%s)
-    [ -z "${stage_name:-}" ] || echo "-- ${stage_name}: $((now - stage_start)) s"
-    stage_start=$now
-    stage_name=$1
-    [ "$1" = done ] || echo "== windows: $1"
-}
+stage_prefix=windows
+source scripts/stages.sh
 
 stage "install packages"
 scripts/install-deps.sh build windows
