@@ -158,7 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const testing::DecodedGif decoded = testing::decode_gif(bytes);
     FUZZ_CHECK(decoded.ok);
     FUZZ_CHECK(decoded.width == state.picture.width && decoded.height == state.picture.height);
-    FUZZ_CHECK(std::ranges::equal(decoded.pixels, state.picture.pixels));
+    FUZZ_CHECK(std::equal(decoded.pixels.begin(), decoded.pixels.end(),
+                          state.picture.pixels.begin(), state.picture.pixels.end()));
     FUZZ_CHECK(encode(state.picture, *workspace) == bytes);
     return 0;
 }

@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const testing::DecodedGif decoded = testing::decode_gif(bytes);
     FUZZ_CHECK(decoded.ok);
     FUZZ_CHECK(decoded.width == width && decoded.height == height);
-    FUZZ_CHECK(std::ranges::equal(decoded.pixels, picture.pixels));
+    FUZZ_CHECK(std::equal(decoded.pixels.begin(), decoded.pixels.end(), picture.pixels.begin(),
+                          picture.pixels.end()));
     FUZZ_CHECK(encode(picture, *workspace) == bytes);
 
     // A byte b below 128 is a piece of b pixels (0: an empty one), else of (b - 127) * 32 pixels

@@ -86,7 +86,8 @@ TEST(GifFile, GiflibDecodesTheSamePixels) {
         ASSERT_TRUE(decoded.ok) << c.width << "x" << c.height;
         EXPECT_EQ(decoded.width, c.width);
         EXPECT_EQ(decoded.height, c.height);
-        EXPECT_TRUE(std::ranges::equal(decoded.pixels, picture.pixels))
+        EXPECT_TRUE(std::equal(decoded.pixels.begin(), decoded.pixels.end(), picture.pixels.begin(),
+                               picture.pixels.end()))
             << c.width << "x" << c.height;
         EXPECT_TRUE(encode_gif(picture, *workspace) == file) << c.width << "x" << c.height;
     }
