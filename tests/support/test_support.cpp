@@ -120,6 +120,15 @@ ChildOptions as_ordinary_user(const ScratchDir& dir) {
     std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
     options.user_id = nobody;
     options.group_id = nobody;
+    // A copy the other user can reach: the build folder may lie in a folder closed to others.
+    options.program = dir.path() + "/.graygif-program";
+    std::filesystem::copy_file(program_path(), options.program,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(options.program, std::filesystem::perms::owner_all |
+                                                      std::filesystem::perms::group_exec |
+                                                      std::filesystem::perms::others_exec |
+                                                      std::filesystem::perms::group_read |
+                                                      std::filesystem::perms::others_read);
     return options;
 }
 
@@ -132,7 +141,8 @@ ProcessResult run_graygif(const std::vector<std::string>& args, const std::strin
                           const std::vector<std::string>& env, const ChildOptions& options) {
     std::vector<std::string> argv{"graygif"};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(program_path(), argv, cwd, env, options);
+    return run_process(options.program.empty() ? program_path() : options.program, argv, cwd, env,
+                       options);
 }
 
 } // namespace graygif::testing

@@ -51,6 +51,7 @@ struct ChildOptions {
     bool ignore_file_size_signal = false; // SIGXFSZ ignored (the program inherits that)
     int user_id = -1;                     // run as this user and group (needs root); -1: as is
     int group_id = -1;
+    std::string program; // run_graygif starts this copy of the program; empty: the built one
     // The test closes its end of each output pipe once this many bytes came through it, as
     // `| head -c1` does; later writes of the child to that stream fail.
     std::size_t output_kept = static_cast<std::size_t>(-1);
