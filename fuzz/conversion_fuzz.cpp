@@ -82,6 +82,12 @@ std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace
     return bytes;
 }
 
+bool same_conversion(const ConversionResult& a, const ConversionState& a_state,
+                     const ConversionResult& b, const ConversionState& b_state) {
+    return a.status == b.status && a.row_result == b.row_result && a.row_number == b.row_number &&
+           a.clipped == b.clipped && a_state.picture.pixels == b_state.picture.pixels;
+}
+
 void prepare(ConversionState& state, const std::uint8_t* data) {
     state.picture.width = 2 + data[0] % 40;
     state.picture.height = 2 + data[1] % 40;
@@ -130,9 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string split_messages, split_progress;
         const ConversionResult many =
             convert(split, again, transpose, split_messages, split_progress);
-        FUZZ_CHECK(many.status == result.status && many.row_result == result.row_result &&
-                   many.row_number == result.row_number && many.clipped == result.clipped);
-        FUZZ_CHECK(split.picture.pixels == state.picture.pixels);
+        FUZZ_CHECK(same_conversion(many, split, result, state));
         FUZZ_CHECK(split_messages == messages && split_progress == progress);
     }
     if (!changes) {
@@ -144,9 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string grown_messages, grown_progress;
         const ConversionResult again =
             convert(grown, growing, transpose, grown_messages, grown_progress);
-        FUZZ_CHECK(again.status == result.status && again.row_result == result.row_result &&
-                   again.row_number == result.row_number && again.clipped == result.clipped);
-        FUZZ_CHECK(grown.picture.pixels == state.picture.pixels);
+        FUZZ_CHECK(same_conversion(again, grown, result, state));
     }
     if (result.status == ConversionStatus::bad_row) {
         FUZZ_CHECK(result.row_result < 0 && result.row_result >= row_too_many_values);

@@ -320,9 +320,8 @@ bool fill_buffer(DataFile& file) {
     // A range's reader reads its last line to its end, but no more than it must: beyond the
     // range it reads in small steps, as the lines there belong to the next range's reader.
     constexpr std::uint64_t step_beyond_range = std::uint64_t{16} << 10;
-    const std::uint64_t wanted =
-        std::max(file.line_start_end > offset ? file.line_start_end - offset : 0,
-                 step_beyond_range);
+    const std::uint64_t wanted = std::max(
+        file.line_start_end > offset ? file.line_start_end - offset : 0, step_beyond_range);
     const auto room = static_cast<std::size_t>(
         std::min({std::uint64_t{file.capacity - file.end}, file.limit - offset, wanted}));
     const std::int64_t got = file.source.read_at(file.source.context, offset, free_space, room);
