@@ -21,7 +21,7 @@ void widen(Range& range, const float* values, int count) {
     }
 }
 
-ConversionResult bad_row(int count, int row_number) {
+ConversionResult bad_row(int count, std::int64_t row_number) {
     ConversionResult result;
     result.status = ConversionStatus::bad_row;
     result.row_result = count;
@@ -29,7 +29,7 @@ ConversionResult bad_row(int count, int row_number) {
     return result;
 }
 
-void report_row(const ProgressSink& progress, int row, std::uint64_t position) {
+void report_row(const ProgressSink& progress, std::int64_t row, std::uint64_t position) {
     if (progress.row != nullptr) {
         progress.row(progress.context, progress_characters[row % 4], position);
     }
@@ -62,7 +62,7 @@ Placement placement_for(Picture& picture, bool transpose, const Range& range) {
 }
 
 // Stores row `row` of `count` values. @return whether values or the row had no place.
-bool place_row(const Placement& place, const float* values, int count, int row) {
+bool place_row(const Placement& place, const float* values, int count, std::int64_t row) {
     const bool clipped = row >= place.rows_room || count > place.values_room;
     if (row >= place.rows_room) return clipped;
     const auto width = static_cast<std::size_t>(place.picture->width);
@@ -81,7 +81,7 @@ bool place_row(const Placement& place, const float* values, int count, int row) 
 
 // Reads the next data row and shows its progress character. @return the reader's result.
 int next_row(ConversionState& state, const TextSink& messages, const ProgressSink& progress,
-             int row) {
+             std::int64_t row) {
     const int count = read_data_row(state.values.data(), state.reader, state.rule, messages);
     if (count != row_end_of_data && count != row_range_end) {
         report_row(progress, row, data_file_position(state.reader));
@@ -91,7 +91,7 @@ int next_row(ConversionState& state, const TextSink& messages, const ProgressSin
 
 ConversionResult first_pass(ConversionState& state, const TextSink& messages,
                             const ProgressSink& progress, Range& range) {
-    for (int row = 0;; ++row) {
+    for (std::int64_t row = 0;; ++row) {
         const int count = next_row(state, messages, progress, row);
         if (count == 0) break;
         if (count < 0) return bad_row(count, row + 1);
@@ -104,7 +104,7 @@ ConversionResult first_pass(ConversionState& state, const TextSink& messages,
 ConversionResult second_pass(ConversionState& state, const Placement& place,
                              const TextSink& messages, const ProgressSink& progress) {
     ConversionResult result;
-    for (int row = 0;; ++row) {
+    for (std::int64_t row = 0;; ++row) {
         const int count = next_row(state, messages, progress, row);
         if (count == 0) break;
         if (count < 0) return bad_row(count, row + 1);
@@ -125,7 +125,7 @@ ConversionResult second_pass(ConversionState& state, const Placement& place,
 
 // What a worker found in one chunk in one pass.
 struct ChunkReport {
-    std::int32_t rows = 0;      // data rows read (bad rows and the end of the data not counted)
+    std::int64_t rows = 0;      // data rows read (bad rows and the end of the data not counted)
     Range range;                // first pass: of those rows
     bool ends_data = false;     // the data ended in the chunk, at `data_end`
     std::uint64_t data_end = 0; // where a reader stood after the data's end
@@ -140,7 +140,7 @@ struct Chunk {
     std::uint64_t end = 0;
     ChunkReport first;          // the first pass's report
     ChunkReport second;         // the second pass's
-    std::int32_t first_row = 0; // the number of the chunk's first row, from the first pass
+    std::int64_t first_row = 0; // the number of the chunk's first row, from the first pass
 };
 
 struct SplitPass {
@@ -231,7 +231,7 @@ struct Merged {
     std::uint64_t data_end = 0;
 };
 
-Merged merge_reports(ConversionState& state, SplitPass& pass, int row, Range* range,
+Merged merge_reports(ConversionState& state, SplitPass& pass, std::int64_t row, Range* range,
                      const TextSink& messages, const ProgressSink& progress) {
     WorkerPool& pool = *state.pool;
     std::vector<Chunk>& chunks = *pass.chunks;
@@ -239,7 +239,7 @@ Merged merge_reports(ConversionState& state, SplitPass& pass, int row, Range* ra
     for (std::size_t k = 0; k < chunks.size(); ++k) {
         pool_wait_for_chunk(pool, k);
         const ChunkReport& report = pass.second ? chunks[k].second : chunks[k].first;
-        for (std::int32_t i = 0; i < report.rows; ++i) report_row(progress, row++, report.position);
+        for (std::int64_t i = 0; i < report.rows; ++i) report_row(progress, row++, report.position);
         if (range != nullptr) {
             // As the values would have been taken one by one: of equal ones the first stays.
             if (report.range.maximum > range->maximum) range->maximum = report.range.maximum;
@@ -253,8 +253,9 @@ Merged merge_reports(ConversionState& state, SplitPass& pass, int row, Range* ra
             break;
         }
         if (pass.second && !pass.place.transpose) {
-            tell_rows_final(state, std::min(chunks[k].first_row + chunks[k].first.rows,
-                                            pass.place.picture->height));
+            tell_rows_final(state, static_cast<std::int32_t>(std::min<std::int64_t>(
+                                       chunks[k].first_row + chunks[k].first.rows,
+                                       pass.place.picture->height)));
         }
         if (report.ends_data) {
             merged.last = k;
@@ -309,7 +310,7 @@ ConversionResult split_passes(ConversionState& state, const DataSource& source, 
         if (first.result.status != ConversionStatus::converted) return first.result;
         last = first.last;
         data_end = first.data_end;
-        std::int32_t row = head_rows;
+        std::int64_t row = head_rows;
         for (std::size_t k = 0; k <= last; ++k) {
             chunks[k].first_row = row;
             row += chunks[k].first.rows;

@@ -79,10 +79,11 @@ enum class ConversionStatus {
 
 struct ConversionResult {
     ConversionStatus status = ConversionStatus::converted;
-    int row_result = 0;   // the reader's negative result for a bad row
-    int row_number = 0;   // the bad row's 1-based number among the data rows
-    bool clipped = false; // values or rows had no place in the picture and were left out
-    bool changed = false; // the file's size or modification time changed while it was read
+    int row_result = 0;          // the reader's negative result for a bad row
+    std::int64_t row_number = 0; // the bad row's 1-based number among the data rows (a file may
+                                 // hold more than 2^31)
+    bool clipped = false;        // values or rows had no place in the picture and were left out
+    bool changed = false;        // the file's size or modification time changed while it was read
 };
 
 // Clears state.picture, reads `source` twice (the range, then the scaled rows) under the run's

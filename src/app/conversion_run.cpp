@@ -52,8 +52,9 @@ bool contains_gif_extension(const std::string& name) {
 }
 
 [[noreturn]] void stop_on_bad_row(RunState& run, const std::string& name, int result,
-                                  int row_number) {
-    error_report(run, "PANIC: Bad datafile: %s  Datarow:%d\a\n", name.c_str(), row_number);
+                                  std::int64_t row_number) {
+    error_report(run, "PANIC: Bad datafile: %s  Datarow:%lld\a\n", name.c_str(),
+                 static_cast<long long>(row_number));
     if (result == row_bad_character) {
         console_print(run.console, ConsoleStream::err, "Data character error.\n");
     } else if (result == row_too_many_values) {
