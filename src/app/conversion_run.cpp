@@ -5,8 +5,6 @@
 #include "platform/name_rules.hpp"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -159,7 +157,8 @@ bool write_result(ResultEncoding& encoding, const std::string& result) {
 
 // The file is large enough for its reading to be split: start the workers, if the run has any.
 void start_workers_for(RunState& run, ConversionState& state) {
-    if (state.pool != nullptr || run.wanted_workers < 2) return;
+    // Started once a run: of workers the system refused, later files do not ask again.
+    if (pool_size(run.workers) != 0 || run.wanted_workers < 2) return;
     FileStatus status;
     if (!file_status(run.data_file, status) || status.size < state.split_from) return;
     if (pool_start(run.workers, run.wanted_workers) > 1) state.pool = &run.workers;
@@ -269,8 +268,9 @@ void run_conversion(RunState& run) {
     const std::unique_ptr<GifWorkspace> gif(new GifWorkspace);
     state.gif = gif.get();
     allocate_picture(run, state);
-    run.wanted_workers = run.settings.workers > 0 ? static_cast<unsigned>(run.settings.workers)
-                                                  : usable_processors();
+    run.wanted_workers = run.settings.workers > 0
+                             ? static_cast<unsigned>(run.settings.workers)
+                             : std::min(usable_processors(), static_cast<unsigned>(max_workers));
 
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {

@@ -44,7 +44,7 @@ void run_worker(WorkerPool& pool, unsigned worker) {
 
 unsigned pool_start(WorkerPool& pool, unsigned count) {
     pool.threads.reserve(count);
-    for (unsigned worker = 0; worker < count; ++worker) {
+    for (unsigned worker = pool_size(pool); worker < count; ++worker) {
         // std::thread reports a thread the system refuses (a limit on processes, say) only by
         // an exception: the run then goes on with the workers it has, or reads alone.
         try {
@@ -57,20 +57,17 @@ unsigned pool_start(WorkerPool& pool, unsigned count) {
 }
 
 void pool_begin(WorkerPool& pool, const PoolJob& job) {
+    // Allocated before the lock: the out-of-memory handler stops the pool, which takes it.
+    std::vector<bool> done(job.chunk_count, false);
     {
         const std::lock_guard<std::mutex> lock(pool.mutex);
         pool.job = job;
         ++pool.job_number;
         pool.next_chunk = 0;
         pool.handed_out_end = job.chunk_count;
-        pool.done.assign(job.chunk_count, false);
+        pool.done.swap(done);
     }
     pool.job_ready.notify_all();
-}
-
-bool pool_chunk_is_done(WorkerPool& pool, std::size_t chunk) {
-    const std::lock_guard<std::mutex> lock(pool.mutex);
-    return pool.done[chunk];
 }
 
 void pool_wait_for_chunk(WorkerPool& pool, std::size_t chunk) {

@@ -38,7 +38,8 @@ struct WorkerPool {
     bool stopping = false;
 };
 
-// Starts up to `count` workers. @return how many the system gave.
+// Starts workers until the pool has `count`, as far as the system gives them.
+// @return the number of workers.
 unsigned pool_start(WorkerPool& pool, unsigned count);
 
 // The number of workers started.
@@ -48,9 +49,6 @@ inline unsigned pool_size(const WorkerPool& pool) {
 
 // Hands `job` to the workers; returns at once. The previous job must be finished.
 void pool_begin(WorkerPool& pool, const PoolJob& job);
-
-// @return whether the work of `chunk` has returned (its results may be read).
-bool pool_chunk_is_done(WorkerPool& pool, std::size_t chunk);
 
 // Waits until the work of `chunk` has returned.
 void pool_wait_for_chunk(WorkerPool& pool, std::size_t chunk);
