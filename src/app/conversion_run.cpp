@@ -96,15 +96,13 @@ std::string result_path_beside(const std::string& data_path, const std::string& 
 
 // Decides where the result goes: the existing entry of that name (found as the data file is) or
 // a new file. Ends the run when a result exists and S is not in force.
-// @return true when the result exists already.
-bool choose_target(RunState& run, const std::string& result, const std::string& path,
+void choose_target(RunState& run, const std::string& result, const std::string& path,
                    std::string& target) {
     if (!resolve_existing_name(path, run.names, target)) {
         target = path;
-        return false;
+    } else if (!switch_on(run.switch_text, 'S')) {
+        stop_on_existing_result(run, result);
     }
-    if (!switch_on(run.switch_text, 'S')) stop_on_existing_result(run, result);
-    return true;
 }
 
 // The result of one data file while it is written: begun when the first picture rows are final
@@ -180,7 +178,7 @@ void convert_file(RunState& run, ConversionState& state, const RunArgument& argu
 
     const std::string result = result_name_for(name);
     std::string target;
-    const bool existed = choose_target(run, result, result_path_beside(data_path, result), target);
+    choose_target(run, result, result_path_beside(data_path, result), target);
     console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
                   name.c_str(), result.c_str());
 
@@ -216,7 +214,7 @@ void convert_file(RunState& run, ConversionState& state, const RunArgument& argu
                       name.c_str());
     }
 
-    if (write_result(encoding, result) && !existed) name_index_add(run.names, target);
+    if (write_result(encoding, result)) name_index_add(run.names, target);
     if (run.settings.verbose) console_print(run.console, ConsoleStream::out, "\nRoughClean\n");
     file_close(run.data_file);
 }
