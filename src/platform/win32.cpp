@@ -349,8 +349,10 @@ bool replace_file(const std::string& from, const std::string& to) {
 }
 
 bool remove_file(const std::string& name) {
+    // Unmarked only once it is gone: Ctrl+C in between still finds it to remove.
+    const bool removed = ::DeleteFileA(name.c_str()) != 0;
     unmark_temporary(name);
-    return ::DeleteFileA(name.c_str()) != 0;
+    return removed;
 }
 
 // ---- Results ---------------------------------------------------------------------------------
