@@ -421,16 +421,27 @@ bool follow_links(const std::string& name, std::string& final_name) {
             final_name = path;
             return true;
         }
+        // As the kernel does (protected_symlinks): a link that another user left in a shared
+        // sticky folder such as /tmp is not followed, or root writing a result there could be
+        // sent to any file.
+        const std::size_t slash = path.find_last_of('/');
+        const std::string folder =
+            slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+        struct stat holder {};
+        if (::stat(folder.c_str(), &holder) != 0) return false;
+        if ((holder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) &&
+            info.st_uid != ::geteuid() && info.st_uid != holder.st_uid) {
+            return false;
+        }
         std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
         const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
         if (size <= 0 || static_cast<std::size_t>(size) >= link.size()) return false; // changed
         link.resize(static_cast<std::size_t>(size));
         // A relative link is relative to the folder that holds it.
-        const std::size_t cut = path.find_last_of('/');
-        if (link[0] == '/' || cut == std::string::npos) {
+        if (link[0] == '/' || slash == std::string::npos) {
             path = link;
         } else {
-            path.resize(cut + 1);
+            path.resize(slash + 1);
             path += link;
         }
     }

@@ -313,20 +313,28 @@ TEST(Overwrite, ResultFoundWithoutRegardToCaseIsReplacedUnderItsName) {
 }
 
 TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
-    // What opening the result for writing would refuse is not replaced by a move either.
-    for (const std::string kind : {"directory", "read_only", "read_only_behind_link"}) {
+    // What opening the result for writing would refuse is not replaced by a move either, nor is
+    // a file reached through a link another user left in a sticky folder open to all (as /tmp).
+    for (const std::string kind :
+         {"directory", "read_only", "read_only_behind_link", "foreign_link_in_sticky_folder"}) {
+        if (kind.starts_with("foreign") && ::geteuid() != 0) continue; // needs root to plant it
         ScratchDir dir;
         write_file(dir.file("A.DAT"), "1 2\n");
         write_file(dir.file("B.DAT"), "3 4\n");
         testing::ChildOptions options;
         if (kind == "directory") {
             std::filesystem::create_directory(dir.file("A.gif"));
-        } else {
+        } else if (!kind.starts_with("foreign")) {
             const std::string file = kind == "read_only" ? "A.gif" : "R.gif";
             write_file(dir.file(file), "old");
             ::chmod(dir.file(file).c_str(), 0444);
             if (file != "A.gif") std::filesystem::create_symlink(file, dir.file("A.gif"));
             options = testing::as_ordinary_user(dir);
+        } else {
+            write_file(dir.file("R.gif"), "old");
+            std::filesystem::create_symlink("R.gif", dir.file("A.gif"));
+            ASSERT_EQ(::lchown(dir.file("A.gif").c_str(), testing::nobody, testing::nobody), 0);
+            ::chmod(dir.path().c_str(), 01777);
         }
         const std::vector<std::string> before = testing::list_dir(dir.path());
         const ProcessResult result =
