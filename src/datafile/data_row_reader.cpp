@@ -421,7 +421,7 @@ LongLine scan_long_line(DataFile& file) {
 }
 
 // Reads [start, start + length) of the source again, handing it to `use` chunk by chunk through
-// the buffer. @return false when the source could not be positioned.
+// the buffer. @return false when the source gave less (a read failure, a file cut short).
 template <typename Use>
 bool stream_range(DataFile& file, std::uint64_t start, std::uint64_t length, Use&& use) {
     length = start < file.limit ? std::min(length, file.limit - start) : 0;
@@ -436,7 +436,7 @@ bool stream_range(DataFile& file, std::uint64_t start, std::uint64_t length, Use
         start += size;
         length -= size;
     }
-    return true;
+    return length == 0;
 }
 
 // The row of a line longer than the buffer that scan_long_line found to be a data line with no
@@ -446,10 +446,12 @@ int read_long_row(float* values, DataFile& file, const LongLine& line, ColumnRul
     const std::uint64_t after_line = file.buffer_offset + file.begin;
     RowScanner row;
     row.values = values;
-    const bool positioned =
+    // A line that cannot be read whole again is not taken for a shorter row: the read failure
+    // ends the data there, as any other does.
+    const bool whole =
         stream_range(file, line.start, line.text_length,
                      [&row](const char* p, const char* end) { row_scanner_feed(row, p, end); });
-    int result = positioned ? row_scanner_finish(row) : row_end_of_data;
+    int result = whole ? row_scanner_finish(row) : row_end_of_data;
     if (result >= 0) {
         result = apply_column_rule(
             result, line.text_length, line.ends_with_cr_lf, rule, messages,
@@ -460,7 +462,7 @@ int read_long_row(float* values, DataFile& file, const LongLine& line, ColumnRul
             });
     }
     reposition(file, after_line);
-    if (!positioned) file.at_end = true;
+    if (!whole) file.at_end = true;
     return result;
 }
 

@@ -21,7 +21,8 @@ using namespace std::string_literals;
 struct MemorySource {
     std::string data;
     std::size_t max_read = SIZE_MAX;
-    std::size_t fail_from = SIZE_MAX; // reads at or beyond this offset fail
+    std::size_t fail_from = SIZE_MAX;  // reads at or beyond this offset fail
+    std::size_t reads_left = SIZE_MAX; // reads after this many fail
 
     ByteSource source() {
         ByteSource s;
@@ -29,7 +30,8 @@ struct MemorySource {
         s.read_at = [](void* c, std::uint64_t offset, char* buffer,
                        std::size_t size) -> std::int64_t {
             auto& m = *static_cast<MemorySource*>(c);
-            if (offset >= m.fail_from) return -1;
+            if (offset >= m.fail_from || m.reads_left == 0) return -1;
+            --m.reads_left;
             const std::size_t from = std::min(static_cast<std::size_t>(offset), m.data.size());
             const std::size_t n = std::min({size, m.max_read, m.data.size() - from});
             std::memcpy(buffer, m.data.data() + from, n);
@@ -453,6 +455,18 @@ TEST(DataFile, ReadFailureEndsTheDataAndRewindStartsAgain) {
     const Reading again = read_pass(file, rule);
     EXPECT_EQ(again.rows.size(), 4u);
     EXPECT_EQ(data_file_position(file), memory.data.size());
+
+    // A line longer than the buffer is read twice; whichever read fails, the row is whole or
+    // the data ends before it, never a row cut short.
+    for (std::size_t reads = 0; reads < 8; ++reads) {
+        MemorySource long_line{"1 2 3 4 5 6 7 8 9 10 11 12\n"};
+        long_line.reads_left = reads;
+        ASSERT_TRUE(data_file_open(file, long_line.source(), 16));
+        ColumnRule open_rule;
+        // Two reads scan it, two parse it.
+        EXPECT_EQ(read_pass(file, open_rule).rows[0].result, reads >= 4 ? 12 : row_end_of_data)
+            << reads;
+    }
 }
 
 // A file that grows between the passes: the second pass, limited to where the first pass's
