@@ -47,7 +47,8 @@ inline std::uint32_t find_slot_in_turn(const std::int32_t* keys, std::int32_t ke
     }
 }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// __SSE__: 32-bit x86 builds have the instruction only when they ask for it (-msse).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__SSE__)
 // Bit i set where the key `stored[i]` ends the search for `key`: it is the key, or it is below
 // `empty_below[i]` (0 for a first slot, where only a negative key is empty; 1 for later ones).
 // Four lanes compared at once.
