@@ -281,7 +281,7 @@ void lzw_add_pixels(LzwEncoder& encoder, const std::uint8_t* pixels, std::size_t
     }
 }
 
-bool lzw_finish(LzwEncoder& encoder) {
+void lzw_finish(LzwEncoder& encoder) {
     Registers registers = load_registers(encoder);
     if (encoder.has_prefix) {
         pack_code(encoder, registers, encoder.prefix);
@@ -299,7 +299,6 @@ bool lzw_finish(LzwEncoder& encoder) {
     registers.bit_count = 0;
     registers.block_count = 0;
     store_registers(encoder, registers);
-    return sink_flush(*encoder.out);
 }
 
 } // namespace graygif

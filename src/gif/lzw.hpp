@@ -53,8 +53,7 @@ void lzw_start(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out);
 // Encodes the next `count` pixels (values below the clear code).
 void lzw_add_pixels(LzwEncoder& encoder, const std::uint8_t* pixels, std::size_t count);
 
-// Writes the last codes and the end code, the last sub-block, and flushes `out`.
-// @return true when every byte was written without error (tested once, here).
-bool lzw_finish(LzwEncoder& encoder);
+// Puts the last codes, the end code and the last sub-block on `out`; the caller flushes it.
+void lzw_finish(LzwEncoder& encoder);
 
 } // namespace graygif

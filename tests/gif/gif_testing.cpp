@@ -19,6 +19,7 @@ Bytes encode_stream(std::span<const std::uint8_t> pixels, GifWorkspace& workspac
         }
     }
     lzw_finish(workspace.encoder);
+    sink_flush(workspace.sink);
     return stream;
 }
 
