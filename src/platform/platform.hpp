@@ -122,16 +122,32 @@ OpenResult file_open_read(const std::string& name, FileHandle& file);
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,
                           std::size_t size);
 
-// What tells one version of a file from another: its size and its last modification time (in
-// the platform's own units).
+// What tells one version of a file from another: its size, its last modification time and the
+// time its content or attributes last changed (POSIX ctime: a rewrite that restores the
+// modification time still moves it), in the platform's own units.
 struct FileStatus {
     std::uint64_t size = 0;
     std::int64_t modified = 0;
+    std::int64_t changed = 0;
     bool operator==(const FileStatus&) const = default;
 };
 
 // @return true and the status of the open file.
 bool file_status(const FileHandle& file, FileStatus& status);
+
+// What tells one file from another, however it is named: POSIX device and inode; Windows volume
+// serial number and file index.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// @return true and the identity of the open file.
+bool file_identity(const FileHandle& file, FileIdentity& identity);
+
+// @return true and the identity of the file `name` leads to (links followed).
+bool name_identity(const std::string& name, FileIdentity& identity);
 
 // Opens a file for appending, creating it when missing. Every file_write_all on it lands at the
 // current end of the file in one piece, also when other processes append at the same time.

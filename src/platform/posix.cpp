@@ -278,6 +278,24 @@ bool file_status(const FileHandle& file, FileStatus& status) {
     status.size = static_cast<std::uint64_t>(info.st_size);
     status.modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
                       static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+    status.changed = static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1'000'000'000 +
+                     static_cast<std::int64_t>(info.st_ctim.tv_nsec);
+    return true;
+}
+
+bool file_identity(const FileHandle& file, FileIdentity& identity) {
+    struct stat info {};
+    if (::fstat(descriptor(file), &info) != 0) return false;
+    identity = FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                            static_cast<std::uint64_t>(info.st_ino)};
+    return true;
+}
+
+bool name_identity(const std::string& name, FileIdentity& identity) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) return false;
+    identity = FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                            static_cast<std::uint64_t>(info.st_ino)};
     return true;
 }
 

@@ -264,7 +264,44 @@ bool file_status(const FileHandle& file, FileStatus& status) {
     status.modified = static_cast<std::int64_t>(
         (static_cast<std::uint64_t>(information.ftLastWriteTime.dwHighDateTime) << 32) |
         information.ftLastWriteTime.dwLowDateTime);
+    // The change time moves also when a rewrite restores the write time.
+    FILE_BASIC_INFO basic{};
+    if (::GetFileInformationByHandleEx(to_handle(file.value), FileBasicInfo, &basic,
+                                       sizeof basic)) {
+        status.changed = basic.ChangeTime.QuadPart;
+    }
     return true;
+}
+
+namespace {
+
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& information) {
+    return FileIdentity{information.dwVolumeSerialNumber,
+                        (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) |
+                            information.nFileIndexLow};
+}
+
+} // namespace
+
+bool file_identity(const FileHandle& file, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(to_handle(file.value), &information)) return false;
+    identity = identity_of(information);
+    return true;
+}
+
+bool name_identity(const std::string& name, FileIdentity& identity) {
+    // No access asked for: the identity of a file that may not be read is still known.
+    // FILE_FLAG_BACKUP_SEMANTICS opens folders too.
+    const HANDLE handle =
+        ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = ::GetFileInformationByHandle(handle, &information) != 0;
+    ::CloseHandle(handle);
+    if (known) identity = identity_of(information);
+    return known;
 }
 
 bool file_open_append(const std::string& name, FileHandle& file) {
