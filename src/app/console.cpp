@@ -16,8 +16,14 @@ constexpr std::int64_t progress_interval_ms = 100;
 constexpr std::size_t max_pending_progress = std::size_t{1} << 16;
 
 void write_stream(Console& console, ConsoleStream stream, const char* data, std::size_t size) {
+    if (size == 0) return;
+    if (stream == ConsoleStream::err) console.err_at_line_start = data[size - 1] == '\n';
     bool& ended = stream == ConsoleStream::out ? console.out_ended : console.err_ended;
-    if (!ended && !console_write(stream, data, size)) ended = true;
+    if (ended) return;
+    const bool written = console.writer.write != nullptr
+                             ? console.writer.write(console.writer.context, stream, data, size)
+                             : console_write(stream, data, size);
+    if (!written) ended = true;
 }
 
 } // namespace
@@ -63,6 +69,16 @@ void console_print(Console& console, ConsoleStream stream, const char* format, .
     const std::string text = format_text_list(format, arguments);
     va_end(arguments);
     console_write_text(console, stream, text.data(), text.size());
+}
+
+void console_note(Console& console, const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::string text = format_text_list(format, arguments);
+    va_end(arguments);
+    if (!console.pending_progress.empty()) console_flush(console);
+    if (!console.err_at_line_start) text.insert(text.begin(), '\n');
+    write_stream(console, ConsoleStream::err, text.data(), text.size());
 }
 
 void console_progress(Console& console, char character, std::uint64_t position) {

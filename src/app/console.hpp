@@ -26,15 +26,25 @@
 
 namespace graygif {
 
+// Where console output goes: the process's streams, or what a test gives.
+struct ConsoleWriter {
+    void* context = nullptr;
+    // @return true when every byte was written.
+    bool (*write)(void* context, ConsoleStream stream, const char* data,
+                  std::size_t size) = nullptr;
+};
+
 // A write that fails (a closed pipe, a full disk) ends output to that stream for the rest of the
 // run, quietly: the console is for diagnostics, and the run goes on converting.
 struct Console {
+    ConsoleWriter writer;                // none: the process's standard output and error
     std::string pending_progress;        // progress characters not yet written to standard error
     std::int64_t last_flush_ms = 0;      // when pending progress was last written
     unsigned progress_since_check = 0;   // progress writes since the clock was last read
     std::uint64_t position_at_check = 0; // data file position when the clock was last read
     bool out_ended = false;              // a write to standard output failed
     bool err_ended = false;              // a write to standard error failed
+    bool err_at_line_start = true;       // the last character for standard error was a line end
 };
 
 // Formats like printf into a string of whatever length the text needs.
@@ -45,6 +55,10 @@ std::string format_text_list(const char* format, std::va_list arguments) GRAYGIF
 void console_write_text(Console& console, ConsoleStream stream, const char* data, std::size_t size);
 void console_print(Console& console, ConsoleStream stream, const char* format, ...)
     GRAYGIF_PRINTF(3, 4);
+
+// Prints an INFO note on standard error on a line of its own: after progress characters or other
+// text that did not end its line, a line end comes first.
+void console_note(Console& console, const char* format, ...) GRAYGIF_PRINTF(2, 3);
 
 // Adds one progress character ("\b" and the character) to standard error; `position` (bytes of
 // the data file read so far) lets long rows count as work done.

@@ -5,37 +5,31 @@
 #include "platform/name_rules.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <memory>
-#include <new>
 
 namespace graygif {
 
 namespace {
 
-RunState* out_of_memory_run = nullptr;
-
-// Any allocation of the run that fails ends it with the no-memory report.
-[[noreturn]] void report_no_memory() {
-    std::set_new_handler(nullptr); // a failure while reporting must not come back here
-    error_report(*out_of_memory_run, "PANIC: No memory...\n");
-    end_run(*out_of_memory_run, exit_size_or_open);
+std::int64_t read_positioned(void* context, std::uint64_t offset, char* buffer, std::size_t size) {
+    return file_read_at(*static_cast<DataInput*>(context)->file, offset, buffer, size);
 }
 
-// An open data file as the conversion core reads it.
-struct OpenDataFile {
-    FileHandle* file = nullptr;
-    FileStatus status; // when the conversion began
-    bool known = false;
-};
-
-std::int64_t read_data_file(void* context, std::uint64_t offset, char* buffer, std::size_t size) {
-    return file_read_at(*static_cast<OpenDataFile*>(context)->file, offset, buffer, size);
+std::int64_t read_in_order(void* context, std::uint64_t offset, char* buffer, std::size_t size) {
+    DataInput& input = *static_cast<DataInput*>(context);
+    // The reader asks for the bytes of such an input in order, each once.
+    assert(offset == input.next_offset);
+    (void)offset;
+    const std::int64_t got = file_read_next(*input.file, buffer, size);
+    if (got > 0) input.next_offset += static_cast<std::uint64_t>(got);
+    return got;
 }
 
-bool data_file_unchanged(void* context) {
-    const OpenDataFile& open = *static_cast<OpenDataFile*>(context);
+bool input_unchanged(void* context) {
+    const DataInput& input = *static_cast<DataInput*>(context);
     FileStatus now;
-    return open.known && file_status(*open.file, now) && now == open.status;
+    return input.status_known && file_status(*input.file, now) && now == input.status;
 }
 
 void write_reader_message(void* context, const char* data, std::size_t size) {
@@ -43,38 +37,64 @@ void write_reader_message(void* context, const char* data, std::size_t size) {
     console_write_text(run.console, ConsoleStream::err, data, size);
 }
 
-bool contains_gif_extension(const std::string& name) {
-    const auto it = std::search(name.begin(), name.end(), std::begin(".gif"), std::end(".gif") - 1,
-                                [](char a, char b) { return ascii_lower(a) == b; });
-    return it != name.end();
+void print_row_progress(void* context, char character, std::uint64_t position) {
+    console_progress(static_cast<RunState*>(context)->console, character, position);
 }
 
-[[noreturn]] void stop_on_bad_row(RunState& run, const std::string& name, int result,
-                                  std::int64_t row_number) {
-    error_report(run, "PANIC: Bad datafile: %s  Datarow:%lld\a\n", name.c_str(),
-                 static_cast<long long>(row_number));
-    if (result == row_bad_character) {
+// A byte as a message shows it: itself in quotes where it is printable ASCII, else its code.
+std::string shown_byte(unsigned char byte) {
+    if (byte > 0x20 && byte < 0x7F) return format_text("\"%c\"", byte);
+    return format_text("0x%02X", byte);
+}
+
+// The bad-row report (logged), its extra line, and a note on where the row stands.
+int stop_on_bad_row(RunState& run, const std::string& name, const ConversionResult& read,
+                    int expected_count) {
+    const auto row = static_cast<long long>(read.row_number);
+    error_report(
+        run, format_text("PANIC: Bad datafile: %s  Datarow:%lld\a\n", name.c_str(), row),
+        format_text("PANIC: Bad datafile: %s  Datarow:%lld\a\n", name_for_log(name).c_str(), row));
+    const auto line = static_cast<unsigned long long>(read.problem.line);
+    if (read.row_result == row_bad_character) {
         console_print(run.console, ConsoleStream::err, "Data character error.\n");
-    } else if (result == row_too_many_values) {
+        console_note(run.console,
+                     "INFO: Line %llu of %s, column %llu: the character %s is not allowed in a "
+                     "data row.\n",
+                     line, name.c_str(), static_cast<unsigned long long>(read.problem.column),
+                     shown_byte(read.problem.byte).c_str());
+    } else if (read.row_result == row_too_many_values) {
         console_print(run.console, ConsoleStream::err, "The data row holds more than %d values.\n",
                       max_row_values);
+        console_note(run.console, "INFO: Line %llu of %s holds more than %d values.\n", line,
+                     name.c_str(), max_row_values);
+    } else {
+        console_note(run.console,
+                     "INFO: Line %llu of %s holds %d values; every data row of this run must hold "
+                     "%d, as the first data row of %s does.\n",
+                     line, name.c_str(), read.problem.count, expected_count,
+                     run.rule_fixed_by.c_str());
     }
-    end_run(run, exit_bad_data);
+    return exit_bad_data;
 }
 
-[[noreturn]] void stop_on_unopened(RunState& run, const std::string& name, OpenResult why) {
+int stop_on_unopened(RunState& run, const std::string& name, OpenResult why) {
     console_print(run.console, ConsoleStream::err, "\nPANIC: Can't find/open file: %s\n\n",
                   name.c_str());
     if (why == OpenResult::not_regular) {
         console_print(run.console, ConsoleStream::err,
-                      "INFO: %s is not a regular file (a directory, pipe or device).\n",
+                      "INFO: %s is not a file to read data from (a directory or a device).\n",
                       name.c_str());
     }
-    end_run(run, exit_size_or_open);
+    return exit_size_or_open;
 }
 
-void print_row_progress(void* context, char character, std::uint64_t position) {
-    console_progress(static_cast<RunState*>(context)->console, character, position);
+int stop_on_existing_result(RunState& run, const std::string& result) {
+    // "alredy" is the designed message's own spelling.
+    console_print(
+        run.console, ConsoleStream::err,
+        "\nPANIC: The resultfile %s alredy exists.\nUse switch S to overwrite the file.\n",
+        result.c_str());
+    return exit_bad_data;
 }
 
 // The result of the data file found at `data_path`: beside it, under the file-name part of the
@@ -86,32 +106,49 @@ std::string result_path_beside(const std::string& data_path, const std::string& 
     return path;
 }
 
-[[noreturn]] void stop_on_existing_result(RunState& run, const std::string& result) {
-    console_print(
-        run.console, ConsoleStream::err,
-        "\nPANIC: The resultfile %s alredy exists.\nUse switch S to overwrite the file.\n",
-        result.c_str());
-    end_run(run, exit_bad_data);
+// The earlier data file of this run whose result `target` is, when that file is not the one at
+// hand: one run never overwrites a picture it wrote with another file's (results are named up
+// to the first ".", so run1.v2.dat and run1.v3.dat share one).
+const WrittenResult* written_from_another(const RunState& run, const std::string& target) {
+    FileIdentity result;
+    FileIdentity data;
+    if (!name_identity(target, result) || !file_identity(run.data_file, data)) return nullptr;
+    for (const WrittenResult& written : run.written) {
+        if (!(written.result == result) || written.data == data) continue;
+        // Still the file this run wrote there: one that another run replaced meanwhile is not
+        // this run's any more, and its number may have gone to a new file.
+        FileIdentity now;
+        if (name_identity(written.path, now) && now == written.result) return &written;
+    }
+    return nullptr;
 }
 
 // Decides where the result goes: the existing entry of that name (found as the data file is) or
-// a new file. Ends the run when a result exists and S is not in force.
-void choose_target(RunState& run, const std::string& result, const std::string& path,
-                   std::string& target) {
-    if (!resolve_existing_name(path, run.names, target)) {
+// a new file. @return run_goes_on, or the exit code of a result that may not be replaced.
+int choose_target(RunState& run, const std::string& result, const std::string& path,
+                  std::string& target) {
+    if (!resolve_existing_name(path, run.folder_listings, target)) {
         target = path;
-    } else if (!switch_on(run.switch_text, 'S')) {
-        stop_on_existing_result(run, result);
+        return run_goes_on;
     }
+    if (!run.settings.overwrite) return stop_on_existing_result(run, result);
+    if (const WrittenResult* earlier = written_from_another(run, target)) {
+        console_print(run.console, ConsoleStream::err,
+                      "\nPANIC: The resultfile %s was written by this run from %s.\n",
+                      result.c_str(), earlier->data_name.c_str());
+        return exit_bad_data;
+    }
+    return run_goes_on;
 }
 
-// The result of one data file while it is written: begun when the first picture rows are final
-// (while later rows are still being read), or else once the picture is complete.
+// The result of one data file while it is written: begun when the first picture rows are ready,
+// so that the encoder follows the levels.
 struct ResultEncoding {
     RunState* run = nullptr;
-    ConversionState* state = nullptr;
+    GifWorkspace* gif = nullptr;
     std::string target;
-    ExistingResultRule rule = ExistingResultRule::keep;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
     PendingResult pending;
     bool begun = false;
     bool can_create = false;
@@ -120,114 +157,172 @@ struct ResultEncoding {
 void begin_result(ResultEncoding& encoding) {
     if (encoding.begun) return;
     encoding.begun = true;
-    encoding.can_create = result_begin(encoding.pending, encoding.target, encoding.state->picture,
-                                       *encoding.state->gif, encoding.rule);
+    const ExistingResultRule rule =
+        encoding.run->settings.overwrite ? ExistingResultRule::replace : ExistingResultRule::keep;
+    encoding.can_create = result_begin(encoding.pending, encoding.target, encoding.width,
+                                       encoding.height, *encoding.gif, rule);
     if (encoding.can_create) encoding.run->pending_result = &encoding.pending;
 }
 
-void encode_final_rows(void* context, std::int32_t rows) {
+void encode_rows(void* context, const std::uint8_t* pixels, std::int32_t, std::int32_t count) {
     ResultEncoding& encoding = *static_cast<ResultEncoding*>(context);
     begin_result(encoding);
     if (encoding.can_create) {
-        result_add_rows(encoding.pending, encoding.state->picture, *encoding.state->gif, rows);
+        result_add_pixels(*encoding.gif, pixels,
+                          static_cast<std::size_t>(count) *
+                              static_cast<std::size_t>(encoding.width));
     }
 }
 
-// Completes the result. @return true when it was written.
-bool write_result(ResultEncoding& encoding, const std::string& result) {
+// Completes the result. @return run_goes_on, or the exit code of a result that appeared meanwhile
+// (without S).
+int finish_result(ResultEncoding& encoding, const std::string& result) {
     RunState& run = *encoding.run;
     begin_result(encoding);
     ResultWrite written = ResultWrite::cannot_create;
     if (encoding.can_create) {
-        written = result_end(encoding.pending, encoding.state->picture, *encoding.state->gif);
+        written = result_end(encoding.pending, *encoding.gif);
         run.pending_result = nullptr;
     }
-    if (written == ResultWrite::exists) stop_on_existing_result(run, result);
+    if (written == ResultWrite::exists) return stop_on_existing_result(run, result);
     if (written == ResultWrite::cannot_create) {
         console_print(run.console, ConsoleStream::err, "PANIC: Can't create GIF output file: %s\n",
                       result.c_str());
     } else if (written == ResultWrite::write_error) {
         console_print(run.console, ConsoleStream::err, "PANIC: Error writing GIF output file.\n");
     }
-    if (written != ResultWrite::written) run.result_failed = true;
-    return written == ResultWrite::written;
+    if (written != ResultWrite::written) {
+        run.result_failed = true;
+        return run_goes_on;
+    }
+    name_index_add(run.folder_listings, encoding.target);
+    WrittenResult kept;
+    kept.path = encoding.pending.destination;
+    kept.data_name = run.current_data_file;
+    if (name_identity(encoding.pending.destination, kept.result) &&
+        file_identity(run.data_file, kept.data)) {
+        run.written.push_back(kept);
+    }
+    return run_goes_on;
 }
 
 // The file is large enough for its reading to be split: start the workers, if the run has any.
-void start_workers_for(RunState& run, ConversionState& state) {
+void start_workers_for(RunState& run, ConversionState& state, const DataSource& source) {
     // Started once a run: of workers the system refused, later files do not ask again.
     if (pool_size(run.workers) != 0 || run.wanted_workers < 2) return;
-    FileStatus status;
-    if (!file_status(run.data_file, status) || status.size < state.split_from) return;
+    if (source.bytes.sequential || source.size < state.split_from) return;
     if (pool_start(run.workers, run.wanted_workers) > 1) state.pool = &run.workers;
 }
 
-void convert_file(RunState& run, ConversionState& state, const RunArgument& argument) {
+// The notes on what the picture shows: data left out, a file that changed, values beyond the
+// values' precision, and why a picture is black.
+void print_picture_notes(RunState& run, const ConversionState& state, const std::string& name,
+                         const ConversionResult& read) {
+    Console& console = run.console;
+    if (read.clipped) {
+        console_note(console,
+                     "INFO: Data beyond the %d x %d picture was left out: %s holds %lld rows of "
+                     "%d values.\n",
+                     state.width, state.height, name.c_str(),
+                     static_cast<long long>(read.data_rows), read.values_per_row);
+    }
+    if (read.changed) {
+        console_note(console,
+                     "INFO: %s changed while it was read; the picture shows the values as they "
+                     "were read.\n",
+                     name.c_str());
+    }
+    const ValueRange& range = read.range;
+    if (range.positive_infinities + range.negative_infinities > 0) {
+        console_note(console,
+                     "INFO: %s holds values beyond single precision (%lld positive, %lld "
+                     "negative): drawn white and black, the others scaled between the finite "
+                     "ones.\n",
+                     name.c_str(), static_cast<long long>(range.positive_infinities),
+                     static_cast<long long>(range.negative_infinities));
+    }
+    if (read.data_rows == 0) {
+        console_note(console, "INFO: %s holds no data rows: the picture is black.\n", name.c_str());
+    } else if (has_finite_values(range) && range.minimum == range.maximum &&
+               range.positive_infinities == 0) {
+        console_note(console, "INFO: Every value of %s is %.9g: the picture is black.\n",
+                     name.c_str(), range.minimum);
+    }
+}
+
+// Opens the data file `argument` names. @return run_goes_on, or the exit code of a file that
+// cannot be opened.
+int open_data_file(RunState& run, const RunArgument& argument, std::string& data_path,
+                   bool& sequential) {
+    // Looked up as typed first: of a.dat and A.DAT, "a.dat" names the first.
+    const OpenResult opened = resolve_existing_name(argument.typed, run.folder_listings, data_path)
+                                  ? file_open_read(data_path, run.data_file, &sequential)
+                                  : OpenResult::not_found;
+    if (opened != OpenResult::ok) return stop_on_unopened(run, argument.text, opened);
+    return run_goes_on;
+}
+
+int convert_file(RunState& run, ConversionState& state, GifWorkspace& gif,
+                 const RunArgument& argument) {
     const std::string& name = argument.text;
-    if (contains_gif_extension(name)) {
+    if (names_a_gif_file(name)) {
         console_print(run.console, ConsoleStream::err, "INFO: Ignoring file: %s\n", name.c_str());
-        return;
+        return run_goes_on;
     }
     run.current_data_file = name;
-    // Looked up as typed first: of a.dat and A.DAT, "a.dat" names the first.
     std::string data_path;
-    const OpenResult opened = resolve_existing_name(argument.typed, run.names, data_path)
-                                  ? file_open_read(data_path, run.data_file)
-                                  : OpenResult::not_found;
-    if (opened != OpenResult::ok) stop_on_unopened(run, name, opened);
+    bool sequential = false;
+    if (const int code = open_data_file(run, argument, data_path, sequential);
+        code != run_goes_on) {
+        return code;
+    }
 
-    const std::string result = result_name_for(name);
-    std::string target;
-    choose_target(run, result, result_path_beside(data_path, result), target);
+    // A pipe's or a device's picture goes into the current folder, never into /dev.
+    const bool here = sequential || is_device_path(data_path);
+    std::string result = result_name_for(name);
+    if (here) result.erase(0, after_last_separator(result, path_separator_characters()));
+    ResultEncoding encoding;
+    encoding.run = &run;
+    encoding.gif = &gif;
+    encoding.width = state.width;
+    encoding.height = state.height;
+    const std::string path = here ? result : result_path_beside(data_path, result);
+    if (const int code = choose_target(run, result, path, encoding.target); code != run_goes_on) {
+        return code;
+    }
     console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
                   name.c_str(), result.c_str());
 
-    // Without S a result that appeared while the data was read is refused as the check up
-    // front refuses one.
-    ResultEncoding encoding;
-    encoding.run = &run;
-    encoding.state = &state;
-    encoding.target = target;
-    encoding.rule =
-        switch_on(run.switch_text, 'S') ? ExistingResultRule::replace : ExistingResultRule::keep;
-    state.rows_final = RowsFinal{&encoding, encode_final_rows};
-    start_workers_for(run, state);
-
+    DataInput input;
+    input.file = &run.data_file;
+    input.sequential = sequential;
+    const DataSource source = data_source_for(input);
+    start_workers_for(run, state, source);
+    const bool transpose = run.settings.transpose;
     const TextSink messages{&run, write_reader_message};
     const ProgressSink progress{&run, print_row_progress};
-    const ConversionResult converted =
-        convert_data_file(state, run.data_file, run.settings.transpose, messages, progress);
-    state.rows_final = RowsFinal{};
-    if (converted.status == ConversionStatus::bad_row) {
-        stop_on_bad_row(run, name, converted.row_result, converted.row_number);
+    const ConversionResult read = read_data(state, source, transpose, true, messages, progress);
+    if (read.fixed_rule) run.rule_fixed_by = name;
+    if (read.status == ConversionStatus::bad_row) {
+        return stop_on_bad_row(run, name, read, state.rule.expected_count);
     }
-    if (converted.status == ConversionStatus::no_buffer) report_no_memory();
-    if (converted.clipped) {
-        console_print(run.console, ConsoleStream::err,
-                      "INFO: Data beyond the %d x %d picture was left out: %s\n",
-                      state.picture.width, state.picture.height, name.c_str());
-    }
-    if (converted.changed) {
-        console_print(run.console, ConsoleStream::err,
-                      "INFO: %s changed while it was read; the picture shows it as the first pass "
-                      "read it.\n",
+    if (read.status == ConversionStatus::read_error) {
+        console_print(run.console, ConsoleStream::err, "\nPANIC: Can't read file: %s\n\n",
                       name.c_str());
+        return exit_size_or_open;
+    }
+    if (read.status == ConversionStatus::no_memory) {
+        error_report(run, "PANIC: No memory...\n", "PANIC: No memory...\n");
+        return exit_size_or_open;
     }
 
-    if (write_result(encoding, result)) name_index_add(run.names, target);
+    draw_picture(state, read, read.range, transpose, progress, PixelSink{&encoding, encode_rows});
+    print_picture_notes(run, state, name, read);
+    const int code = finish_result(encoding, result);
+    if (code != run_goes_on) return code;
     if (run.settings.verbose) console_print(run.console, ConsoleStream::out, "\nRoughClean\n");
     file_close(run.data_file);
-}
-
-void allocate_picture(RunState& run, ConversionState& state) {
-    const RunSettings& settings = run.settings;
-    state.picture.width = settings.transpose ? settings.y_size : settings.x_size;
-    state.picture.height = settings.transpose ? settings.x_size : settings.y_size;
-    // Zero as it comes, and left untouched: the first file needs no clearing.
-    state.picture.pixels.resize(static_cast<std::size_t>(state.picture.width) *
-                                static_cast<std::size_t>(state.picture.height));
-    state.picture_clean = true;
-    state.values.assign(max_row_values, 0.0f);
+    return run_goes_on;
 }
 
 void print_copyright(RunState& run) {
@@ -240,15 +335,20 @@ void print_copyright(RunState& run) {
 
 } // namespace
 
-ConversionResult convert_data_file(ConversionState& state, FileHandle& file, bool transpose,
-                                   const TextSink& messages, const ProgressSink& progress) {
-    OpenDataFile open{&file, {}, false};
-    open.known = file_status(file, open.status);
-    const DataSource source{ByteSource{&open, read_data_file}, open.status.size,
-                            data_file_unchanged};
-    ConversionResult result = convert_data(state, source, transpose, messages, progress);
-    result.changed = !data_file_unchanged(&open);
-    return result;
+DataSource data_source_for(DataInput& input) {
+    DataSource source;
+    source.bytes.context = &input;
+    if (input.sequential) {
+        // A pipe has no size to cut into chunks, and its times move as it is written.
+        source.bytes.read_at = read_in_order;
+        source.bytes.sequential = true;
+        return source;
+    }
+    source.bytes.read_at = read_positioned;
+    input.status_known = file_status(*input.file, input.status);
+    source.size = input.status.size;
+    source.unchanged = input_unchanged;
+    return source;
 }
 
 std::string result_name_for(const std::string& data_file_name) {
@@ -259,33 +359,38 @@ std::string result_name_for(const std::string& data_file_name) {
     return data_file_name.substr(0, dot) + result_extension;
 }
 
-void run_conversion(RunState& run) {
-    out_of_memory_run = &run;
-    std::set_new_handler(report_no_memory);
+bool names_a_gif_file(const std::string& name) {
+    const auto it = std::search(name.begin(), name.end(), std::begin(".gif"), std::end(".gif") - 1,
+                                [](char a, char b) { return ascii_lower(a) == b; });
+    return it != name.end();
+}
+
+int run_conversion(RunState& run) {
     ConversionState state;
     const std::unique_ptr<GifWorkspace> gif(new GifWorkspace);
-    state.gif = gif.get();
-    allocate_picture(run, state);
-    run.wanted_workers = run.settings.workers > 0
-                             ? static_cast<unsigned>(run.settings.workers)
+    const RunSettings& settings = run.settings;
+    state.width = settings.transpose ? settings.y_size : settings.x_size;
+    state.height = settings.transpose ? settings.x_size : settings.y_size;
+    run.wanted_workers = settings.workers > 0
+                             ? static_cast<unsigned>(settings.workers)
                              : std::min(usable_processors(), static_cast<unsigned>(max_workers));
 
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {
         if (names_a_switch(run.arguments[i], prefixes)) continue;
-        convert_file(run, state, run.arguments[i]);
+        const int code = convert_file(run, state, *gif, run.arguments[i]);
+        if (code != run_goes_on) return code;
     }
-    state.picture.pixels = PixelBytes();
 
     const std::int64_t now = calendar_time_now();
-    if (switch_present(run.switch_text, 'T')) {
+    if (settings.stopwatch) {
         console_print(run.console, ConsoleStream::err, "\nElapsed time: %ld s.\n",
                       static_cast<long>(now - run.start_time));
     }
-    if (switch_present(run.switch_text, 'C') || now % 19 == 0) print_copyright(run);
+    if (settings.copyright || now % 19 == 0) print_copyright(run);
     // A result that could not be created or written is a failure the caller must see in the exit
     // code, not only in a message: the run still converts the files after it.
-    end_run(run, run.result_failed ? exit_size_or_open : 0);
+    return run.result_failed ? exit_size_or_open : 0;
 }
 
 } // namespace graygif

@@ -1,10 +1,50 @@
+// The one place where the process ends: the return from main, or, when memory runs out in the
+// middle of the run, the exit below.
 #include "app/program.hpp"
 
 #include "app/conversion_run.hpp"
+#include "app/run_log.hpp"
 #include "app/startup.hpp"
 #include "args/arguments.hpp"
 
+#include <cassert>
+#include <cstdlib>
+#include <new>
+#include <thread>
+
 namespace graygif {
+
+namespace {
+
+// The process's run, for what has no other way to reach it: the exit-time clean-up and the
+// new-handler.
+RunState* process_run = nullptr;
+std::thread::id main_thread;
+
+void clean_up_at_exit() {
+    if (process_run != nullptr) clean_up_run(*process_run);
+}
+
+// Any allocation of the run that fails ends it with the no-memory report. The engine asks for
+// its large buffers without this handler (and converts with fewer threads where they cannot be
+// had); workers allocate nothing, so it runs on the main thread only.
+[[noreturn]] void report_no_memory() {
+    std::set_new_handler(nullptr); // a failure while reporting must not come back here
+    assert(std::this_thread::get_id() == main_thread);
+    RunState& run = *process_run;
+    error_report(run, "PANIC: No memory...\n", "PANIC: No memory...\n");
+    clean_up_run(run);
+    std::exit(exit_size_or_open);
+}
+
+} // namespace
+
+int run_program(RunState& run) {
+    int code = run_startup(run);
+    if (code == run_goes_on) code = run_conversion(run);
+    clean_up_run(run);
+    return code;
+}
 
 int program_main(int argc, char** argv) {
     open_missing_standard_streams();
@@ -14,14 +54,17 @@ int program_main(int argc, char** argv) {
     std::vector<Argument> arguments = build_argument_list(process_arguments(argc, argv));
     // The run lives until the process exits: the exit-time clean-up still reaches it then.
     static RunState run;
+    process_run = &run;
+    main_thread = std::this_thread::get_id();
+    std::atexit(clean_up_at_exit);
     for (Argument& argument : arguments) {
         RunArgument& kept = run.arguments.emplace_back();
         kept.text = argument.text; // folded to upper case by start-up
         kept.typed = std::move(argument.text);
         kept.from_wildcard = argument.from_wildcard;
     }
-    run_startup(run);
-    run_conversion(run);
+    std::set_new_handler(report_no_memory);
+    return run_program(run);
 }
 
 } // namespace graygif

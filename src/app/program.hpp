@@ -4,9 +4,16 @@
 #error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
 #endif
 
+#include "app/run_state.hpp"
+
 namespace graygif {
 
-// Builds the argument list, runs start-up and the conversion run. @return the exit code.
+// Start-up and the conversion run over run.arguments, then the clean-up.
+// @return the exit code.
+int run_program(RunState& run);
+
+// The process: builds the argument list, arranges the clean-up at exit and the report of a lack
+// of memory, and runs the program. @return the exit code, which main returns.
 int program_main(int argc, char** argv);
 
 } // namespace graygif

@@ -2,8 +2,6 @@
 
 #include "platform/platform.hpp"
 
-#include <cassert>
-
 namespace graygif {
 namespace {
 
@@ -15,8 +13,8 @@ bool write_to_file(void* context, const std::uint8_t* data, std::size_t size) {
 
 // Where the original design creates the result in place ("wb"), results are written beside it
 // and moved in: a failed write then never costs the user the old picture.
-bool result_begin(PendingResult& result, const std::string& target, const Picture& picture,
-                  GifWorkspace& workspace, ExistingResultRule rule) {
+bool result_begin(PendingResult& result, const std::string& target, std::int32_t width,
+                  std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule) {
     result = PendingResult{};
     result.rule = rule;
     // With S links are followed to the file they lead to. Without S the name itself must stay
@@ -35,23 +33,15 @@ bool result_begin(PendingResult& result, const std::string& target, const Pictur
         return false;
     }
     sink_attach(workspace.sink, &result.file, write_to_file);
-    gif_begin(workspace.sink, workspace.encoder, picture.width, picture.height);
+    gif_begin(workspace.sink, workspace.encoder, width, height);
     return true;
 }
 
-void result_add_rows(PendingResult& result, const Picture& picture, GifWorkspace& workspace,
-                     std::int32_t rows) {
-    assert(rows >= result.rows_encoded && rows <= picture.height);
-    const auto width = static_cast<std::size_t>(picture.width);
-    lzw_add_pixels(workspace.encoder,
-                   picture.pixels.data() + static_cast<std::size_t>(result.rows_encoded) * width,
-                   static_cast<std::size_t>(rows - result.rows_encoded) * width);
-    result.rows_encoded = rows;
+void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std::size_t count) {
+    lzw_add_pixels(workspace.encoder, pixels, count);
 }
 
-ResultWrite result_end(PendingResult& result, const Picture& picture, GifWorkspace& workspace,
-                       const Seam& before_move) {
-    result_add_rows(result, picture, workspace, picture.height);
+ResultWrite result_end(PendingResult& result, GifWorkspace& workspace, const Seam& before_move) {
     bool written = gif_finish(workspace.sink, workspace.encoder);
     // On the disk before the old picture goes: after a power loss one of the two is whole. A new
     // result risks no old picture and needs no flush.
@@ -86,8 +76,11 @@ ResultWrite write_result_file(const std::string& target, const Picture& picture,
                               GifWorkspace& workspace, ExistingResultRule rule,
                               const Seam& before_move) {
     PendingResult result;
-    if (!result_begin(result, target, picture, workspace, rule)) return ResultWrite::cannot_create;
-    return result_end(result, picture, workspace, before_move);
+    if (!result_begin(result, target, picture.width, picture.height, workspace, rule)) {
+        return ResultWrite::cannot_create;
+    }
+    result_add_pixels(workspace, picture.pixels.data(), picture.pixels.size());
+    return result_end(result, workspace, before_move);
 }
 
 } // namespace graygif

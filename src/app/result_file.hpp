@@ -37,36 +37,34 @@ enum class ResultWrite {
 };
 
 // A result being written, from result_begin to result_end or result_abandon: the temporary
-// file holds the picture's rows as far as they are final.
+// file holds the picture's rows as far as they have come.
 struct PendingResult {
     ExistingResultRule rule = ExistingResultRule::keep;
     std::string destination; // the result, at the end of its links with S
     std::string temporary;   // empty once moved into place or removed
     FileHandle file;
-    bool replacing = false;        // an existing result is replaced: flushed to the disk first
-    std::int32_t rows_encoded = 0; // picture rows given to the encoder
+    bool replacing = false; // an existing result is replaced: flushed to the disk first
 };
 
-// Begins writing `picture` (its size; the pixels follow) to the file `target`. With
+// Begins writing a width x height picture (the pixels follow) to the file `target`. With
 // ExistingResultRule::replace a symbolic link is followed to its end and the file there (missing
 // or writable) replaced; the new file keeps the old one's protection and is flushed to the disk
 // before it replaces it. @return false when the result cannot be created (nothing was changed).
-bool result_begin(PendingResult& result, const std::string& target, const Picture& picture,
-                  GifWorkspace& workspace, ExistingResultRule rule);
+bool result_begin(PendingResult& result, const std::string& target, std::int32_t width,
+                  std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule);
 
-// Encodes the picture's rows from the last one encoded up to `rows` (they are final).
-void result_add_rows(PendingResult& result, const Picture& picture, GifWorkspace& workspace,
-                     std::int32_t rows);
+// Encodes the next `count` pixels of the picture, in row order.
+void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std::size_t count);
 
-// Encodes the remaining rows, completes the file and moves it into place. `before_move` runs when
-// the new content is complete, just before it is moved.
-ResultWrite result_end(PendingResult& result, const Picture& picture, GifWorkspace& workspace,
+// Completes the file (all pixels given) and moves it into place. `before_move` runs when the
+// new content is complete, just before it is moved.
+ResultWrite result_end(PendingResult& result, GifWorkspace& workspace,
                        const Seam& before_move = {});
 
 // Removes the temporary file of a result that is not to be completed.
 void result_abandon(PendingResult& result);
 
-// result_begin and result_end in one.
+// A whole picture's result in one: result_begin, its pixels and result_end.
 ResultWrite write_result_file(const std::string& target, const Picture& picture,
                               GifWorkspace& workspace, ExistingResultRule rule,
                               const Seam& before_move = {});

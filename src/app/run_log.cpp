@@ -1,7 +1,5 @@
 #include "app/run_log.hpp"
 
-#include <cstdarg>
-
 namespace graygif {
 
 namespace {
@@ -23,15 +21,19 @@ bool append_entry(RunState& run, const std::string& entry) {
 
 } // namespace
 
-void error_report(RunState& run, const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    const std::string message = format_text_list(format, arguments);
-    va_end(arguments);
+std::string name_for_log(const std::string& name) {
+    std::string shown = name;
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return shown;
+}
 
+void error_report(RunState& run, const std::string& text, const std::string& log_text) {
     if (run.settings.write_log) {
         if (file_open_append(log_file_name, run.log_file)) {
-            if (!append_entry(run, "File:" + run.current_data_file + "  " + message)) {
+            if (!append_entry(run,
+                              "File:" + name_for_log(run.current_data_file) + "  " + log_text)) {
                 report_log_unwritable(run);
             }
         } else {
@@ -39,17 +41,17 @@ void error_report(RunState& run, const char* format, ...) {
         }
     }
     console_write_text(run.console, ConsoleStream::err, "\n", 1);
-    console_write_text(run.console, ConsoleStream::err, message.data(), message.size());
+    console_write_text(run.console, ConsoleStream::err, text.data(), text.size());
 }
 
 std::string start_entry_text(const LocalTime& time, const std::string& program_name,
                              const std::vector<RunArgument>& arguments) {
     std::string entry = format_text("%02d-%02d-%04d %02d:%02d:%02d ", time.month, time.day,
                                     time.year, time.hour, time.minute, time.second);
-    entry += program_name;
+    entry += name_for_log(program_name);
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         entry += ' ';
-        entry += arguments[i].text;
+        entry += name_for_log(arguments[i].text);
     }
     entry += '\n';
     return entry;
@@ -58,7 +60,7 @@ std::string start_entry_text(const LocalTime& time, const std::string& program_n
 void write_start_entry(RunState& run) {
     bool opened = false;
     for (int attempt = 0; attempt < log_open_attempts && !opened; ++attempt) {
-        if (attempt > 0) sleep_milliseconds(log_retry_pause_ms);
+        if (attempt > 0) run.pause(log_retry_pause_ms);
         opened = file_open_append(log_file_name, run.log_file);
     }
     if (!opened) {

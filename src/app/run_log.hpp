@@ -8,12 +8,17 @@
 
 namespace graygif {
 
-// Formats a problem message; appends "File:<current data file>  <message>" to the run log when
-// writing the log is on (one attempt), then prints "\n" and the message on standard error.
-void error_report(RunState& run, const char* format, ...) GRAYGIF_PRINTF(2, 3);
+// A name as the log shows it: bytes below 0x20 and 0x7F as "?", so that a name with a line end
+// in it cannot break the log's one line an entry.
+std::string name_for_log(const std::string& name);
+
+// A problem report: appends "File:<current data file>  <log_text>" to the run log when writing
+// the log is on (one attempt), then prints "\n" and `text` on standard error. The two texts differ
+// only where they hold a name (name_for_log in `log_text`).
+void error_report(RunState& run, const std::string& text, const std::string& log_text);
 
 // The start-of-run entry: date, time, program name and the arguments on one line, written in a
-// single append. Up to 11 attempts to open the log, 200 ms apart.
+// single append. Up to 11 attempts to open the log, run.pause of 200 ms between them.
 void write_start_entry(RunState& run);
 
 // The entry text for a start at `time`.

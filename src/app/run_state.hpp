@@ -8,7 +8,7 @@
 #include "app/console.hpp"
 #include "app/result_file.hpp"
 #include "app/switches.hpp"
-#include "app/worker_pool.hpp"
+#include "convert/worker_pool.hpp"
 #include "platform/platform.hpp"
 
 #include <cstdint>
@@ -32,6 +32,14 @@ inline bool names_a_switch(const RunArgument& argument, const char* prefixes) {
     return !argument.from_wildcard && is_switch_argument(argument.text, prefixes);
 }
 
+// A result this run has written, and the data file it came from.
+struct WrittenResult {
+    std::string path; // where it was written
+    FileIdentity result;
+    FileIdentity data;
+    std::string data_name; // as its "Working on file" line shows it
+};
+
 struct RunState {
     Console console;
     std::vector<RunArgument> arguments; // program name first
@@ -39,18 +47,23 @@ struct RunState {
     std::string switch_text;
     RunSettings settings;
     std::int64_t start_time = 0;
+    bool settled = false;          // past the usage check: a verbose run reports its clean-up
+    bool cleaned_up = false;       // clean_up_run has run
     std::string current_data_file; // empty until the first data file; written into error reports
-    bool cleanup_registered = false;
     // Handles that an exit may leave open; the exit-time clean-up closes them.
     FileHandle log_file;
     FileHandle data_file;
     bool result_failed = false; // a result could not be created or written: exit code 4
-    NameIndex names;            // folders listed for names typed in another case
-    // Threads that read parts of a data file, started when a file first needs them; an exit
-    // stops them first.
+    NameIndex folder_listings;  // folders listed for names typed in another case
+    std::vector<WrittenResult>
+        written;               // every result of the run, so none is overwritten by another
+    std::string rule_fixed_by; // the data file whose first data row fixed the values per row
+    // Threads that read parts of a data file, started when a file first needs them; they are
+    // stopped before the process ends.
     WorkerPool workers;
     unsigned wanted_workers = 1;
     PendingResult* pending_result = nullptr; // a result being written; an exit removes it
+    void (*pause)(unsigned milliseconds) = sleep_milliseconds; // between attempts to open the log
 };
 
 } // namespace graygif

@@ -4,29 +4,26 @@
 #include "datafile/data_row_reader.hpp"
 #include "gif/picture.hpp"
 
-#include <cstdlib>
-
 namespace graygif {
 
 namespace {
-
-RunState* cleanup_run = nullptr; // the run whose handles exit_cleanup closes
 
 void print_err(RunState& run, const std::string& text) {
     console_write_text(run.console, ConsoleStream::err, text.data(), text.size());
 }
 
-// Checks the X or Y size; a size outside 2..2048 ends the run.
-void decide_size(RunState& run, char letter, int& size) {
+// Checks the X or Y size. @return false (after the PANIC message) for a size outside 2..2048.
+bool decide_size(RunState& run, char letter, int& size) {
     std::int32_t value = 0;
-    if (!switch_number(run.switch_text, letter, value)) return;
+    if (!switch_number(run.switch_text, letter, value)) return true;
     if (value < min_picture_side || value > max_picture_side) {
-        // The lower bound stands in the message's text itself.
+        // The lower bound stands in the message's text itself; "btween" is the designed text's.
         console_print(run.console, ConsoleStream::err,
                       "PANIC: No. of must be btween 2 and %d: Value=%d\n", max_picture_side, value);
-        end_run(run, exit_size_or_open);
+        return false;
     }
     size = value;
+    return true;
 }
 
 void report_unknown_switch_characters(RunState& run) {
@@ -40,20 +37,17 @@ void report_unknown_switch_characters(RunState& run) {
 
 } // namespace
 
-void end_run(RunState& run, int code) {
+void clean_up_run(RunState& run) {
+    if (run.cleaned_up) return;
+    run.cleaned_up = true;
     pool_stop(run.workers); // no thread may run on into the exit
-    console_flush(run.console);
-    std::exit(code); // through exit_cleanup
-}
-
-void exit_cleanup() {
-    if (cleanup_run == nullptr) return;
-    RunState& run = *cleanup_run;
-    if (run.settings.verbose) print_err(run, "\nMajorClean...");
+    const bool report = run.settings.verbose && run.settled;
+    if (report) print_err(run, "\nMajorClean...");
     file_close(run.log_file);
     file_close(run.data_file);
     if (run.pending_result != nullptr) result_abandon(*run.pending_result);
-    if (run.settings.verbose) print_err(run, "Ready!\n");
+    run.pending_result = nullptr;
+    if (report) print_err(run, "Ready!\n");
     console_flush(run.console);
 }
 
@@ -79,17 +73,12 @@ void print_usage(RunState& run) {
                                "usage: %s TESTFILE.DAT\n\nConvert datafile TESTFILE.DAT to GIF "
                                "format.\n",
                                ".gif", name));
-    if (switch_present(run.switch_text, '?')) {
+    if (run.settings.usage_extra) {
         print_err(run, "\n-T stopwatch  -D debug  -C Copyright\n");
     }
 }
 
-void run_startup(RunState& run) {
-    cleanup_run = &run;
-    if (!run.cleanup_registered) {
-        std::atexit(exit_cleanup);
-        run.cleanup_registered = true;
-    }
+int run_startup(RunState& run) {
     // A result beyond the file-size limit is a write error to report, not the end of the run;
     // an interrupted write leaves no temporary file.
     ignore_file_size_signal();
@@ -120,7 +109,8 @@ void run_startup(RunState& run) {
         upcase_in_place(environment_value, code_page_437);
         run.switch_text += environment_value;
     }
-    if (switch_present(run.switch_text, 'D')) {
+    decide_switches(run.switch_text, run.settings);
+    if (run.settings.echo) {
         console_print(run.console, ConsoleStream::out, "env:(%s) sw:(%s)\n",
                       environment_set ? environment_value.c_str() : "(null)",
                       run.switch_text.c_str());
@@ -128,13 +118,16 @@ void run_startup(RunState& run) {
 
     if (data_files == 0) {
         print_usage(run);
-        end_run(run, exit_usage);
+        return exit_usage;
     }
+    run.settled = true;
     report_unknown_switch_characters(run);
-    decide_flags(run.switch_text, run.settings);
-    decide_size(run, 'X', run.settings.x_size);
-    decide_size(run, 'Y', run.settings.y_size);
+    if (!decide_size(run, 'X', run.settings.x_size) ||
+        !decide_size(run, 'Y', run.settings.y_size)) {
+        return exit_size_or_open;
+    }
     if (run.settings.write_log) write_start_entry(run);
+    return run_goes_on;
 }
 
 } // namespace graygif

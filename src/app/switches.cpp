@@ -77,10 +77,16 @@ bool switch_number(std::string_view switch_text, char letter, std::int32_t& valu
     return true;
 }
 
-void decide_flags(std::string_view switch_text, RunSettings& settings) {
+void decide_switches(std::string_view switch_text, RunSettings& settings) {
     settings.verbose = switch_on(switch_text, 'D');
+    settings.echo = switch_present(switch_text, 'D');
     settings.transpose = switch_on(switch_text, 'R');
     settings.write_log = !switch_on(switch_text, 'G');
+    settings.overwrite = switch_on(switch_text, 'S');
+    // T and C count wherever they stand: a following "-" does not turn them off.
+    settings.stopwatch = switch_present(switch_text, 'T');
+    settings.copyright = switch_present(switch_text, 'C');
+    settings.usage_extra = switch_present(switch_text, '?');
     std::int32_t workers = 0;
     if (switch_number(switch_text, 'J', workers) && workers > 0) {
         settings.workers = std::min(workers, std::int32_t{max_workers});

@@ -17,10 +17,16 @@ inline constexpr int default_picture_size = 256;
 // More workers than this only cost memory (a read buffer each) on any machine of today.
 inline constexpr int max_workers = 64;
 
+// Every switch of the run, decided once at start-up: no later step looks at the switch text.
 struct RunSettings {
-    bool verbose = false;
-    bool transpose = false;
-    bool write_log = true;
+    bool verbose = false;     // D (not followed by "-")
+    bool echo = false;        // D anywhere, even as D-: the environment and switch echo line
+    bool transpose = false;   // R
+    bool write_log = true;    // G turns it off
+    bool overwrite = false;   // S: existing results are replaced
+    bool stopwatch = false;   // T anywhere: the elapsed time
+    bool copyright = false;   // C anywhere: the copyright notice
+    bool usage_extra = false; // ?: the usage text's last line
     int x_size = default_picture_size;
     int y_size = default_picture_size;
     int workers = 0; // J#: threads that read a data file; 0: one per processor the run may use
@@ -48,9 +54,9 @@ bool switch_on(std::string_view switch_text, char letter);
 // @return false when the letter does not occur.
 bool switch_number(std::string_view switch_text, char letter, std::int32_t& value);
 
-// Decides verbose, transpose, write log and the workers from the switch text (sizes are checked
-// separately). J with a number of 1 or more sets the workers (at most max_workers); J alone, J0
-// or a negative number leave the default.
-void decide_flags(std::string_view switch_text, RunSettings& settings);
+// Decides every setting but the picture sizes (checked by start-up, as a bad one ends the run)
+// from the switch text. J with a number of 1 or more sets the workers (at most max_workers); J
+// alone, J0 or a negative number leave the default.
+void decide_switches(std::string_view switch_text, RunSettings& settings);
 
 } // namespace graygif

@@ -44,6 +44,24 @@ unsigned usable_processors();
 // such priority for threads, nothing changes.
 void lower_thread_priority();
 
+// A thread started by thread_start.
+struct ThreadHandle {
+    std::uint64_t value = 0; // pthread_t or HANDLE
+    bool started = false;
+};
+
+// Starts `run(context)` on a new thread with a stack of `stack_size` bytes (the system's default
+// is megabytes, which a process under a limit on its address space may not have for many
+// threads). @return false when the system gives no thread.
+bool thread_start(ThreadHandle& thread, void (*run)(void* context), void* context,
+                  std::size_t stack_size);
+
+// Waits for the thread to end. Never called on the thread itself.
+void thread_join(ThreadHandle& thread);
+
+// @return whether `thread` is the calling thread.
+bool thread_is_current(const ThreadHandle& thread);
+
 // Ends the process with `code` at once: no exit handlers, no buffered output.
 [[noreturn]] void exit_immediately(int code);
 
@@ -112,9 +130,19 @@ enum class OpenResult {
     other_error,
 };
 
-// Opens an existing regular file for reading under exactly this name (see resolve_existing_name),
-// never blocking on FIFOs or devices.
-OpenResult file_open_read(const std::string& name, FileHandle& file);
+// Opens an existing file for reading under exactly this name (see resolve_existing_name): a
+// regular file, or, where `sequential` is given, also an input that can be read only once, in
+// order (a pipe or FIFO, a terminal), which *sequential then tells. A FIFO is waited on until a
+// writer opens it; a directory or another device is refused (not_regular) without waiting.
+OpenResult file_open_read(const std::string& name, FileHandle& file, bool* sequential = nullptr);
+
+// Reads up to `size` bytes from where the last read ended (an input that is read in order).
+// @return the count read, 0 at the end, -1 on an error.
+std::int64_t file_read_next(const FileHandle& file, char* buffer, std::size_t size);
+
+// Whether `name` lies among the system's device entries (POSIX: /dev, /proc), where no result
+// may be written beside it.
+bool is_device_path(const std::string& name);
 
 // Reads up to `size` bytes from `offset` bytes into the file. Several threads may read one file
 // at once: no read depends on where another one ended. @return the count read, 0 at the end of

@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -153,6 +154,63 @@ void lower_thread_priority() {
 #endif
 }
 
+namespace {
+
+struct ThreadStart {
+    void (*run)(void*);
+    void* context;
+};
+
+extern "C" void* thread_entry(void* start) {
+    const ThreadStart copy = *static_cast<ThreadStart*>(start);
+    std::free(start);
+    copy.run(copy.context);
+    return nullptr;
+}
+
+static_assert(sizeof(pthread_t) <= sizeof(std::uint64_t));
+
+pthread_t to_thread(const ThreadHandle& thread) {
+    pthread_t id{};
+    std::memcpy(&id, &thread.value, sizeof id);
+    return id;
+}
+
+} // namespace
+
+bool thread_start(ThreadHandle& thread, void (*run)(void* context), void* context,
+                  std::size_t stack_size) {
+    pthread_attr_t attributes;
+    if (::pthread_attr_init(&attributes) != 0) return false;
+    stack_size = std::max(stack_size, static_cast<std::size_t>(PTHREAD_STACK_MIN));
+    bool started = ::pthread_attr_setstacksize(&attributes, stack_size) == 0;
+    // malloc, not new: a lack of memory here means no thread, not the run's new-handler.
+    auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
+    if (start != nullptr) *start = ThreadStart{run, context};
+    pthread_t id{};
+    started =
+        started && start != nullptr && ::pthread_create(&id, &attributes, thread_entry, start) == 0;
+    ::pthread_attr_destroy(&attributes);
+    if (!started) {
+        std::free(start);
+        return false;
+    }
+    thread.value = 0;
+    std::memcpy(&thread.value, &id, sizeof id);
+    thread.started = true;
+    return true;
+}
+
+void thread_join(ThreadHandle& thread) {
+    if (!thread.started) return;
+    ::pthread_join(to_thread(thread), nullptr);
+    thread.started = false;
+}
+
+bool thread_is_current(const ThreadHandle& thread) {
+    return thread.started && ::pthread_equal(to_thread(thread), ::pthread_self()) != 0;
+}
+
 void exit_immediately(int code) {
     ::_exit(code);
 }
@@ -242,9 +300,9 @@ void sleep_milliseconds(unsigned milliseconds) {
 
 // ---- Files -----------------------------------------------------------------------------------
 
-OpenResult file_open_read(const std::string& name, FileHandle& file) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+OpenResult file_open_read(const std::string& name, FileHandle& file, bool* sequential) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer before it is known to be wanted.
+    int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return OpenResult::not_found;
         if (errno == EACCES || errno == EPERM) return OpenResult::access_denied;
@@ -252,14 +310,39 @@ OpenResult file_open_read(const std::string& name, FileHandle& file) {
         return OpenResult::other_error;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool known = ::fstat(fd, &info) == 0;
+    const bool regular = known && S_ISREG(info.st_mode);
+    const bool in_order = known && sequential != nullptr &&
+                          (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || ::isatty(fd) == 1);
+    if (!regular && !in_order) {
         ::close(fd);
         return OpenResult::not_regular;
     }
+    if (in_order && S_ISFIFO(info.st_mode)) {
+        // Opened without waiting, a FIFO that no writer has opened yet reads as empty: opened
+        // again, it waits for its writer, as `cat` would.
+        const int waiting = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        ::close(fd);
+        if (waiting < 0) return OpenResult::other_error;
+        fd = waiting;
+    }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (sequential != nullptr) *sequential = in_order;
     file.value = fd;
     return OpenResult::ok;
+}
+
+std::int64_t file_read_next(const FileHandle& file, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(descriptor(file), buffer, size);
+        if (got >= 0) return static_cast<std::int64_t>(got);
+        if (errno != EINTR) return -1;
+    }
+}
+
+bool is_device_path(const std::string& name) {
+    return name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0;
 }
 
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,

@@ -146,6 +146,54 @@ void lower_thread_priority() {
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 
+namespace {
+
+struct ThreadStart {
+    void (*run)(void*);
+    void* context;
+};
+
+DWORD WINAPI thread_entry(LPVOID start) {
+    const ThreadStart copy = *static_cast<ThreadStart*>(start);
+    std::free(start);
+    copy.run(copy.context);
+    return 0;
+}
+
+} // namespace
+
+bool thread_start(ThreadHandle& thread, void (*run)(void* context), void* context,
+                  std::size_t stack_size) {
+    // malloc, not new: a lack of memory here means no thread, not the run's new-handler.
+    auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
+    if (start != nullptr) *start = ThreadStart{run, context};
+    if (start == nullptr) return false;
+    // The size reserves the stack's address space; only what the thread touches is committed.
+    const HANDLE handle = ::CreateThread(nullptr, stack_size, thread_entry, start,
+                                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (handle == nullptr) {
+        std::free(start);
+        return false;
+    }
+    thread.value = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle));
+    thread.started = true;
+    return true;
+}
+
+void thread_join(ThreadHandle& thread) {
+    if (!thread.started) return;
+    const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(thread.value));
+    ::WaitForSingleObject(handle, INFINITE);
+    ::CloseHandle(handle);
+    thread.started = false;
+}
+
+bool thread_is_current(const ThreadHandle& thread) {
+    if (!thread.started) return false;
+    const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(thread.value));
+    return ::GetThreadId(handle) == ::GetCurrentThreadId();
+}
+
 void exit_immediately(int code) {
     // TerminateProcess runs no exit handlers and notifies no DLL (ExitProcess would let the C
     // runtime DLL run its exit table). Called on the own process it does not return.
@@ -225,7 +273,7 @@ void sleep_milliseconds(unsigned milliseconds) {
 
 // ---- Files -----------------------------------------------------------------------------------
 
-OpenResult file_open_read(const std::string& name, FileHandle& file) {
+OpenResult file_open_read(const std::string& name, FileHandle& file, bool* sequential) {
     if (name.empty()) return OpenResult::not_found;
     const DWORD attributes = ::GetFileAttributesA(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return open_result_for(::GetLastError());
@@ -234,13 +282,34 @@ OpenResult file_open_read(const std::string& name, FileHandle& file) {
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return open_result_for(::GetLastError());
-    // Devices (CON, NUL, COM1, ...) and pipes are refused; only disk files are data files.
-    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    // Disk files, and where asked for, named pipes and the console (CONIN$) read in order; other
+    // devices (NUL, COM1, ...) are refused.
+    const DWORD type = ::GetFileType(handle);
+    const bool in_order =
+        sequential != nullptr &&
+        (type == FILE_TYPE_PIPE || (type == FILE_TYPE_CHAR && equal_ignoring_case(name, "CONIN$")));
+    if (type != FILE_TYPE_DISK && !in_order) {
         ::CloseHandle(handle);
         return OpenResult::not_regular;
     }
+    if (sequential != nullptr) *sequential = in_order;
     file.value = from_handle(handle);
     return OpenResult::ok;
+}
+
+std::int64_t file_read_next(const FileHandle& file, char* buffer, std::size_t size) {
+    const DWORD wanted = size < file_piece ? static_cast<DWORD>(size) : file_piece;
+    DWORD got = 0;
+    if (!::ReadFile(to_handle(file.value), buffer, wanted, &got, nullptr)) {
+        // A pipe whose writer has gone has ended.
+        const DWORD error = ::GetLastError();
+        return error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE ? 0 : -1;
+    }
+    return static_cast<std::int64_t>(got);
+}
+
+bool is_device_path(const std::string&) {
+    return false; // devices have names of their own (CONIN$, \\.\pipe\...), not a folder
 }
 
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,

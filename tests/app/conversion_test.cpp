@@ -48,6 +48,10 @@ std::string working_on(const std::string& data, const std::string& result) {
     return "\nWorking on file: " + padded + "  Creating file: " + result + "\n";
 }
 
+bool holds(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 // The pixels of a decoded picture at (x, y).
 int pixel(const DecodedGif& gif, int x, int y) {
     return gif.pixels[static_cast<std::size_t>(y * gif.width + x)];
@@ -93,17 +97,56 @@ TEST(ConversionRun, TranspositionSwapsAxes) {
     EXPECT_EQ(pixel(gif, 1, 2), 255);
 }
 
-TEST(ConversionRun, ConstantAndInfiniteSpansGiveZero) {
-    for (const char* data : {"7 7\n7 7\n", "1 3.5e38\n2 3\n", "-1e39 1\n"}) {
+// A picture that is black, or drawn otherwise than by the scale of its values, says why.
+TEST(ConversionRun, NotesExplainBlackAndInfiniteValues) {
+    struct Case {
+        const char* data;
+        int pixels[3]; // (0, 0), (1, 0), (1, 1)
+        const char* note;
+    };
+    const Case cases[] = {
+        {"7 7\n7 7\n", {0, 0, 0}, "INFO: Every value of C.DAT is 7: the picture is black.\n"},
+        {"1 3.5e38\n2 3\n",
+         {0, 255, 255},
+         "INFO: C.DAT holds values beyond single precision (1 positive, 0 negative): drawn white "
+         "and black, the others scaled between the finite ones.\n"},
+        {"-1e39 1\n", {0, 0, 0}, "INFO: Every value of C.DAT is 1: the picture is black.\n"},
+        {"# only a comment\n",
+         {0, 0, 0},
+         "INFO: C.DAT holds no data rows: the picture is black.\n"},
+        {"\n1 2\n", {0, 0, 0}, "INFO: C.DAT holds no data rows: the picture is black.\n"},
+        {"\xEF\xBB\xBF"
+         "0 1\n1 0\n",
+         {0, 255, 0},
+         nullptr}, // a spreadsheet's CSV
+    };
+    for (const Case& c : cases) {
         ScratchDir dir;
-        write_file(dir.file("C.DAT"), data);
-        ASSERT_EQ(convert(dir, {"C.DAT"}).exit_code, 0) << data;
+        write_file(dir.file("C.DAT"), c.data);
+        const ProcessResult result = convert(dir, {"C.DAT"});
+        ASSERT_EQ(result.exit_code, 0) << c.data << result.err;
         const DecodedGif gif = decode_gif_file(dir.file("C.gif"));
         ASSERT_TRUE(gif.ok);
-        EXPECT_EQ(pixel(gif, 0, 0), 0) << data;
-        EXPECT_EQ(pixel(gif, 1, 0), 0) << data;
-        EXPECT_EQ(pixel(gif, 1, 1), 0) << data;
+        EXPECT_EQ(pixel(gif, 0, 0), c.pixels[0]) << c.data;
+        EXPECT_EQ(pixel(gif, 1, 0), c.pixels[1]) << c.data;
+        EXPECT_EQ(pixel(gif, 1, 1), c.pixels[2]) << c.data;
+        if (c.note != nullptr) {
+            // On a line of its own, after the progress characters.
+            EXPECT_TRUE(holds(result.err, std::string("\n") + c.note)) << c.data << result.err;
+        } else {
+            EXPECT_FALSE(holds(result.err, "INFO")) << result.err;
+        }
     }
+}
+
+// A read that fails is an error: nothing is written, exit code 4 (/proc/self/mem opens, but
+// reading it where nothing is mapped fails).
+TEST(ConversionRun, ReadErrorStopsTheRun) {
+    ScratchDir dir;
+    const ProcessResult result = convert(dir, {"/proc/self/mem"});
+    EXPECT_EQ(result.exit_code, 4);
+    EXPECT_TRUE(result.err.ends_with("\nPANIC: Can't read file: /PROC/SELF/MEM\n\n")) << result.err;
+    EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"logfile"});
 }
 
 TEST(ConversionRun, EmptyLineEndsTheData) {
@@ -120,8 +163,9 @@ TEST(ConversionRun, DataBeyondThePictureIsLeftOutWithANote) {
     write_file(dir.file("W.DAT"), "1 2 3\n4 5 6\n7 8 9\n");
     const ProcessResult result = convert(dir, {"-X2", "-Y2", "W.DAT"});
     ASSERT_EQ(result.exit_code, 0);
-    EXPECT_NE(result.err.find("INFO: Data beyond the 2 x 2 picture was left out: W.DAT\n"),
-              std::string::npos);
+    EXPECT_TRUE(holds(result.err, "\bO\nINFO: Data beyond the 2 x 2 picture was left out: W.DAT "
+                                  "holds 3 rows of 3 values.\n"))
+        << result.err;
     const DecodedGif gif = decode_gif_file(dir.file("W.gif"));
     // The range still counts every value: 1..9.
     EXPECT_EQ(gif.pixels, (std::vector<std::uint8_t>{0, 31, 95, 127}));
@@ -295,9 +339,16 @@ TEST(Overwrite, ExistingResultStopsTheRunUnlessS) {
     EXPECT_TRUE(result.err.ends_with(exists)) << result.err;
     EXPECT_EQ(decode_gif_file(dir.file("A.gif")).pixels[0], 0); // from A.DAT
 
-    result = convert(dir, {"-S", "A.DAT", "A.TXT"});
-    EXPECT_EQ(result.exit_code, 0);
+    // With S an earlier run's result is replaced, but never one this run wrote from another
+    // data file (both are A.gif); the same file named twice, however typed, converts again.
+    result = convert(dir, {"-S", "A.TXT", "./a.txt", "A.DAT"});
+    EXPECT_EQ(result.exit_code, 5);
+    EXPECT_TRUE(result.err.ends_with(
+        "\nPANIC: The resultfile A.gif was written by this run from ./A.TXT.\n"))
+        << result.err;
+    EXPECT_EQ(result.err.find("Working on file: A.DAT"), std::string::npos);
     EXPECT_EQ(decode_gif_file(dir.file("A.gif")).pixels[0], 255); // from A.TXT
+    EXPECT_FALSE(holds(read_file(dir.file("logfile")), "File:"));
 }
 
 TEST(Overwrite, ResultFoundWithoutRegardToCaseIsReplacedUnderItsName) {
@@ -427,6 +478,7 @@ struct BadRowCase {
     int row;
     std::string reader_message; // printed before the report
     std::string extra;          // printed after the report
+    std::string log_name = {};  // the name as the log shows it, where it differs
 };
 
 std::string row_of_ones(int count) {
@@ -442,20 +494,38 @@ TEST(BadRows, ReportedWithTheirDataRowNumber) {
          "B.DAT",
          3,
          "\nstr:1 2 3\n3!=2\n",
-         ""},
-        {"character", {{"B.DAT", "1 2\n# note\n1 x\n"}}, "B.DAT", 2, "", "Data character error.\n"},
+         "INFO: Line 4 of B.DAT holds 3 values; every data row of this run must hold 2, as the "
+         "first data row of B.DAT does.\n"},
+        {"character",
+         {{"B.DAT", "1 2\n# note\n1 x\n"}},
+         "B.DAT",
+         2,
+         "",
+         "Data character error.\nINFO: Line 3 of B.DAT, column 3: the character \"x\" is not "
+         "allowed in a data row.\n"},
         {"across_files",
          {{"A.DAT", "1 2\n"}, {"B.DAT", "1 2 3\r\n"}},
          "B.DAT",
          1,
          "\nstr:1 2 3\n3!=2\n",
-         ""},
+         "INFO: Line 1 of B.DAT holds 3 values; every data row of this run must hold 2, as the "
+         "first data row of A.DAT does.\n"},
         {"too_many_values",
          {{"B.DAT", row_of_ones(2049) + "\n"}},
          "B.DAT",
          1,
          "",
-         "The data row holds more than 2048 values.\n"},
+         "The data row holds more than 2048 values.\nINFO: Line 1 of B.DAT holds more than 2048 "
+         "values.\n"},
+        // A line end in the name stays out of the log, which keeps one line an entry.
+        {"name_with_a_line_end",
+         {{"B\nX.DAT", "1 \xEF\n"}},
+         "B\nX.DAT",
+         1,
+         "",
+         "Data character error.\nINFO: Line 1 of B\nX.DAT, column 3: the character 0xEF is not "
+         "allowed in a data row.\n",
+         "B?X.DAT"},
     };
     for (const BadRowCase& c : cases) {
         ScratchDir dir;
@@ -473,7 +543,11 @@ TEST(BadRows, ReportedWithTheirDataRowNumber) {
         EXPECT_TRUE(result.err.ends_with(c.reader_message + progress + "\n" + report + c.extra))
             << c.title << ": " << result.err;
         const std::string log = read_file(dir.file("logfile"));
-        EXPECT_TRUE(log.ends_with("File:" + c.failing_file + "  " + report)) << c.title << log;
+        const std::string log_name = c.log_name.empty() ? c.failing_file : c.log_name;
+        EXPECT_TRUE(log.ends_with("File:" + log_name + "  PANIC: Bad datafile: " + log_name +
+                                  "  Datarow:" + std::to_string(c.row) + "\a\n"))
+            << c.title << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << c.title;
     }
 }
 

@@ -38,39 +38,41 @@ TEST(UpperCase, FoldsAsciiAndTheThreeCodePageLettersOnlyInCodePage437) {
     EXPECT_EQ(text, "\xc3\x84RGER \xc3\xb6\x86");
 }
 
-TEST(Switches, FlagsFollowTheFirstOccurrence) {
+// Every setting, decided once from the switch text: D, R, G and S by their first occurrence, T,
+// C, ? and the echo use of D wherever they stand.
+TEST(Switches, EverySettingIsDecidedFromTheSwitchText) {
     struct Case {
         std::string text;
-        bool verbose, transpose, write_log, overwrite;
+        bool verbose, echo, transpose, write_log, overwrite, stopwatch, copyright, usage_extra;
     };
     const Case cases[] = {
-        {"", false, false, true, false},
-        {"RS", false, true, true, true},
-        {"R-S", false, false, true, true}, // -R then --S joined
-        {"R", false, true, true, false},   // a letter at the very end counts as on
-        {"G-", false, false, true, false}, // G- keeps the log
-        {"GX100G-", false, false, false, false},
-        {"D-", false, false, true, false},  // D- echoes but is not verbose
-        {"DR-R", true, false, true, false}, // only the first R counts
-        {"S-S", false, false, true, false},
+        {"", false, false, false, true, false, false, false, false},
+        {"RS", false, false, true, true, true, false, false, false},
+        {"R-S", false, false, false, true, true, false, false, false}, // -R then --S joined
+        {"R", false, false, true, true, false, false, false, false},   // a letter at the end is on
+        {"G-", false, false, false, true, false, false, false, false}, // G- keeps the log
+        {"GX100G-", false, false, false, false, false, false, false, false},
+        {"D-", false, true, false, true, false, false, false, false},  // echoes, not verbose
+        {"DR-R", true, true, false, true, false, false, false, false}, // only the first R counts
+        {"S-S", false, false, false, true, false, false, false, false},
+        {"T-C-?", false, false, false, true, false, true, true, true}, // "-" turns none off
     };
     for (const Case& c : cases) {
-        RunSettings settings;
-        decide_flags(c.text, settings);
-        EXPECT_EQ(settings.verbose, c.verbose) << c.text;
-        EXPECT_EQ(settings.transpose, c.transpose) << c.text;
-        EXPECT_EQ(settings.write_log, c.write_log) << c.text;
-        EXPECT_EQ(switch_on(c.text, 'S'), c.overwrite) << c.text;
+        RunSettings s;
+        decide_switches(c.text, s);
+        const bool got[] = {s.verbose,   s.echo,      s.transpose, s.write_log,
+                            s.overwrite, s.stopwatch, s.copyright, s.usage_extra};
+        const bool want[] = {c.verbose,   c.echo,      c.transpose, c.write_log,
+                             c.overwrite, c.stopwatch, c.copyright, c.usage_extra};
+        for (std::size_t i = 0; i < std::size(got); ++i) EXPECT_EQ(got[i], want[i]) << c.text << i;
     }
     const std::pair<std::string, int> workers[] = {
         {"J3", 3}, {"J", 0}, {"J0", 0}, {"J-2", 0}, {"J999", max_workers}, {"RJ2SJ5", 2}};
     for (const auto& [text, count] : workers) {
         RunSettings settings;
-        decide_flags(text, settings);
+        decide_switches(text, settings);
         EXPECT_EQ(settings.workers, count) << text;
     }
-    EXPECT_TRUE(switch_present("T-", 'T'));
-    EXPECT_FALSE(switch_present("RS", 'T'));
 }
 
 TEST(Switches, NumbersAfterTheFirstLetter) {

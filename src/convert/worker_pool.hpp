@@ -1,46 +1,57 @@
 // Threads that work through the chunks of one job at a time, for a coordinating thread that takes
 // the chunks' results in order. Started when a run first needs them and kept until it ends.
 #pragma once
-#ifndef GRAYGIF_LAYER_APP
-#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#ifndef GRAYGIF_LAYER_CONVERT
+#error "this target may not use src/convert (see the layers in the top CMakeLists.txt)"
 #endif
 
+#include "convert/storage.hpp"
+#include "platform/platform.hpp"
+
+#include <climits>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace graygif {
 
 // One job: `work` is called once for every chunk 0..chunk_count-1, on some worker, in any order
 // (chunks are handed out in increasing order); `worker` is the worker's number (0..count-1), so
-// that each may keep state of its own.
+// that each may keep state of its own. A chunk is handed out only while it lies fewer than
+// `window` chunks beyond the first one the coordinator has not yet released, so that chunks may
+// fill `window` buffers used in turn; only workers numbered below `workers` take chunks.
 struct PoolJob {
     void* context = nullptr;
     void (*work)(void* context, unsigned worker, std::size_t chunk) = nullptr;
     std::size_t chunk_count = 0;
+    std::size_t window = SIZE_MAX;
+    unsigned workers = UINT_MAX;
 };
 
 struct WorkerPool {
-    std::vector<std::thread> threads;
+    std::vector<ThreadHandle> threads;
     std::mutex mutex;
-    std::condition_variable job_ready;  // workers wait here for a job
+    std::condition_variable job_ready;  // workers wait here for a chunk
     std::condition_variable chunk_done; // the coordinator waits here for a chunk
     PoolJob job;
-    std::uint64_t job_number = 0;   // counts the jobs started, so a worker sees a new one
     std::size_t next_chunk = 0;     // the next chunk to hand out
-    std::size_t handed_out_end = 0; // no chunk from here on is handed out (a cancelled job)
-    std::vector<bool> done;         // per chunk of the job: its work has returned
+    std::size_t handed_out_end = 0; // no chunk from here on is handed out (none, or cancelled)
+    std::size_t released = 0;       // chunks below this one are released by the coordinator
+    Storage<char> done;             // per chunk of the job: its work has returned
     unsigned working = 0;           // workers inside a chunk's work
     std::size_t awaited = SIZE_MAX; // the chunk the coordinator waits for, if it waits
     bool stopping = false;
+    std::size_t stack_size = 0; // of each worker thread
 };
+
+// Workers need little stack: the reader's and the scaler's state is small and holds no recursion.
+inline constexpr std::size_t worker_stack_size = std::size_t{256} << 10;
 
 // Starts workers until the pool has `count`, as far as the system gives them.
 // @return the number of workers.
-unsigned pool_start(WorkerPool& pool, unsigned count);
+unsigned pool_start(WorkerPool& pool, unsigned count, std::size_t stack_size = worker_stack_size);
 
 // The number of workers started.
 inline unsigned pool_size(const WorkerPool& pool) {
@@ -48,15 +59,17 @@ inline unsigned pool_size(const WorkerPool& pool) {
 }
 
 // Hands `job` to the workers; returns at once. The previous job must be finished.
-void pool_begin(WorkerPool& pool, const PoolJob& job);
+// @return false when its table of chunks could not be had (nothing was handed out).
+bool pool_begin(WorkerPool& pool, const PoolJob& job);
 
-// Waits until the work of `chunk` has returned.
+// Waits until the work of `chunk` has returned. Releases every chunk before it: their buffers
+// may be used for later chunks.
 void pool_wait_for_chunk(WorkerPool& pool, std::size_t chunk);
 
 // Hands out no further chunk of the job and waits until every chunk handed out has returned.
 void pool_finish(WorkerPool& pool);
 
-// Ends the workers (after finishing the job in hand) and joins them.
+// Ends the workers (after finishing the job in hand) and joins them. Not on a worker.
 void pool_stop(WorkerPool& pool);
 
 } // namespace graygif

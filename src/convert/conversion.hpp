@@ -1,0 +1,139 @@
+// The conversion of one data file into the gray levels of its picture. One read of the file finds
+// its range and keeps the values that land in the picture (at most width x height of them, so
+// memory does not grow with the file); the levels are then computed from the kept values and
+// handed on row after row, for the encoder. Read by one thread or split between worker threads,
+// with the same outcome. The engine prints nothing, logs nothing and never ends the process: it
+// returns what happened, and the driver decides what the user sees.
+#pragma once
+#ifndef GRAYGIF_LAYER_CONVERT
+#error "this target may not use src/convert (see the layers in the top CMakeLists.txt)"
+#endif
+
+#include "convert/storage.hpp"
+#include "convert/worker_pool.hpp"
+#include "datafile/data_row_reader.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace graygif {
+
+inline constexpr const char* progress_characters = ".oOo";
+
+// Files smaller than this are read by one thread: below it the split costs more than it gains
+// (bench/cores.sh measures it with a build that sets GRAYGIF_SPLIT_FROM to 0).
+#ifndef GRAYGIF_SPLIT_FROM
+#define GRAYGIF_SPLIT_FROM (256 << 10)
+#endif
+inline constexpr std::uint64_t default_split_from = GRAYGIF_SPLIT_FROM;
+
+// A data file as the engine reads it.
+struct DataSource {
+    ByteSource bytes;
+    std::uint64_t size = 0; // when the reading begins: the chunks are cut from it
+    // @return whether the file is as it was when `size` was taken (size and times). A source
+    // without it is read by one thread and never counts as changed.
+    bool (*unchanged)(void* context) = nullptr;
+};
+
+// Where a conversion reports each data row, once as it is read and once as its levels are
+// computed: the progress character and the position in the data file (0 for the second).
+struct ProgressSink {
+    void* context = nullptr;
+    void (*row)(void* context, char character, std::uint64_t position) = nullptr;
+};
+
+// Where the levels go: picture rows [first_row, first_row + count), `count` rows of the
+// picture's width in bytes, top to bottom.
+struct PixelSink {
+    void* context = nullptr;
+    void (*rows)(void* context, const std::uint8_t* pixels, std::int32_t first_row,
+                 std::int32_t count) = nullptr;
+};
+
+// The smallest and the largest finite value read, and how many values were infinite (beyond
+// the range of the values' precision).
+struct ValueRange {
+    double minimum = std::numeric_limits<double>::infinity();
+    double maximum = -std::numeric_limits<double>::infinity();
+    std::int64_t positive_infinities = 0;
+    std::int64_t negative_infinities = 0;
+};
+
+inline bool has_finite_values(const ValueRange& range) {
+    return range.minimum <= range.maximum;
+}
+
+// Widens `range` by `other`, as if the values behind it had come after.
+void merge_range(ValueRange& range, const ValueRange& other);
+
+enum class ConversionStatus {
+    converted,  // the file was read whole (its data, up to where the data ends)
+    bad_row,    // a row the reader refused: `row_result`, `row_number` and `problem` say which
+    read_error, // the file could not be read on
+    no_memory,  // the kept values or the reading buffer could not be had
+};
+
+struct ConversionResult {
+    ConversionStatus status = ConversionStatus::converted;
+    int row_result = 0;          // the reader's negative result for a bad row
+    std::int64_t row_number = 0; // the bad row's 1-based number among the data rows (a file may
+                                 // hold more than 2^31)
+    RowProblem problem;          // where the bad row stands in the file
+    std::int64_t data_rows = 0;  // data rows read
+    int values_per_row = 0;      // values of each data row (0 when there is none)
+    bool clipped = false;        // values or rows had no place in the picture
+    bool changed = false;        // the file's size or times changed while it was read
+    bool fixed_rule = false;     // the file's first data row fixed the run's column rule
+    ValueRange range;
+};
+
+// What one worker thread reads a chunk of a data file with.
+struct WorkerReader {
+    DataFile reader;
+    Storage<float> values; // a row value array of its own
+};
+
+// What the run keeps from file to file: allocated when first needed, reused for every data file.
+struct ConversionState {
+    std::int32_t width = 0; // of the picture: set before each file
+    std::int32_t height = 0;
+    ColumnRule rule; // the run-wide number of values per row
+    DataFile reader;
+    std::size_t read_buffer_size = default_read_buffer_size;
+    Storage<float> values; // the row value array
+    // The kept values of the last file read: its data rows in order, `kept_stride` values apart
+    // (the values a row has room for in the picture), as many rows as have a place.
+    Storage<float> kept;
+    std::int32_t kept_stride = 0;
+    std::int64_t kept_rows = 0;
+    std::int32_t kept_per_row = 0;
+    // Splitting a file between threads: with no pool, or a pool of one, files are read alone.
+    WorkerPool* pool = nullptr;
+    std::uint64_t split_from = default_split_from;
+    std::uint64_t chunk_size = 0; // bytes a worker takes at a time; 0: chosen from the file's size
+    std::vector<WorkerReader> workers;        // one per worker of the pool, made when first needed
+    std::vector<Storage<float>> chunk_kept;   // buffers for the kept values of chunks being read
+    std::vector<Storage<std::uint8_t>> bands; // rows of levels on their way to the encoder
+};
+
+// Reads `source` once under the run's column rule, up to where its data ends or its first bad
+// row, with one progress character a data row. With `keep`, the values that have a place in the
+// width x height picture (transposed: data row r is picture column r) are kept for draw_picture;
+// without it only the range is found (and every check made).
+ConversionResult read_data(ConversionState& state, const DataSource& source, bool transpose,
+                           bool keep, const TextSink& messages, const ProgressSink& progress);
+
+// Computes the levels of the values kept by the last read_data (`read` is its result) over
+// `range` and hands the picture's rows to `pixels` in order: the pixels no data reaches are 0.
+// Shows one progress character for each of the read's data rows.
+void draw_picture(ConversionState& state, const ConversionResult& read, const ValueRange& range,
+                  bool transpose, const ProgressSink& progress, const PixelSink& pixels);
+
+// The gray level of `v` over [minimum, minimum + span]: ((v - minimum) / span) * 255 in double
+// precision, truncated toward zero and held to 0..255; 0 where the quotient is not a number
+// (a span of 0). Infinite values give 255 (positive) and 0 (negative).
+std::uint8_t gray_level(double v, double minimum, double span);
+
+} // namespace graygif
