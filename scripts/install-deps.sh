@@ -9,6 +9,7 @@
 #   cross  - cross compilers for aarch64 and s390x, qemu-user, GoogleTest's sources
 #   windows - the MinGW-w64 cross compiler, 64-bit Wine (no i386 architecture), GoogleTest's sources
 #   package - what cpack needs for the Debian package (dpkg-shlibdeps), and man to check its page
+#   scaleout - Slurm (slurmctld, slurmd, the client commands), munge and GNU parallel
 # Runs apt-get as root, else through sudo.
 set -euo pipefail
 
@@ -24,6 +25,7 @@ for need in "$@"; do
     cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest file) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest) ;;
     package) packages+=(dpkg-dev file man-db) ;;
+    scaleout) packages+=(slurm-wlm munge parallel) ;;
     *) echo "install-deps: unknown need '$need'" >&2; exit 2 ;;
     esac
 done
