@@ -6,9 +6,9 @@
 #   bench/big_inputs.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/helpers.sh
 scripts/install-deps.sh build bench
-cmake --preset release >/dev/null
-cmake --build --preset release >/dev/null
+build_release >/dev/null
 program="$PWD/build/release/graygif"
 work=build/big
 mkdir -p "$work"

@@ -7,8 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-bench/results.md}")"
+source scripts/helpers.sh
 scripts/install-deps.sh build bench
-cmake --preset release >/dev/null && cmake --build --preset release >/dev/null
+build_release >/dev/null
 exe="$PWD/build/release/graygif"
 py=/usr/bin/python3 # Debian's, with numpy and Pillow
 work="$(mktemp -d)"

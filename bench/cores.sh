@@ -12,8 +12,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-bench/results-cores.md}")"
+source scripts/helpers.sh
 scripts/install-deps.sh build bench
-cmake --preset release >/dev/null && cmake --build --preset release >/dev/null
+build_release >/dev/null
 repo="$PWD"
 exe="$repo/build/release/graygif"
 py=/usr/bin/python3 # Debian's, with numpy
@@ -27,7 +28,7 @@ same_output() { # folder, switches...: -J1 and the default write the same bytes
     (cd "$folder" && "$exe" -S -G -J1 "$@" >../out1.txt 2>../err1.txt && mkdir -p ../one &&
         cp ./*.gif ../one/ && "$exe" -S -G "$@" >../out2.txt 2>../err2.txt)
     for gif in one/*.gif; do cmp -s "$gif" "$folder/$(basename "$gif")" || { echo "DIFFERENT: $gif"; exit 1; }; done
-    cmp -s out1.txt out2.txt && cmp -s err1.txt err2.txt || { echo "DIFFERENT messages"; exit 1; }
+    if ! cmp -s out1.txt out2.txt || ! cmp -s err1.txt err2.txt; then echo "DIFFERENT messages"; exit 1; fi
     rm -rf one
 }
 
@@ -71,6 +72,7 @@ compare "10 million rows ($(du -h rows/ROWS.DAT | cut -f1) of text)" rows ROWS.D
     echo "| peak memory (max RSS) | -J1 | default |"
     echo "|---|---|---|"
     for case in "big -X2048 -Y2048 D2048.DAT" "rows ROWS.DAT"; do
+        # shellcheck disable=SC2086 # the folder, then the switches
         set -- $case
         folder=$1
         shift
@@ -90,10 +92,12 @@ cmake -S "$repo" -B "$repo/build/split-all" -G Ninja -DCMAKE_BUILD_TYPE=Release 
     -DCMAKE_CXX_FLAGS=-DGRAYGIF_SPLIT_FROM=0 >/dev/null
 cmake --build "$repo/build/split-all" --target graygif >/dev/null
 exe="$repo/build/split-all/graygif"
-echo "## Split threshold: 40 files of one size, every file split (GRAYGIF_SPLIT_FROM=0)" >>table.md
-echo >>table.md
-echo "| file size | -J1 | default | -J1 / default |" >>table.md
-echo "|---|---|---|---|" >>table.md
+{
+    echo "## Split threshold: 40 files of one size, every file split (GRAYGIF_SPLIT_FROM=0)"
+    echo
+    echo "| file size | -J1 | default | -J1 / default |"
+    echo "|---|---|---|---|"
+} >>table.md
 for rows in 8 16 32 64 128 256; do
     dir="size$rows"
     mkdir "$dir"

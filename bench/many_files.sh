@@ -8,9 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 program="${1:-}"
 if [ -z "$program" ]; then
+    source scripts/helpers.sh
     scripts/install-deps.sh build bench
-    cmake --preset release >/dev/null
-    cmake --build --preset release >/dev/null
+    build_release >/dev/null
     program="$PWD/build/release/graygif"
 fi
 program=$(realpath "$program")

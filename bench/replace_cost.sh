@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 if [ $# -eq 0 ]; then
-    cmake --preset release >/dev/null
-    cmake --build --preset release >/dev/null
+    source scripts/helpers.sh
+    build_release >/dev/null
     set -- "$root/build/release/graygif"
 fi
 programs=()

@@ -14,17 +14,13 @@ targets=("$@")
 
 stage_prefix=cross
 source scripts/stages.sh
-fail() {
-    echo "FAILED: $*" >&2
-    exit 1
-}
+source scripts/helpers.sh
 
 stage "install packages"
 scripts/install-deps.sh build cross
 
 stage "x86-64 program and data files"
-cmake --preset release >/dev/null
-cmake --build --preset release
+build_release
 reference="$root/build/release/graygif"
 scratch=$(mktemp -d /tmp/graygif-cross-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -79,8 +75,7 @@ convert_all "$scratch/x86_64" "$reference"
 
 for target in "${targets[@]}"; do
     case "$target" in
-    aarch64) qemu=qemu-aarch64 ;;
-    s390x) qemu=qemu-s390x ;;
+    aarch64 | s390x) qemu="qemu-$target" ;;
     *) fail "unknown target '$target'" ;;
     esac
 
@@ -104,4 +99,4 @@ for target in "${targets[@]}"; do
     done
 done
 
-stage done
+stage

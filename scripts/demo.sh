@@ -2,9 +2,9 @@
 # Builds the release program and converts a shipped example data file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/helpers.sh
 scripts/install-deps.sh build
-cmake --preset release >/dev/null
-cmake --build --preset release
+build_release
 mkdir -p build/demo
 cp examples/*.DAT build/demo/
 cd build/demo

@@ -15,7 +15,7 @@ scripts/install-deps.sh build test fuzz
 build=build/fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DGRAYGIF_SANITIZE=ON -DGRAYGIF_FUZZ=ON >/dev/null
-cmake --build "$build" --target $(printf 'fuzz_%s ' "${targets[@]}")
+cmake --build "$build" --target "${targets[@]/#/fuzz_}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -2,31 +2,36 @@
 # Installs the Debian packages that are missing for the given needs:
 #   build  - compiler, CMake, Ninja, fast_float
 #   test   - GoogleTest, giflib (an independent GIF decoder for the tests)
+#   format - clang-format and shellcheck, for the format check
 #   benchbuild - Google Benchmark and giflib: enough to build the benchmarks
 #   bench  - what running them needs besides: hyperfine, netpbm, numpy, Pillow, GNU time
 #   fuzz   - clang with libFuzzer
 #   libcxx - clang with libc++, GoogleTest's sources to build with it, giflib
 #   cross  - cross compilers for aarch64 and s390x, qemu-user, GoogleTest's sources
 #   windows - the MinGW-w64 cross compiler, 64-bit Wine (no i386 architecture), GoogleTest's sources
-#   package - what cpack needs for the Debian package (dpkg-shlibdeps), and man to check its page
+#   package - what cpack needs for the Debian package (dpkg-shlibdeps), man to check its page,
+#            lintian
 #   scaleout - Slurm (slurmctld, slurmd, the client commands), munge and GNU parallel
 # Runs apt-get as root, else through sudo.
 set -euo pipefail
+# shellcheck source=scripts/helpers.sh
+source "$(dirname "$0")/helpers.sh"
 
 packages=()
 for need in "$@"; do
     case "$need" in
     build) packages+=(g++ cmake ninja-build git libfast-float-dev) ;;
-    test) packages+=(libgtest-dev libgif-dev clang-format) ;;
+    test) packages+=(libgtest-dev libgif-dev) ;;
+    format) packages+=(git clang-format shellcheck) ;;
     benchbuild) packages+=(libbenchmark-dev libgif-dev) ;;
     bench) packages+=(libbenchmark-dev libgif-dev hyperfine netpbm python3-numpy python3-pil time) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     libcxx) packages+=(clang libc++-14-dev libc++abi-14-dev googletest libgif-dev) ;;
     cross) packages+=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user googletest file) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest) ;;
-    package) packages+=(dpkg-dev file man-db) ;;
+    package) packages+=(dpkg-dev file man-db lintian) ;;
     scaleout) packages+=(slurm-wlm munge parallel) ;;
-    *) echo "install-deps: unknown need '$need'" >&2; exit 2 ;;
+    *) echo "install-deps: unknown need '$need'" >&2 && exit 2 ;;
     esac
 done
 
@@ -38,8 +43,6 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
 echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt_get update -qq
+apt_get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,21 +1,17 @@
 #!/usr/bin/env bash
-# Builds the Debian package (cpack preset "deb", from the release build), installs it with
-# apt-get, converts a shipped example with the graygif found on the PATH (the picture must equal
-# the README's), checks that man finds the page and that the README and licence are in place,
-# and removes the package again.
+# Builds the Debian package (cpack preset "deb", from the release build), checks it with lintian
+# (any error or warning fails), installs it with apt-get, converts a shipped example with the
+# graygif found on the PATH (the picture must equal the README's), checks that man finds the page
+# and shows the version, that the README and licence are in place, and removes the package again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+source scripts/helpers.sh
 scripts/install-deps.sh build package
-cmake --preset release >/dev/null
-cmake --build --preset release
+build_release
 rm -f build/release/graygif_*.deb
 cpack --preset deb
 
-fail() {
-    echo "FAILED: $*" >&2
-    exit 1
-}
 shopt -s nullglob
 debs=(build/release/graygif_*.deb)
 [ ${#debs[@]} = 1 ] || fail "expected one build/release/graygif_*.deb, found ${#debs[@]}"
@@ -25,18 +21,20 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.
     fail "package name $(basename "$deb")"
 echo "package: $(basename "$deb"), depends on: $(dpkg-deb -f "$deb" Depends)"
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+# Notes (I:) are shown but pass. lintian warns when it runs as root, as CI does.
+lintian --display-info --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2) ||
+    fail "lintian: errors or warnings"
+echo "lintian: no error, no warning"
+
 scratch=$(mktemp -d /tmp/graygif-package-XXXXXX)
 installed() { dpkg-query -W -f='${Status}' graygif 2>/dev/null | grep -q 'install ok installed'; }
-remove() { DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get remove -y -qq graygif >/dev/null 2>&1; }
+remove() { apt_get remove -y -qq graygif >/dev/null 2>&1; }
 cleanup() {
     if installed; then remove || true; fi
     rm -rf "$scratch"
 }
 trap cleanup EXIT
-if ! DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "./$deb" \
-    >"$scratch/apt.log" 2>&1; then
+if ! apt_get install -y -qq "./$deb" >"$scratch/apt.log" 2>&1; then
     cat "$scratch/apt.log"
     fail "apt-get install ./$deb"
 fi
@@ -49,8 +47,10 @@ cp examples/WAVES.DAT "$scratch/"
 cmp "$scratch/WAVES.gif" "$root/docs/images/WAVES.gif" || fail "WAVES.gif differs from the README's"
 echo "graygif from the PATH: WAVES.gif equal to docs/images/WAVES.gif"
 page=$(man -w graygif) || fail "man does not find the page"
-echo "man -w graygif: $page"
-for file in README.md LICENSE; do
+man graygif 2>/dev/null | tail -n 1 | grep -q "graygif $version " ||
+    fail "the man page does not show version $version: $(man graygif 2>/dev/null | tail -n 1)"
+echo "man -w graygif: $page (version $version)"
+for file in README.md LICENSE copyright changelog.gz; do
     [ -f "/usr/share/doc/graygif/$file" ] || fail "no /usr/share/doc/graygif/$file"
 done
 

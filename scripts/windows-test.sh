@@ -10,6 +10,7 @@ root=$(pwd)
 
 stage_prefix=windows
 source scripts/stages.sh
+source scripts/helpers.sh
 
 stage "install packages"
 scripts/install-deps.sh build windows
@@ -30,8 +31,7 @@ wineboot -i >/dev/null 2>&1
 stage "build (preset windows, and preset release for the Linux program to compare with)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
-cmake --preset release >/dev/null
-cmake --build --preset release
+build_release
 linux_program="$root/build/release/graygif"
 
 stage "tests under Wine"
@@ -54,11 +54,6 @@ run_windows() {
 
 # Runs the Linux build started under the name "graygif", as the Windows one is.
 run_linux() { (exec -a graygif "$linux_program" "$@"); }
-
-fail() {
-    echo "FAILED: $*" >&2
-    exit 1
-}
 
 # 1. No data file: the usage text, exit code 1, the same bytes as the Linux build prints.
 usage_dir="$scratch/usage" && mkdir "$usage_dir"
@@ -87,7 +82,7 @@ code=$(run_windows "$scratch/convert-windows" "-X37 -Y23 -G WAVE.DAT")
     fail "conversion: the Linux build failed"
 windows_gif=$(find "$scratch/convert-windows" -maxdepth 1 -iname 'wave.gif')
 linux_gif=$(find "$scratch/convert-linux" -maxdepth 1 -iname 'wave.gif')
-[ -n "$windows_gif" ] && [ -n "$linux_gif" ] || fail "conversion: no WAVE.gif written"
+[[ -n "$windows_gif" && -n "$linux_gif" ]] || fail "conversion: no WAVE.gif written"
 cmp "$windows_gif" "$linux_gif" || fail "conversion: the GIF files differ"
 echo "conversion: ok ($(stat -c %s "$windows_gif") bytes, equal to the Linux build's)"
 
@@ -131,4 +126,4 @@ zip_files=$(cmake -E tar tf build/windows/graygif-*.zip | sed 's|^[^/]*/||' | LC
 [ "$zip_files" = "LICENSE README.md graygif.exe " ] || fail "the ZIP holds: $zip_files"
 echo "$(basename build/windows/graygif-*.zip): $zip_files"
 
-stage done
+stage

@@ -1,9 +1,8 @@
-// Helpers for the GIF tests: memory outputs, an independent decoder (giflib) and a small reader
-// of LZW code streams.
+// Helpers for the GIF tests: memory outputs, generated pictures and a small reader of LZW code
+// streams. Standard library only: the tests built on them run in every build.
 #pragma once
 
 #include "gif/gif_writer.hpp"
-#include "support/gif_decode.hpp"
 
 #include <cstdint>
 #include <memory>
