@@ -13,16 +13,12 @@ recipes=$root/examples/batch
 
 stage_prefix=scale-out
 source scripts/stages.sh
-fail() {
-    echo "FAILED: $*" >&2
-    exit 1
-}
+source scripts/helpers.sh
 
 stage "install packages, release build"
 [ "$(id -u)" -eq 0 ] || fail "run as root: slurmd starts the jobs, munged runs as the munge user"
 scripts/install-deps.sh build scaleout
-cmake --preset release >/dev/null
-cmake --build --preset release
+build_release
 export PATH="$root/build/release:$PATH"
 
 stage "the README quotes the shipped recipes"
@@ -299,4 +295,4 @@ done <"$scratch/runs"
 check_pictures "$scratch/parallel" $((files + 1)) "$scratch/parallel/BAD.DAT"
 echo "parallel: every run 0 in the job log, the bad file's 5; $files pictures equal"
 
-stage "done"
+stage
