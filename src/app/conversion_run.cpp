@@ -254,7 +254,7 @@ ConversionResult convert_data_file(ConversionState& state, FileHandle& file, boo
 std::string result_name_for(const std::string& data_file_name) {
     // Cut in the file-name part only: a "." in a folder name ("./x.dat", "v1.2/x.dat") must not
     // put the result beside the folder under a name of its own.
-    const std::size_t start = after_last_separator(data_file_name, folder_or_drive_separators);
+    const std::size_t start = after_last_separator(data_file_name, path_separator_characters());
     const std::size_t dot = data_file_name.find('.', start);
     return data_file_name.substr(0, dot) + result_extension;
 }

@@ -18,8 +18,8 @@ inline constexpr const char* result_extension = ".gif";
 ConversionResult convert_data_file(ConversionState& state, FileHandle& file, bool transpose,
                                    const TextSink& messages, const ProgressSink& progress);
 
-// The result name of a data file: cut at the first "." of its file-name part (after the last
-// '\', '/' or ':'), followed by ".gif".
+// The result name of a data file: cut at the first "." of its file-name part (after the last of
+// path_separator_characters), followed by ".gif".
 std::string result_name_for(const std::string& data_file_name);
 
 // Allocates the picture, converts every data file argument and ends the process with 0, or 4

@@ -169,8 +169,9 @@ bool file_close(FileHandle& file);
 // encoding whose bytes of 0x80 and above must stay as they are.
 bool arguments_use_code_page_437();
 
-// The characters that separate the folders of a name: '/' and '\' on POSIX (a name typed for
-// Windows works unchanged), '\', '/' and ':' (a drive) on Windows.
+// The characters that separate the folders of a name, wherever names are cut (data file names,
+// wildcard patterns, result names): '/' on POSIX, where '\' and ':' are parts of names; '\', '/'
+// and ':' (a drive) on Windows.
 const char* path_separator_characters();
 
 // The folders a run has listed, each as an index of its entries by name folded to ASCII lower
@@ -256,10 +257,10 @@ struct DirectorySearch {
     NameMatcher matcher = nullptr;
 };
 
-// Starts a search for the entries matching `pattern` (a directory part up to its last '\', '/'
-// or ':', and a last component with * and ?). On POSIX, `matcher` decides on each entry of the
-// listed directory; on Windows the system matches. @return true and the first name when
-// something matches; false leaves no search open.
+// Starts a search for the entries matching `pattern` (a directory part up to its last of
+// path_separator_characters, and a last component with * and ?). On POSIX, `matcher` decides on
+// each entry of the listed directory; on Windows the system matches. @return true and the first
+// name when something matches; false leaves no search open.
 bool directory_search_first(const std::string& pattern, NameMatcher matcher,
                             DirectorySearch& search, std::string& name);
 

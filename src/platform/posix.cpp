@@ -2,9 +2,9 @@
 #include "platform/platform.hpp"
 
 #include "platform/name_rules.hpp"
+#include "platform/name_walk.hpp"
 #include "platform/temporary_files.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,54 +33,20 @@ int descriptor(const FileHandle& file) {
     return static_cast<int>(file.value);
 }
 
-// A name typed for Windows works unchanged: '\\' separates folders as '/' does.
-constexpr char folder_separators[] = "/\\";
-
-bool is_separator(char c) {
-    return c != '\0' && std::strchr(folder_separators, c) != nullptr;
-}
-
 // lstat: a symbolic link is an entry of its own, also when it leads nowhere.
-bool entry_exists(const std::string& path) {
+bool entry_exists(void*, const std::string& name) {
     struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+    return ::lstat(name.c_str(), &info) == 0;
 }
 
-std::string join_path(const std::string& directory, const std::string& component) {
-    if (directory.empty()) return component;
-    if (directory.back() == '/') return directory + component;
-    return directory + "/" + component;
+void list_folder(void*, const std::string& folder, std::vector<std::string>& entries) {
+    DIR* listing = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (listing == nullptr) return;
+    while (const dirent* item = ::readdir(listing)) entries.emplace_back(item->d_name);
+    ::closedir(listing);
 }
 
-std::string folded_name(const char* name, std::size_t size) {
-    std::string folded(name, size);
-    for (char& c : folded) c = ascii_lower(c);
-    return folded;
-}
-
-// The entry of `directory` equal to `component` without regard to ASCII case, from the index,
-// which lists the directory the first time it is asked about it.
-bool find_entry_ignoring_case(NameIndex& index, const std::string& directory,
-                              const std::string& component, std::string& entry) {
-    auto folder = index.folders.find(directory);
-    if (folder == index.folders.end()) {
-        folder =
-            index.folders.emplace(directory, std::unordered_map<std::string, std::string>()).first;
-        if (DIR* listing = ::opendir(directory.empty() ? "." : directory.c_str())) {
-            while (const dirent* item = ::readdir(listing)) {
-                const std::size_t size = std::strlen(item->d_name);
-                std::string& known = folder->second[folded_name(item->d_name, size)];
-                if (known.empty() || std::strcmp(item->d_name, known.c_str()) < 0)
-                    known.assign(item->d_name, size);
-            }
-            ::closedir(listing);
-        }
-    }
-    const auto found = folder->second.find(folded_name(component.data(), component.size()));
-    if (found == folder->second.end()) return false;
-    entry = found->second;
-    return true;
-}
+constexpr FolderAccess folders{nullptr, entry_exists, list_folder};
 
 // Async-signal-safe: unlink, sigaction and raise only.
 extern "C" void remove_temporary_and_raise(int signal_number) {
@@ -348,48 +315,15 @@ bool arguments_use_code_page_437() {
 }
 
 const char* path_separator_characters() {
-    return folder_separators;
+    return posix_path_separators;
 }
 
 bool resolve_existing_name(const std::string& name, NameIndex& index, std::string& resolved) {
-    if (name.empty()) return false;
-    std::string path;
-    std::size_t position = 0;
-    if (is_separator(name[0])) {
-        path = "/";
-        while (position < name.size() && is_separator(name[position])) ++position;
-    }
-    while (position < name.size()) {
-        std::size_t end = position;
-        while (end < name.size() && !is_separator(name[end])) ++end;
-        const std::string component = name.substr(position, end - position);
-        std::string exact = join_path(path, component);
-        if (component == "." || component == ".." || entry_exists(exact)) {
-            path = std::move(exact);
-        } else {
-            std::string entry;
-            if (!find_entry_ignoring_case(index, path, component, entry)) return false;
-            path = join_path(path, entry);
-        }
-        position = end;
-        while (position < name.size() && is_separator(name[position])) ++position;
-        if (position >= name.size() && end < name.size()) path += '/'; // a trailing separator
-    }
-    if (path.empty()) path.push_back('.');
-    if (!entry_exists(path)) return false;
-    resolved = std::move(path);
-    return true;
+    return walk_existing_name(name, posix_path_separators, folders, index, resolved);
 }
 
 void name_index_add(NameIndex& index, const std::string& name) {
-    const std::size_t cut = name.find_last_of('/');
-    const std::string directory =
-        cut == std::string::npos ? std::string() : name.substr(0, cut == 0 ? 1 : cut);
-    const auto folder = index.folders.find(directory);
-    if (folder == index.folders.end()) return; // listed afresh when first needed
-    const std::string entry = cut == std::string::npos ? name : name.substr(cut + 1);
-    std::string& known = folder->second[folded_name(entry.data(), entry.size())];
-    if (known.empty() || entry < known) known = entry;
+    index_new_name(index, name, '/');
 }
 
 bool file_create_temporary(const std::string& target, FileHandle& file,
@@ -518,12 +452,9 @@ MoveResult move_file_new(const std::string& from, const std::string& to) {
 bool directory_search_first(const std::string& pattern, NameMatcher matcher,
                             DirectorySearch& search, std::string& name) {
     directory_search_close(search);
-    const std::size_t cut = pattern.find_last_of(folder_or_drive_separators);
-    const std::string directory_part = cut == std::string::npos ? "" : pattern.substr(0, cut + 1);
-    if (directory_part.find_first_of("*?") != std::string::npos) return false;
-
-    std::string directory = directory_part;
-    std::replace(directory.begin(), directory.end(), '\\', '/');
+    const std::size_t cut = after_last_separator(pattern, posix_path_separators);
+    std::string directory = pattern.substr(0, cut);
+    if (directory.find_first_of("*?") != std::string::npos) return false;
     if (directory.empty()) directory.push_back('.');
     std::string resolved;
     NameIndex index; // one pattern: the folders on its path are listed at most once anyway
@@ -532,7 +463,7 @@ bool directory_search_first(const std::string& pattern, NameMatcher matcher,
     if (listing == nullptr) return false;
 
     search.handle = reinterpret_cast<std::intptr_t>(listing);
-    search.last_component = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    search.last_component = pattern.substr(cut);
     search.matcher = matcher;
     return directory_search_next(search, name);
 }

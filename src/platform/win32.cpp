@@ -52,8 +52,7 @@ bool write_all(HANDLE handle, const void* data, std::size_t size, DWORD piece) {
 
 // The directory part of `name`: everything up to its last '\', '/' or ':' (empty when none).
 std::string directory_part(const std::string& name) {
-    const std::size_t cut = name.find_last_of("\\/:");
-    return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
+    return name.substr(0, after_last_separator(name, windows_path_separators));
 }
 
 OpenResult open_result_for(DWORD error) {
@@ -339,7 +338,7 @@ bool arguments_use_code_page_437() {
 }
 
 const char* path_separator_characters() {
-    return folder_or_drive_separators;
+    return windows_path_separators;
 }
 
 // The file system matches names without regard to case: names need no resolving.

@@ -199,7 +199,11 @@ TEST(ResultNames, CutAtTheFirstDotOfTheFileNamePart) {
         {"A.B.C", "A.B.C", "A.gif", "A.gif"},
         {"./x.dat", "x.dat", "./X.gif", "X.gif"},
         {"sub.d/x.dat", "sub.d/x.dat", "SUB.D/X.gif", "sub.d/X.gif"},
-        {"SUB.D\\X.DAT", "sub.d/x.dat", "SUB.D\\X.gif", "sub.d/X.gif"},
+        {"SUB.D/x.dat", "sub.d/x.dat", "SUB.D/X.gif", "sub.d/X.gif"},
+        // Only '/' separates folders here: '\\' and ':' are parts of a name.
+        {"a\\b.dat", "a\\b.dat", "A\\B.gif", "A\\B.gif"},
+        {"v1.2:data", "v1.2:data", "V1.gif", "V1.gif"},
+        {"sub.d/c:d.dat", "sub.d/c:d.dat", "SUB.D/C:D.gif", "sub.d/C:D.gif"},
     };
     for (const NameCase& c : cases) {
         ScratchDir dir;
