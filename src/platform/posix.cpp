@@ -48,6 +48,13 @@ void list_folder(void*, const std::string& folder, std::vector<std::string>& ent
 
 constexpr FolderAccess folders{nullptr, entry_exists, list_folder};
 
+CreateResult create_new_file(const std::string& name, FileHandle& file) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return errno == EEXIST ? CreateResult::name_taken : CreateResult::failed;
+    file.value = fd;
+    return CreateResult::created;
+}
+
 // Async-signal-safe: unlink, sigaction and raise only.
 extern "C" void remove_temporary_and_raise(int signal_number) {
     if (const char* name = take_marked_temporary()) ::unlink(name);
@@ -328,22 +335,9 @@ void name_index_add(NameIndex& index, const std::string& name) {
 
 bool file_create_temporary(const std::string& target, FileHandle& file,
                            std::string& temporary_name) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = temporary_name_for(
-            target, path_separator_characters(), static_cast<std::uint64_t>(::getpid()), counter++);
-        mark_temporary(candidate);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            file.value = fd;
-            temporary_name = std::move(candidate);
-            return true;
-        }
-        const int error = errno;
-        unmark_temporary(candidate);
-        if (error != EEXIST) return false;
-    }
-    return false;
+    return create_temporary_file(target, posix_path_separators,
+                                 static_cast<std::uint64_t>(::getpid()), create_new_file, file,
+                                 temporary_name);
 }
 
 bool replace_file(const std::string& from, const std::string& to) {

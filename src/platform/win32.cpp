@@ -84,6 +84,21 @@ BOOL WINAPI remove_temporary_on_interruption(DWORD) {
     return FALSE;
 }
 
+CreateResult create_new_file(const std::string& name, FileHandle& file) {
+    // WRITE_DAC: file_copy_protection may give it the access list of the old result.
+    const HANDLE handle =
+        ::CreateFileA(name.c_str(), GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                   ? CreateResult::name_taken
+                   : CreateResult::failed;
+    }
+    file.value = from_handle(handle);
+    return CreateResult::created;
+}
+
 } // namespace
 
 // ---- Console ---------------------------------------------------------------------------------
@@ -356,26 +371,8 @@ void name_index_add(NameIndex& index, const std::string& name) {
 
 bool file_create_temporary(const std::string& target, FileHandle& file,
                            std::string& temporary_name) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = temporary_name_for(target, path_separator_characters(),
-                                                   ::GetCurrentProcessId(), counter++);
-        mark_temporary(candidate);
-        const HANDLE handle =
-            // WRITE_DAC: file_copy_protection may give it the access list of the old result.
-            ::CreateFileA(candidate.c_str(), GENERIC_WRITE | WRITE_DAC,
-                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) unmark_temporary(candidate);
-        if (handle != INVALID_HANDLE_VALUE) {
-            file.value = from_handle(handle);
-            temporary_name = std::move(candidate);
-            return true;
-        }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-    }
-    return false;
+    return create_temporary_file(target, windows_path_separators, ::GetCurrentProcessId(),
+                                 create_new_file, file, temporary_name);
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
