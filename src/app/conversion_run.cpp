@@ -120,8 +120,9 @@ struct ResultEncoding {
 void begin_result(ResultEncoding& encoding) {
     if (encoding.begun) return;
     encoding.begun = true;
-    encoding.can_create = result_begin(encoding.pending, encoding.target, encoding.state->picture,
-                                       *encoding.state->gif, encoding.rule);
+    encoding.can_create =
+        result_begin(encoding.pending, encoding.target, encoding.state->picture,
+                     *encoding.state->gif, encoding.rule, encoding.run->data_file);
     if (encoding.can_create) encoding.run->pending_result = &encoding.pending;
 }
 

@@ -11,12 +11,20 @@ bool write_to_file(void* context, const std::uint8_t* data, std::size_t size) {
     return file_write_all(*static_cast<const FileHandle*>(context), data, size);
 }
 
+// Whether `name` may lead to the open `file`: it does when both have the same identity, and may
+// when either identity cannot be known.
+bool may_be_the_file(const std::string& name, const FileHandle& file) {
+    FileIdentity of_name;
+    FileIdentity of_file;
+    return !name_identity(name, of_name) || !file_identity(file, of_file) || of_name == of_file;
+}
+
 } // namespace
 
 // Where the original design creates the result in place ("wb"), results are written beside it
 // and moved in: a failed write then never costs the user the old picture.
 bool result_begin(PendingResult& result, const std::string& target, const Picture& picture,
-                  GifWorkspace& workspace, ExistingResultRule rule) {
+                  GifWorkspace& workspace, ExistingResultRule rule, const FileHandle& data_file) {
     result = PendingResult{};
     result.rule = rule;
     // With S links are followed to the file they lead to. Without S the name itself must stay
@@ -28,6 +36,10 @@ bool result_begin(PendingResult& result, const std::string& target, const Pictur
         // A result that may not be opened for writing is not replaced by moving either.
         if (existing == ExistingFile::unwritable) return false;
         result.replacing = existing == ExistingFile::writable;
+        // A link or a second name of the data file would have its data replaced by their picture.
+        if (result.replacing && file_is_open(data_file) &&
+            may_be_the_file(result.destination, data_file))
+            return false;
     }
     if (!file_create_temporary(result.destination, result.file, result.temporary)) return false;
     if (result.replacing && !file_copy_protection(result.file, result.destination)) {
@@ -84,9 +96,10 @@ void result_abandon(PendingResult& result) {
 
 ResultWrite write_result_file(const std::string& target, const Picture& picture,
                               GifWorkspace& workspace, ExistingResultRule rule,
-                              const Seam& before_move) {
+                              const Seam& before_move, const FileHandle& data_file) {
     PendingResult result;
-    if (!result_begin(result, target, picture, workspace, rule)) return ResultWrite::cannot_create;
+    if (!result_begin(result, target, picture, workspace, rule, data_file))
+        return ResultWrite::cannot_create;
     return result_end(result, picture, workspace, before_move);
 }
 

@@ -50,9 +50,10 @@ struct PendingResult {
 // Begins writing `picture` (its size; the pixels follow) to the file `target`. With
 // ExistingResultRule::replace a symbolic link is followed to its end and the file there (missing
 // or writable) replaced; the new file keeps the old one's protection and is flushed to the disk
-// before it replaces it. @return false when the result cannot be created (nothing was changed).
+// before it replaces it. The open `data_file` (closed: none) is never replaced, whatever name
+// leads to it. @return false when the result cannot be created (nothing was changed).
 bool result_begin(PendingResult& result, const std::string& target, const Picture& picture,
-                  GifWorkspace& workspace, ExistingResultRule rule);
+                  GifWorkspace& workspace, ExistingResultRule rule, const FileHandle& data_file);
 
 // Encodes the picture's rows from the last one encoded up to `rows` (they are final).
 void result_add_rows(PendingResult& result, const Picture& picture, GifWorkspace& workspace,
@@ -69,6 +70,6 @@ void result_abandon(PendingResult& result);
 // result_begin and result_end in one.
 ResultWrite write_result_file(const std::string& target, const Picture& picture,
                               GifWorkspace& workspace, ExistingResultRule rule,
-                              const Seam& before_move = {});
+                              const Seam& before_move = {}, const FileHandle& data_file = {});
 
 } // namespace graygif
