@@ -42,10 +42,6 @@ bool result_begin(PendingResult& result, const std::string& target, const Pictur
             return false;
     }
     if (!file_create_temporary(result.destination, result.file, result.temporary)) return false;
-    if (result.replacing && !file_copy_protection(result.file, result.destination)) {
-        result_abandon(result);
-        return false;
-    }
     sink_attach(workspace.sink, &result.file, write_to_file);
     gif_begin(workspace.sink, workspace.encoder, picture.width, picture.height);
     return true;
@@ -65,13 +61,18 @@ ResultWrite result_end(PendingResult& result, const Picture& picture, GifWorkspa
                        const Seam& before_move) {
     result_add_rows(result, picture, workspace, picture.height);
     bool written = gif_finish(workspace.sink, workspace.encoder);
+    // Private while it was written: the protection of the result comes with the whole picture.
+    const bool kept =
+        !written || (result.replacing ? file_copy_protection(result.file, result.destination)
+                                      : file_new_protection(result.file, result.temporary));
     // On the disk before the old picture goes: after a power loss one of the two is whole. A new
     // result risks no old picture and needs no flush.
-    if (written && result.replacing) written = file_flush_to_disk(result.file);
+    if (written && kept && result.replacing) written = file_flush_to_disk(result.file);
     // The new content takes the result's place only when it is complete.
-    if (!file_close(result.file) || !written) {
+    const bool closed = file_close(result.file);
+    if (!written || !closed || !kept) {
         result_abandon(result);
-        return ResultWrite::write_error;
+        return written && closed ? ResultWrite::cannot_create : ResultWrite::write_error;
     }
 
     run_seam(before_move);

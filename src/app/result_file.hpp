@@ -47,11 +47,13 @@ struct PendingResult {
     std::int32_t rows_encoded = 0; // picture rows given to the encoder
 };
 
-// Begins writing `picture` (its size; the pixels follow) to the file `target`. With
-// ExistingResultRule::replace a symbolic link is followed to its end and the file there (missing
-// or writable) replaced; the new file keeps the old one's protection and is flushed to the disk
-// before it replaces it. The open `data_file` (closed: none) is never replaced, whatever name
-// leads to it. @return false when the result cannot be created (nothing was changed).
+// Begins writing `picture` (its size; the pixels follow) to the file `target`, into a file only
+// its owner may open until the picture is complete; then it takes the protection of the file it
+// replaces, or else the one creating the result would give. With ExistingResultRule::replace a
+// symbolic link is followed to its end and the file there (missing or writable) replaced; the
+// new file is flushed to the disk before it replaces it. The open `data_file` (closed: none) is
+// never replaced, whatever name leads to it. @return false when the result cannot be created
+// (nothing was changed).
 bool result_begin(PendingResult& result, const std::string& target, const Picture& picture,
                   GifWorkspace& workspace, ExistingResultRule rule, const FileHandle& data_file);
 

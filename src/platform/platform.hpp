@@ -193,7 +193,9 @@ bool resolve_existing_name(const std::string& name, NameIndex& index, std::strin
 void name_index_add(NameIndex& index, const std::string& name);
 
 // Creates a new, empty file in the directory of `target` under a name no other file has, for a
-// result that replace_file later moves over `target`. @return true with the file open for
+// result that replace_file later moves over `target`; only its owner may open it (POSIX: mode
+// 0600; Windows: an access list of the process's user alone) until file_copy_protection or
+// file_new_protection gives it the result's protection. @return true with the file open for
 // writing and its name in `temporary_name`. Until replace_file or remove_file is called with that
 // name, an interruption removes the file (see install_interruption_cleanup).
 bool file_create_temporary(const std::string& target, FileHandle& file,
@@ -225,10 +227,18 @@ enum class ExistingFile {
 ExistingFile examine_existing(const std::string& name);
 
 // Gives the open file `file` the protection of the existing file `model`, which it is to replace:
-// POSIX: its permission bits, and its owner and group where the process may set them; Windows:
-// its explicit access control entries. @return false when the permissions could not be carried
-// over (a failure to change the owner or group is no failure).
+// POSIX: its permission bits, its access control list and the other extended attributes this
+// process may read and set (Linux), and its owner and group where the process may set them;
+// Windows: its explicit access control entries. @return false when the permissions or the access
+// control list could not be carried over (a failure to change the owner or group, or to set
+// another attribute, is no failure).
 bool file_copy_protection(const FileHandle& file, const std::string& model);
+
+// Gives the open file `file`, named `name`, the protection that creating it under that name
+// would have given: POSIX: what open() with mode 0666 gives, the folder's default access control
+// list (Linux) or else the umask deciding; Windows: the entries its folder passes on.
+// @return false when it could not be given.
+bool file_new_protection(const FileHandle& file, const std::string& name);
 
 // Writes the file's content through to the disk. @return true on success.
 bool file_flush_to_disk(const FileHandle& file);

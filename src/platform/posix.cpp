@@ -5,6 +5,7 @@
 #include "platform/name_walk.hpp"
 #include "platform/temporary_files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +23,9 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 
 extern char** environ;
 
@@ -48,12 +52,167 @@ void list_folder(void*, const std::string& folder, std::vector<std::string>& ent
 
 constexpr FolderAccess folders{nullptr, entry_exists, list_folder};
 
+// Owner-only from the start: others may not open the picture before it is complete (and keep it
+// open). It takes the result's protection just before it takes the result's name.
 CreateResult create_new_file(const std::string& name, FileHandle& file) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return errno == EEXIST ? CreateResult::name_taken : CreateResult::failed;
     file.value = fd;
     return CreateResult::created;
 }
+
+bool not_supported(int error) {
+#if ENOTSUP != EOPNOTSUPP
+    if (error == EOPNOTSUPP) return true;
+#endif
+    return error == ENOTSUP;
+}
+
+// The folder that holds `path` ("." for a name without one).
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// The process's umask. /proc tells it without changing it; umask() can only be read by setting
+// it, and a file another thread created at that moment would get the wrong one.
+mode_t process_umask() {
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char text[4096];
+        std::size_t size = 0;
+        for (ssize_t got = 1; got > 0 && size + 1 < sizeof text;) {
+            got = ::read(fd, text + size, sizeof text - 1 - size);
+            if (got > 0) size += static_cast<std::size_t>(got);
+            if (got < 0 && errno == EINTR) got = 1;
+        }
+        ::close(fd);
+        text[size] = '\0';
+        if (const char* line = std::strstr(text, "\nUmask:")) {
+            char* end = nullptr;
+            const unsigned long mask = std::strtoul(line + 7, &end, 8);
+            if (end != line + 7 && mask <= 0777) return static_cast<mode_t>(mask);
+        }
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+#if defined(__linux__)
+
+// Access control lists as the kernel hands them over in extended attributes: a 4-byte version,
+// then 8-byte entries (tag, permissions, id), every field little-endian.
+constexpr char access_list[] = "system.posix_acl_access";
+constexpr char default_list[] = "system.posix_acl_default";
+constexpr std::size_t list_header = 4;
+constexpr std::size_t list_entry = 8;
+enum : unsigned { tag_owner = 0x01, tag_owning_group = 0x04, tag_mask = 0x10, tag_others = 0x20 };
+
+// Reads a list of names or a value through `read` (a listxattr or getxattr call with the buffer
+// and its size): its size first, then the bytes, again when it grew in between.
+template <typename Read> bool read_attribute(Read read, std::string& bytes) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t size = read(nullptr, 0);
+        if (size < 0) return false;
+        bytes.resize(static_cast<std::size_t>(size));
+        if (size == 0) return true; // a size of 0 would only ask for the size again
+        const ssize_t got = read(bytes.data(), bytes.size());
+        if (got >= 0) {
+            bytes.resize(static_cast<std::size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE) return false;
+    }
+    return false;
+}
+
+std::vector<std::string> attribute_names(const std::string& list) {
+    std::vector<std::string> names;
+    for (std::size_t start = 0; start < list.size();) {
+        const std::size_t end = list.find('\0', start);
+        const std::size_t stop = end == std::string::npos ? list.size() : end;
+        if (stop > start) names.push_back(list.substr(start, stop - start));
+        start = stop + 1;
+    }
+    return names;
+}
+
+// What creating a file with `mode` in a folder with the default list `list` gives the file, as
+// the kernel makes it: the entries of the owner, of the group class (the mask, or the owning
+// group where there is none) and of others keep only the permissions `mode` grants them.
+bool apply_create_mode(std::string& list, mode_t mode) {
+    if (list.size() < list_header || (list.size() - list_header) % list_entry != 0) return false;
+    const auto field = [&](std::size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(list[at])) |
+               static_cast<unsigned>(static_cast<unsigned char>(list[at + 1])) << 8;
+    };
+    bool has_mask = false;
+    for (std::size_t at = list_header; at < list.size(); at += list_entry) {
+        if (field(at) == tag_mask) has_mask = true;
+    }
+    const auto mode_bits = static_cast<unsigned>(mode);
+    for (std::size_t at = list_header; at < list.size(); at += list_entry) {
+        unsigned granted = 7;
+        switch (field(at)) {
+        case tag_owner:
+            granted = (mode_bits >> 6) & 7;
+            break;
+        case tag_owning_group:
+            granted = has_mask ? 7 : (mode_bits >> 3) & 7;
+            break;
+        case tag_mask:
+            granted = (mode_bits >> 3) & 7;
+            break;
+        case tag_others:
+            granted = mode_bits & 7;
+            break;
+        default:
+            break; // named users and groups: the mask limits them
+        }
+        list[at + 2] = static_cast<char>(field(at + 2) & granted);
+        list[at + 3] = 0;
+    }
+    return true;
+}
+
+// Gives the file the extended attributes of `model` that this process may read and set, and
+// takes away those the file has and the model lacks (an access list from the folder's default).
+// Only the access list must come over: without it the permission bits alone would grant the
+// owning group what the list's mask granted.
+bool copy_extended_attributes(int fd, const std::string& model) {
+    std::string model_list;
+    std::string own_list;
+    const auto list_model = [&](char* buffer, std::size_t size) {
+        return ::listxattr(model.c_str(), buffer, size);
+    };
+    if (!read_attribute(list_model, model_list)) {
+        if (!not_supported(errno)) return false;
+        model_list.clear();
+    }
+    const auto list_own = [&](char* buffer, std::size_t size) {
+        return ::flistxattr(fd, buffer, size);
+    };
+    if (!read_attribute(list_own, own_list)) own_list.clear();
+    const std::vector<std::string> names = attribute_names(model_list);
+    for (const std::string& name : attribute_names(own_list)) {
+        if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+        if (::fremovexattr(fd, name.c_str()) != 0 && name == access_list && errno != ENODATA)
+            return false;
+    }
+    for (const std::string& name : names) {
+        std::string value;
+        const auto get = [&](char* buffer, std::size_t size) {
+            return ::getxattr(model.c_str(), name.c_str(), buffer, size);
+        };
+        const bool copied = read_attribute(get, value) &&
+                            ::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0;
+        if (!copied && name == access_list) return false;
+    }
+    return true;
+}
+
+#endif
 
 // Async-signal-safe: unlink, sigaction and raise only.
 extern "C" void remove_temporary_and_raise(int signal_number) {
@@ -63,13 +222,6 @@ extern "C" void remove_temporary_and_raise(int signal_number) {
     sigemptyset(&default_action.sa_mask);
     ::sigaction(signal_number, &default_action, nullptr);
     ::raise(signal_number); // delivered when the handler returns: the process ends by it
-}
-
-bool not_supported(int error) {
-#if ENOTSUP != EOPNOTSUPP
-    if (error == EOPNOTSUPP) return true;
-#endif
-    return error == ENOTSUP;
 }
 
 // renameat2 with RENAME_NOREPLACE, through syscall() where the C library has no wrapper.
@@ -370,15 +522,13 @@ bool follow_links(const std::string& name, std::string& final_name) {
         // As the kernel does (protected_symlinks): a link that another user left in a shared
         // sticky folder such as /tmp is not followed, or root writing a result there could be
         // sent to any file.
-        const std::size_t slash = path.find_last_of('/');
-        const std::string folder =
-            slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
         struct stat holder {};
-        if (::stat(folder.c_str(), &holder) != 0) return false;
+        if (::stat(folder_of(path).c_str(), &holder) != 0) return false;
         if ((holder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) &&
             info.st_uid != ::geteuid() && info.st_uid != holder.st_uid) {
             return false;
         }
+        const std::size_t slash = path.find_last_of('/');
         std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
         const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
         if (size <= 0 || static_cast<std::size_t>(size) >= link.size()) return false; // changed
@@ -408,12 +558,41 @@ ExistingFile examine_existing(const std::string& name) {
 bool file_copy_protection(const FileHandle& file, const std::string& model) {
     struct stat info {};
     if (::stat(model.c_str(), &info) != 0) return false;
+    const int fd = descriptor(file);
     // Only root may give a file away; an owner may still hand it to a group of their own.
-    // Before chmod: a change of owner clears the set-id bits.
-    if (::fchown(descriptor(file), info.st_uid, info.st_gid) != 0) {
-        (void)::fchown(descriptor(file), static_cast<uid_t>(-1), info.st_gid);
+    // First: a change of owner clears the set-id bits and the file's capabilities.
+    if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
+        (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
     }
-    return ::fchmod(descriptor(file), info.st_mode & 07777) == 0;
+#if defined(__linux__)
+    if (!copy_extended_attributes(fd, model)) return false;
+#endif
+    // Last, as it sets the set-id bits too; on a file with an access list, the bits of the group
+    // class are its mask, as on the model.
+    return ::fchmod(fd, info.st_mode & 07777) == 0;
+}
+
+bool file_new_protection(const FileHandle& file, const std::string& name) {
+    const int fd = descriptor(file);
+#if defined(__linux__)
+    // A folder's default access list takes the place of the umask.
+    std::string list;
+    const std::string folder = folder_of(name);
+    const auto get = [&](char* buffer, std::size_t size) {
+        return ::getxattr(folder.c_str(), default_list, buffer, size);
+    };
+    if (read_attribute(get, list)) {
+        if (!list.empty()) {
+            return apply_create_mode(list, 0666) &&
+                   ::fsetxattr(fd, access_list, list.data(), list.size(), 0) == 0;
+        }
+    } else if (errno != ENODATA && !not_supported(errno)) {
+        return false;
+    }
+#else
+    (void)name;
+#endif
+    return ::fchmod(fd, 0666 & ~process_umask()) == 0;
 }
 
 bool file_flush_to_disk(const FileHandle& file) {
