@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing for the given needs:
 #   build  - compiler, CMake, Ninja, fast_float
-#   test   - GoogleTest, giflib (an independent GIF decoder for the tests)
+#   test   - GoogleTest, giflib (an independent GIF decoder for the tests), acl and attr
+#            (setfacl, getfacl, setfattr: the tests of access lists and extended attributes)
 #   format - clang-format and shellcheck, for the format check
 #   benchbuild - Google Benchmark and giflib: enough to build the benchmarks
 #   bench  - what running them needs besides: hyperfine, netpbm, numpy, Pillow, GNU time
@@ -21,7 +22,7 @@ packages=()
 for need in "$@"; do
     case "$need" in
     build) packages+=(g++ cmake ninja-build git libfast-float-dev) ;;
-    test) packages+=(libgtest-dev libgif-dev) ;;
+    test) packages+=(libgtest-dev libgif-dev acl attr) ;;
     format) packages+=(git clang-format shellcheck) ;;
     benchbuild) packages+=(libbenchmark-dev libgif-dev) ;;
     bench) packages+=(libbenchmark-dev libgif-dev hyperfine netpbm python3-numpy python3-pil time) ;;

@@ -2,7 +2,8 @@
 # Cross-builds the Windows console program and its tests (preset "windows", MinGW-w64), runs the
 # test suite under Wine, then runs end-to-end cases under Wine: the usage text, one conversion
 # compared byte for byte with the Linux build, a quoted and an unquoted wildcard argument, and
-# results with -S: a writable one replaced, a read-only one kept.
+# results with -S: a writable one replaced, a read-only one and a second name of the data file
+# kept.
 # Wine runs in a fresh prefix in a temporary folder that is removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -101,23 +102,28 @@ last_log_line | grep -q ' -X37 -Y23 \*\.DAT$' ||
     fail "quoted *.dat: log entry $(last_log_line)"
 echo "wildcards: ok (unquoted expanded, quoted left alone)"
 
-# 4. Results: with -S a writable result is replaced, a read-only one is not (exit code 4),
-# and nothing is left behind.
+# 4. Results: with -S a writable result is replaced; a read-only one is not, nor one that is the
+# data file under a second name (a hard link): exit code 4; nothing is left behind.
 results="$scratch/results"
 make_data "$results"
 cp "$results/WAVE.DAT" "$results/B.DAT"
+cp "$results/WAVE.DAT" "$results/C.DAT"
 printf 'old' >"$results/WAVE.gif"
 printf 'old' >"$results/B.gif"
 chmod 444 "$results/B.gif" # the read-only attribute under Wine
-code=$(run_windows "$results" "-X37 -Y23 -G -S B.DAT WAVE.DAT")
-[ "$code" = 4 ] || fail "read-only result: exit code $code, expected 4"
-grep -q "PANIC: Can't create GIF output file: B.gif" "$results/err.txt" ||
-    fail "read-only result: $(cat "$results/err.txt")"
+ln "$results/C.DAT" "$results/C.gif"
+code=$(run_windows "$results" "-X37 -Y23 -G -S B.DAT C.DAT WAVE.DAT")
+[ "$code" = 4 ] || fail "results: exit code $code, expected 4"
+for result in B C; do
+    grep -q "PANIC: Can't create GIF output file: $result.gif" "$results/err.txt" ||
+        fail "$result.gif: $(cat "$results/err.txt")"
+done
 [ "$(cat "$results/B.gif")" = old ] || fail "read-only result: replaced"
+cmp -s "$results/C.DAT" "$results/WAVE.DAT" || fail "result linked to its data file: data replaced"
 cmp -s "$results/WAVE.gif" "$linux_gif" || fail "writable result: not replaced"
 leftover=$(find "$results" -name '*.tmp')
 [ -z "$leftover" ] || fail "results: temporary file left: $leftover"
-echo "results: ok (writable replaced, read-only kept)"
+echo "results: ok (writable replaced; read-only and the data file's second name kept)"
 
 stage "ZIP package (cpack preset windows-zip)"
 rm -f build/windows/graygif-*.zip

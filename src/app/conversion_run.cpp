@@ -160,7 +160,8 @@ void begin_result(ResultEncoding& encoding) {
     const ExistingResultRule rule =
         encoding.run->settings.overwrite ? ExistingResultRule::replace : ExistingResultRule::keep;
     encoding.can_create = result_begin(encoding.pending, encoding.target, encoding.width,
-                                       encoding.height, *encoding.gif, rule);
+                                       encoding.height, *encoding.gif, rule,
+                                       encoding.run->data_file);
     if (encoding.can_create) encoding.run->pending_result = &encoding.pending;
 }
 
@@ -354,7 +355,7 @@ DataSource data_source_for(DataInput& input) {
 std::string result_name_for(const std::string& data_file_name) {
     // Cut in the file-name part only: a "." in a folder name ("./x.dat", "v1.2/x.dat") must not
     // put the result beside the folder under a name of its own.
-    const std::size_t start = after_last_separator(data_file_name, folder_or_drive_separators);
+    const std::size_t start = after_last_separator(data_file_name, path_separator_characters());
     const std::size_t dot = data_file_name.find('.', start);
     return data_file_name.substr(0, dot) + result_extension;
 }

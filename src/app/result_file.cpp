@@ -9,12 +9,21 @@ bool write_to_file(void* context, const std::uint8_t* data, std::size_t size) {
     return file_write_all(*static_cast<const FileHandle*>(context), data, size);
 }
 
+// Whether `name` may lead to the open `file`: it does when both have the same identity, and may
+// when either identity cannot be known.
+bool may_be_the_file(const std::string& name, const FileHandle& file) {
+    FileIdentity of_name;
+    FileIdentity of_file;
+    return !name_identity(name, of_name) || !file_identity(file, of_file) || of_name == of_file;
+}
+
 } // namespace
 
-// Where the original design creates the result in place ("wb"), results are written beside it
+// Rather than created in place (truncated, then written), a result is written beside its place
 // and moved in: a failed write then never costs the user the old picture.
 bool result_begin(PendingResult& result, const std::string& target, std::int32_t width,
-                  std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule) {
+                  std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule,
+                  const FileHandle& data_file) {
     result = PendingResult{};
     result.rule = rule;
     // With S links are followed to the file they lead to. Without S the name itself must stay
@@ -26,12 +35,12 @@ bool result_begin(PendingResult& result, const std::string& target, std::int32_t
         // A result that may not be opened for writing is not replaced by moving either.
         if (existing == ExistingFile::unwritable) return false;
         result.replacing = existing == ExistingFile::writable;
+        // A link or a second name of the data file would have its data replaced by their picture.
+        if (result.replacing && file_is_open(data_file) &&
+            may_be_the_file(result.destination, data_file))
+            return false;
     }
     if (!file_create_temporary(result.destination, result.file, result.temporary)) return false;
-    if (result.replacing && !file_copy_protection(result.file, result.destination)) {
-        result_abandon(result);
-        return false;
-    }
     sink_attach(workspace.sink, &result.file, write_to_file);
     gif_begin(workspace.sink, workspace.encoder, width, height);
     return true;
@@ -43,13 +52,18 @@ void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std:
 
 ResultWrite result_end(PendingResult& result, GifWorkspace& workspace, const Seam& before_move) {
     bool written = gif_finish(workspace.sink, workspace.encoder);
+    // Private while it was written: the protection of the result comes with the whole picture.
+    const bool kept =
+        !written || (result.replacing ? file_copy_protection(result.file, result.destination)
+                                      : file_new_protection(result.file, result.temporary));
     // On the disk before the old picture goes: after a power loss one of the two is whole. A new
     // result risks no old picture and needs no flush.
-    if (written && result.replacing) written = file_flush_to_disk(result.file);
+    if (written && kept && result.replacing) written = file_flush_to_disk(result.file);
     // The new content takes the result's place only when it is complete.
-    if (!file_close(result.file) || !written) {
+    const bool closed = file_close(result.file);
+    if (!written || !closed || !kept) {
         result_abandon(result);
-        return ResultWrite::write_error;
+        return written && closed ? ResultWrite::cannot_create : ResultWrite::write_error;
     }
 
     run_seam(before_move);
@@ -74,9 +88,10 @@ void result_abandon(PendingResult& result) {
 
 ResultWrite write_result_file(const std::string& target, const Picture& picture,
                               GifWorkspace& workspace, ExistingResultRule rule,
-                              const Seam& before_move) {
+                              const Seam& before_move, const FileHandle& data_file) {
     PendingResult result;
-    if (!result_begin(result, target, picture.width, picture.height, workspace, rule)) {
+    if (!result_begin(result, target, picture.width, picture.height, workspace, rule,
+                      data_file)) {
         return ResultWrite::cannot_create;
     }
     result_add_pixels(workspace, picture.pixels.data(), picture.pixels.size());

@@ -46,12 +46,16 @@ struct PendingResult {
     bool replacing = false; // an existing result is replaced: flushed to the disk first
 };
 
-// Begins writing a width x height picture (the pixels follow) to the file `target`. With
-// ExistingResultRule::replace a symbolic link is followed to its end and the file there (missing
-// or writable) replaced; the new file keeps the old one's protection and is flushed to the disk
-// before it replaces it. @return false when the result cannot be created (nothing was changed).
+// Begins writing a width x height picture (the pixels follow) to the file `target`, into a file
+// only its owner may open until the picture is complete; then it takes the protection of the file
+// it replaces, or else the one creating the result would give. With ExistingResultRule::replace a
+// symbolic link is followed to its end and the file there (missing or writable) replaced; the
+// new file is flushed to the disk before it replaces it. The open `data_file` (closed: none) is
+// never replaced, whatever name leads to it. @return false when the result cannot be created
+// (nothing was changed).
 bool result_begin(PendingResult& result, const std::string& target, std::int32_t width,
-                  std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule);
+                  std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule,
+                  const FileHandle& data_file);
 
 // Encodes the next `count` pixels of the picture, in row order.
 void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std::size_t count);
@@ -67,6 +71,6 @@ void result_abandon(PendingResult& result);
 // A whole picture's result in one: result_begin, its pixels and result_end.
 ResultWrite write_result_file(const std::string& target, const Picture& picture,
                               GifWorkspace& workspace, ExistingResultRule rule,
-                              const Seam& before_move = {});
+                              const Seam& before_move = {}, const FileHandle& data_file = {});
 
 } // namespace graygif

@@ -50,11 +50,17 @@ std::vector<RawArgument> split_command_line(std::string_view command_line);
 std::vector<Argument> expand_wildcards(const std::vector<RawArgument>& split);
 
 // Appends to `result` the sorted matches of `text`, whose first wildcard is at `first_wildcard`,
-// each behind the directory prefix as typed. Appends `text` itself when its directory part ends
-// in a colon other than a drive's (position 1), when the search cannot be made, or when nothing
-// but "." and ".." matches.
+// each behind the directory prefix as typed. Appends `text` itself when pattern_prefix_size
+// refuses it, when the search cannot be made, or when nothing but "." and ".." matches.
 void expand_pattern(const std::string& text, std::size_t first_wildcard, DirectorySearch& search,
                     std::vector<Argument>& result);
+
+// The size of the directory prefix of `pattern`, whose first wildcard is at `first_wildcard`: up
+// to and with its last of `separators` (path_separator_characters) before the wildcard, 0 when
+// there is none. std::string_view::npos when that separator is a ':' other than a drive's (at
+// position 1): such a pattern is not searched.
+std::size_t pattern_prefix_size(std::string_view pattern, std::size_t first_wildcard,
+                                std::string_view separators);
 
 // With a pattern: closes a search still open in `search`, starts a new one and gives its first
 // match. With nullptr: gives the next match of the open search; the end of the matches closes it.

@@ -1,8 +1,6 @@
 // Expanding arguments that hold * or ? into the sorted names of the matching directory entries.
 #include "args/arguments.hpp"
 
-#include "platform/name_rules.hpp"
-
 #include <new>
 #include <utility>
 
@@ -42,14 +40,13 @@ bool find_matching_name(const std::string* pattern, DirectorySearch& search, std
 
 void expand_pattern(const std::string& text, std::size_t first_wildcard, DirectorySearch& search,
                     std::vector<Argument>& result) {
-    const std::size_t separator = text.find_last_of(folder_or_drive_separators, first_wildcard);
-    const bool has_prefix = separator != std::string::npos;
-    // A colon ends a directory part only as the colon of a drive name such as c:.
-    if (has_prefix && text[separator] == ':' && separator != 1) {
+    const std::size_t prefix_size =
+        pattern_prefix_size(text, first_wildcard, path_separator_characters());
+    if (prefix_size == std::string_view::npos) {
         result.push_back(Argument{text});
         return;
     }
-    const std::string_view prefix(text.data(), has_prefix ? separator + 1 : 0);
+    const std::string_view prefix(text.data(), prefix_size);
 
     std::vector<std::string> matches;
     std::string name;
@@ -67,6 +64,15 @@ void expand_pattern(const std::string& text, std::size_t first_wildcard, Directo
     }
     sort_matches(matches, 0, matches.size());
     for (std::string& match : matches) result.push_back(Argument{std::move(match), true});
+}
+
+std::size_t pattern_prefix_size(std::string_view pattern, std::size_t first_wildcard,
+                                std::string_view separators) {
+    const std::size_t separator = pattern.find_last_of(separators, first_wildcard);
+    if (separator == std::string_view::npos) return 0;
+    // A colon ends a directory part only as the colon of a drive name such as c:.
+    if (pattern[separator] == ':' && separator != 1) return std::string_view::npos;
+    return separator + 1;
 }
 
 std::vector<Argument> expand_wildcards(const std::vector<RawArgument>& split) {

@@ -27,10 +27,12 @@ inline bool equal_ignoring_case(std::string_view a, std::string_view b) {
     return true;
 }
 
-// What ends the directory part of a wildcard pattern, and the folder part of a data file name
-// whose result name is formed: '\', '/' and the ':' of a drive, on every platform, so that a
-// command line means the same wherever it is typed.
-inline constexpr char folder_or_drive_separators[] = "\\/:";
+// The characters that separate the folders of a name: on POSIX '/' only ('\' and ':' are parts
+// of names there); on Windows '\', '/' and the ':' of a drive. path_separator_characters() gives
+// the running platform's set; the rules that cut names take the set as an argument, so that tests
+// reach both on every platform.
+inline constexpr char posix_path_separators[] = "/";
+inline constexpr char windows_path_separators[] = "\\/:";
 
 // What the program name follows in the first argument: the last '\' or '/'.
 inline constexpr char program_path_separators[] = "\\/";

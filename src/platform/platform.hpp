@@ -197,8 +197,9 @@ bool file_close(FileHandle& file);
 // encoding whose bytes of 0x80 and above must stay as they are.
 bool arguments_use_code_page_437();
 
-// The characters that separate the folders of a name: '/' and '\' on POSIX (a name typed for
-// Windows works unchanged), '\', '/' and ':' (a drive) on Windows.
+// The characters that separate the folders of a name, wherever names are cut (data file names,
+// wildcard patterns, result names): '/' on POSIX, where '\' and ':' are parts of names; '\', '/'
+// and ':' (a drive) on Windows.
 const char* path_separator_characters();
 
 // The folders a run has listed, each as an index of its entries by name folded to ASCII lower
@@ -220,7 +221,9 @@ bool resolve_existing_name(const std::string& name, NameIndex& index, std::strin
 void name_index_add(NameIndex& index, const std::string& name);
 
 // Creates a new, empty file in the directory of `target` under a name no other file has, for a
-// result that replace_file later moves over `target`. @return true with the file open for
+// result that replace_file later moves over `target`; only its owner may open it (POSIX: mode
+// 0600; Windows: an access list of the process's user alone) until file_copy_protection or
+// file_new_protection gives it the result's protection. @return true with the file open for
 // writing and its name in `temporary_name`. Until replace_file or remove_file is called with that
 // name, an interruption removes the file (see install_interruption_cleanup).
 bool file_create_temporary(const std::string& target, FileHandle& file,
@@ -252,10 +255,18 @@ enum class ExistingFile {
 ExistingFile examine_existing(const std::string& name);
 
 // Gives the open file `file` the protection of the existing file `model`, which it is to replace:
-// POSIX: its permission bits, and its owner and group where the process may set them; Windows:
-// its explicit access control entries. @return false when the permissions could not be carried
-// over (a failure to change the owner or group is no failure).
+// POSIX: its permission bits, its access control list and the other extended attributes this
+// process may read and set (Linux), and its owner and group where the process may set them;
+// Windows: its explicit access control entries. @return false when the permissions or the access
+// control list could not be carried over (a failure to change the owner or group, or to set
+// another attribute, is no failure).
 bool file_copy_protection(const FileHandle& file, const std::string& model);
+
+// Gives the open file `file`, named `name`, the protection that creating it under that name
+// would have given: POSIX: what open() with mode 0666 gives, the folder's default access control
+// list (Linux) or else the umask deciding; Windows: the entries its folder passes on.
+// @return false when it could not be given.
+bool file_new_protection(const FileHandle& file, const std::string& name);
 
 // Writes the file's content through to the disk. @return true on success.
 bool file_flush_to_disk(const FileHandle& file);
@@ -284,10 +295,10 @@ struct DirectorySearch {
     NameMatcher matcher = nullptr;
 };
 
-// Starts a search for the entries matching `pattern` (a directory part up to its last '\', '/'
-// or ':', and a last component with * and ?). On POSIX, `matcher` decides on each entry of the
-// listed directory; on Windows the system matches. @return true and the first name when
-// something matches; false leaves no search open.
+// Starts a search for the entries matching `pattern` (a directory part up to its last of
+// path_separator_characters, and a last component with * and ?). On POSIX, `matcher` decides on
+// each entry of the listed directory; on Windows the system matches. @return true and the first
+// name when something matches; false leaves no search open.
 bool directory_search_first(const std::string& pattern, NameMatcher matcher,
                             DirectorySearch& search, std::string& name);
 

@@ -2,6 +2,7 @@
 #include "platform/platform.hpp"
 
 #include "platform/name_rules.hpp"
+#include "platform/name_walk.hpp"
 #include "platform/temporary_files.hpp"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,6 +24,9 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 
 extern char** environ;
 
@@ -33,54 +38,182 @@ int descriptor(const FileHandle& file) {
     return static_cast<int>(file.value);
 }
 
-// A name typed for Windows works unchanged: '\\' separates folders as '/' does.
-constexpr char folder_separators[] = "/\\";
-
-bool is_separator(char c) {
-    return c != '\0' && std::strchr(folder_separators, c) != nullptr;
-}
-
 // lstat: a symbolic link is an entry of its own, also when it leads nowhere.
-bool entry_exists(const std::string& path) {
+bool entry_exists(void*, const std::string& name) {
     struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+    return ::lstat(name.c_str(), &info) == 0;
 }
 
-std::string join_path(const std::string& directory, const std::string& component) {
-    if (directory.empty()) return component;
-    if (directory.back() == '/') return directory + component;
-    return directory + "/" + component;
+void list_folder(void*, const std::string& folder, std::vector<std::string>& entries) {
+    DIR* listing = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (listing == nullptr) return;
+    while (const dirent* item = ::readdir(listing)) entries.emplace_back(item->d_name);
+    ::closedir(listing);
 }
 
-std::string folded_name(const char* name, std::size_t size) {
-    std::string folded(name, size);
-    for (char& c : folded) c = ascii_lower(c);
-    return folded;
+constexpr FolderAccess folders{nullptr, entry_exists, list_folder};
+
+// Owner-only from the start: others may not open the picture before it is complete (and keep it
+// open). It takes the result's protection just before it takes the result's name.
+CreateResult create_new_file(const std::string& name, FileHandle& file) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return errno == EEXIST ? CreateResult::name_taken : CreateResult::failed;
+    file.value = fd;
+    return CreateResult::created;
 }
 
-// The entry of `directory` equal to `component` without regard to ASCII case, from the index,
-// which lists the directory the first time it is asked about it.
-bool find_entry_ignoring_case(NameIndex& index, const std::string& directory,
-                              const std::string& component, std::string& entry) {
-    auto folder = index.folders.find(directory);
-    if (folder == index.folders.end()) {
-        folder =
-            index.folders.emplace(directory, std::unordered_map<std::string, std::string>()).first;
-        if (DIR* listing = ::opendir(directory.empty() ? "." : directory.c_str())) {
-            while (const dirent* item = ::readdir(listing)) {
-                const std::size_t size = std::strlen(item->d_name);
-                std::string& known = folder->second[folded_name(item->d_name, size)];
-                if (known.empty() || std::strcmp(item->d_name, known.c_str()) < 0)
-                    known.assign(item->d_name, size);
-            }
-            ::closedir(listing);
+bool not_supported(int error) {
+#if ENOTSUP != EOPNOTSUPP
+    if (error == EOPNOTSUPP) return true;
+#endif
+    return error == ENOTSUP;
+}
+
+// The folder that holds `path` ("." for a name without one).
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// The process's umask. /proc tells it without changing it; umask() can only be read by setting
+// it, and a file another thread created at that moment would get the wrong one.
+mode_t process_umask() {
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char text[4096];
+        std::size_t size = 0;
+        for (ssize_t got = 1; got > 0 && size + 1 < sizeof text;) {
+            got = ::read(fd, text + size, sizeof text - 1 - size);
+            if (got > 0) size += static_cast<std::size_t>(got);
+            if (got < 0 && errno == EINTR) got = 1;
+        }
+        ::close(fd);
+        text[size] = '\0';
+        if (const char* line = std::strstr(text, "\nUmask:")) {
+            char* end = nullptr;
+            const unsigned long mask = std::strtoul(line + 7, &end, 8);
+            if (end != line + 7 && mask <= 0777) return static_cast<mode_t>(mask);
         }
     }
-    const auto found = folder->second.find(folded_name(component.data(), component.size()));
-    if (found == folder->second.end()) return false;
-    entry = found->second;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+#if defined(__linux__)
+
+// Access control lists as the kernel hands them over in extended attributes: a 4-byte version,
+// then 8-byte entries (tag, permissions, id), every field little-endian.
+constexpr char access_list[] = "system.posix_acl_access";
+constexpr char default_list[] = "system.posix_acl_default";
+constexpr std::size_t list_header = 4;
+constexpr std::size_t list_entry = 8;
+enum : unsigned { tag_owner = 0x01, tag_owning_group = 0x04, tag_mask = 0x10, tag_others = 0x20 };
+
+// Reads a list of names or a value through `read` (a listxattr or getxattr call with the buffer
+// and its size): its size first, then the bytes, again when it grew in between.
+template <typename Read> bool read_attribute(Read read, std::string& bytes) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t size = read(nullptr, 0);
+        if (size < 0) return false;
+        bytes.resize(static_cast<std::size_t>(size));
+        if (size == 0) return true; // a size of 0 would only ask for the size again
+        const ssize_t got = read(bytes.data(), bytes.size());
+        if (got >= 0) {
+            bytes.resize(static_cast<std::size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE) return false;
+    }
+    return false;
+}
+
+std::vector<std::string> attribute_names(const std::string& list) {
+    std::vector<std::string> names;
+    for (std::size_t start = 0; start < list.size();) {
+        const std::size_t end = list.find('\0', start);
+        const std::size_t stop = end == std::string::npos ? list.size() : end;
+        if (stop > start) names.push_back(list.substr(start, stop - start));
+        start = stop + 1;
+    }
+    return names;
+}
+
+// What creating a file with `mode` in a folder with the default list `list` gives the file, as
+// the kernel makes it: the entries of the owner, of the group class (the mask, or the owning
+// group where there is none) and of others keep only the permissions `mode` grants them.
+bool apply_create_mode(std::string& list, mode_t mode) {
+    if (list.size() < list_header || (list.size() - list_header) % list_entry != 0) return false;
+    const auto field = [&](std::size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(list[at])) |
+               static_cast<unsigned>(static_cast<unsigned char>(list[at + 1])) << 8;
+    };
+    bool has_mask = false;
+    for (std::size_t at = list_header; at < list.size(); at += list_entry) {
+        if (field(at) == tag_mask) has_mask = true;
+    }
+    const auto mode_bits = static_cast<unsigned>(mode);
+    for (std::size_t at = list_header; at < list.size(); at += list_entry) {
+        unsigned granted = 7;
+        switch (field(at)) {
+        case tag_owner:
+            granted = (mode_bits >> 6) & 7;
+            break;
+        case tag_owning_group:
+            granted = has_mask ? 7 : (mode_bits >> 3) & 7;
+            break;
+        case tag_mask:
+            granted = (mode_bits >> 3) & 7;
+            break;
+        case tag_others:
+            granted = mode_bits & 7;
+            break;
+        default:
+            break; // named users and groups: the mask limits them
+        }
+        list[at + 2] = static_cast<char>(field(at + 2) & granted);
+        list[at + 3] = 0;
+    }
     return true;
 }
+
+// Gives the file the extended attributes of `model` that this process may read and set, and
+// takes away those the file has and the model lacks (an access list from the folder's default).
+// Only the access list must come over: without it the permission bits alone would grant the
+// owning group what the list's mask granted.
+bool copy_extended_attributes(int fd, const std::string& model) {
+    std::string model_list;
+    std::string own_list;
+    const auto list_model = [&](char* buffer, std::size_t size) {
+        return ::listxattr(model.c_str(), buffer, size);
+    };
+    if (!read_attribute(list_model, model_list)) {
+        if (!not_supported(errno)) return false;
+        model_list.clear();
+    }
+    const auto list_own = [&](char* buffer, std::size_t size) {
+        return ::flistxattr(fd, buffer, size);
+    };
+    if (!read_attribute(list_own, own_list)) own_list.clear();
+    const std::vector<std::string> names = attribute_names(model_list);
+    for (const std::string& name : attribute_names(own_list)) {
+        if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+        if (::fremovexattr(fd, name.c_str()) != 0 && name == access_list && errno != ENODATA)
+            return false;
+    }
+    for (const std::string& name : names) {
+        std::string value;
+        const auto get = [&](char* buffer, std::size_t size) {
+            return ::getxattr(model.c_str(), name.c_str(), buffer, size);
+        };
+        const bool copied = read_attribute(get, value) &&
+                            ::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0;
+        if (!copied && name == access_list) return false;
+    }
+    return true;
+}
+
+#endif
 
 // Async-signal-safe: unlink, sigaction and raise only.
 extern "C" void remove_temporary_and_raise(int signal_number) {
@@ -90,13 +223,6 @@ extern "C" void remove_temporary_and_raise(int signal_number) {
     sigemptyset(&default_action.sa_mask);
     ::sigaction(signal_number, &default_action, nullptr);
     ::raise(signal_number); // delivered when the handler returns: the process ends by it
-}
-
-bool not_supported(int error) {
-#if ENOTSUP != EOPNOTSUPP
-    if (error == EOPNOTSUPP) return true;
-#endif
-    return error == ENOTSUP;
 }
 
 // renameat2 with RENAME_NOREPLACE, through syscall() where the C library has no wrapper.
@@ -431,68 +557,22 @@ bool arguments_use_code_page_437() {
 }
 
 const char* path_separator_characters() {
-    return folder_separators;
+    return posix_path_separators;
 }
 
 bool resolve_existing_name(const std::string& name, NameIndex& index, std::string& resolved) {
-    if (name.empty()) return false;
-    std::string path;
-    std::size_t position = 0;
-    if (is_separator(name[0])) {
-        path = "/";
-        while (position < name.size() && is_separator(name[position])) ++position;
-    }
-    while (position < name.size()) {
-        std::size_t end = position;
-        while (end < name.size() && !is_separator(name[end])) ++end;
-        const std::string component = name.substr(position, end - position);
-        std::string exact = join_path(path, component);
-        if (component == "." || component == ".." || entry_exists(exact)) {
-            path = std::move(exact);
-        } else {
-            std::string entry;
-            if (!find_entry_ignoring_case(index, path, component, entry)) return false;
-            path = join_path(path, entry);
-        }
-        position = end;
-        while (position < name.size() && is_separator(name[position])) ++position;
-        if (position >= name.size() && end < name.size()) path += '/'; // a trailing separator
-    }
-    if (path.empty()) path.push_back('.');
-    if (!entry_exists(path)) return false;
-    resolved = std::move(path);
-    return true;
+    return walk_existing_name(name, posix_path_separators, folders, index, resolved);
 }
 
 void name_index_add(NameIndex& index, const std::string& name) {
-    const std::size_t cut = name.find_last_of('/');
-    const std::string directory =
-        cut == std::string::npos ? std::string() : name.substr(0, cut == 0 ? 1 : cut);
-    const auto folder = index.folders.find(directory);
-    if (folder == index.folders.end()) return; // listed afresh when first needed
-    const std::string entry = cut == std::string::npos ? name : name.substr(cut + 1);
-    std::string& known = folder->second[folded_name(entry.data(), entry.size())];
-    if (known.empty() || entry < known) known = entry;
+    index_new_name(index, name, '/');
 }
 
 bool file_create_temporary(const std::string& target, FileHandle& file,
                            std::string& temporary_name) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = temporary_name_for(
-            target, path_separator_characters(), static_cast<std::uint64_t>(::getpid()), counter++);
-        mark_temporary(candidate);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            file.value = fd;
-            temporary_name = std::move(candidate);
-            return true;
-        }
-        const int error = errno;
-        unmark_temporary(candidate);
-        if (error != EEXIST) return false;
-    }
-    return false;
+    return create_temporary_file(target, posix_path_separators,
+                                 static_cast<std::uint64_t>(::getpid()), create_new_file, file,
+                                 temporary_name);
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
@@ -525,15 +605,13 @@ bool follow_links(const std::string& name, std::string& final_name) {
         // As the kernel does (protected_symlinks): a link that another user left in a shared
         // sticky folder such as /tmp is not followed, or root writing a result there could be
         // sent to any file.
-        const std::size_t slash = path.find_last_of('/');
-        const std::string folder =
-            slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
         struct stat holder {};
-        if (::stat(folder.c_str(), &holder) != 0) return false;
+        if (::stat(folder_of(path).c_str(), &holder) != 0) return false;
         if ((holder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) &&
             info.st_uid != ::geteuid() && info.st_uid != holder.st_uid) {
             return false;
         }
+        const std::size_t slash = path.find_last_of('/');
         std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
         const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
         if (size <= 0 || static_cast<std::size_t>(size) >= link.size()) return false; // changed
@@ -563,12 +641,41 @@ ExistingFile examine_existing(const std::string& name) {
 bool file_copy_protection(const FileHandle& file, const std::string& model) {
     struct stat info {};
     if (::stat(model.c_str(), &info) != 0) return false;
+    const int fd = descriptor(file);
     // Only root may give a file away; an owner may still hand it to a group of their own.
-    // Before chmod: a change of owner clears the set-id bits.
-    if (::fchown(descriptor(file), info.st_uid, info.st_gid) != 0) {
-        (void)::fchown(descriptor(file), static_cast<uid_t>(-1), info.st_gid);
+    // First: a change of owner clears the set-id bits and the file's capabilities.
+    if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
+        (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
     }
-    return ::fchmod(descriptor(file), info.st_mode & 07777) == 0;
+#if defined(__linux__)
+    if (!copy_extended_attributes(fd, model)) return false;
+#endif
+    // Last, as it sets the set-id bits too; on a file with an access list, the bits of the group
+    // class are its mask, as on the model.
+    return ::fchmod(fd, info.st_mode & 07777) == 0;
+}
+
+bool file_new_protection(const FileHandle& file, const std::string& name) {
+    const int fd = descriptor(file);
+#if defined(__linux__)
+    // A folder's default access list takes the place of the umask.
+    std::string list;
+    const std::string folder = folder_of(name);
+    const auto get = [&](char* buffer, std::size_t size) {
+        return ::getxattr(folder.c_str(), default_list, buffer, size);
+    };
+    if (read_attribute(get, list)) {
+        if (!list.empty()) {
+            return apply_create_mode(list, 0666) &&
+                   ::fsetxattr(fd, access_list, list.data(), list.size(), 0) == 0;
+        }
+    } else if (errno != ENODATA && !not_supported(errno)) {
+        return false;
+    }
+#else
+    (void)name;
+#endif
+    return ::fchmod(fd, 0666 & ~process_umask()) == 0;
 }
 
 bool file_flush_to_disk(const FileHandle& file) {
@@ -601,12 +708,9 @@ MoveResult move_file_new(const std::string& from, const std::string& to) {
 bool directory_search_first(const std::string& pattern, NameMatcher matcher,
                             DirectorySearch& search, std::string& name) {
     directory_search_close(search);
-    const std::size_t cut = pattern.find_last_of(folder_or_drive_separators);
-    const std::string directory_part = cut == std::string::npos ? "" : pattern.substr(0, cut + 1);
-    if (directory_part.find_first_of("*?") != std::string::npos) return false;
-
-    std::string directory = directory_part;
-    std::replace(directory.begin(), directory.end(), '\\', '/');
+    const std::size_t cut = after_last_separator(pattern, posix_path_separators);
+    std::string directory = pattern.substr(0, cut);
+    if (directory.find_first_of("*?") != std::string::npos) return false;
     if (directory.empty()) directory.push_back('.');
     std::string resolved;
     NameIndex index; // one pattern: the folders on its path are listed at most once anyway
@@ -615,7 +719,7 @@ bool directory_search_first(const std::string& pattern, NameMatcher matcher,
     if (listing == nullptr) return false;
 
     search.handle = reinterpret_cast<std::intptr_t>(listing);
-    search.last_component = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    search.last_component = pattern.substr(cut);
     search.matcher = matcher;
     return directory_search_next(search, name);
 }

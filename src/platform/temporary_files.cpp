@@ -1,5 +1,7 @@
 #include "platform/temporary_files.hpp"
 
+#include "platform/name_rules.hpp"
+
 #include <atomic>
 #include <cstring>
 
@@ -17,8 +19,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 std::string temporary_name_for(const std::string& target, const char* separators,
                                std::uint64_t process_id, unsigned counter) {
-    const std::size_t cut = target.find_last_of(separators);
-    const std::size_t base = cut == std::string::npos ? 0 : cut + 1;
+    const std::size_t base = after_last_separator(target, separators);
     // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "." + std::string.
     std::string suffix(1, '.');
     suffix += std::to_string(process_id);
@@ -30,6 +31,24 @@ std::string temporary_name_for(const std::string& target, const char* separators
     name.append(target, base, longest_name - 1 - suffix.size());
     name += suffix;
     return name;
+}
+
+bool create_temporary_file(const std::string& target, const char* separators,
+                           std::uint64_t process_id, CreateNewFile create_new, FileHandle& file,
+                           std::string& temporary_name) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = temporary_name_for(target, separators, process_id, counter++);
+        mark_temporary(candidate);
+        const CreateResult created = create_new(candidate, file);
+        if (created == CreateResult::created) {
+            temporary_name = std::move(candidate);
+            return true;
+        }
+        unmark_temporary(candidate);
+        if (created == CreateResult::failed) return false;
+    }
+    return false;
 }
 
 void mark_temporary(const std::string& name) {

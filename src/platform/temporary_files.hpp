@@ -5,6 +5,8 @@
 #error "this target may not use src/platform (see the layers in the top CMakeLists.txt)"
 #endif
 
+#include "platform/platform.hpp"
+
 #include <cstdint>
 #include <string>
 
@@ -18,6 +20,18 @@ inline constexpr std::size_t longest_name = 255;
 // long the target's name is (that name is cut to fit).
 std::string temporary_name_for(const std::string& target, const char* separators,
                                std::uint64_t process_id, unsigned counter);
+
+enum class CreateResult { created, name_taken, failed };
+
+// A platform body's creation of a new file under exactly `name`, open for writing in `file`.
+using CreateNewFile = CreateResult (*)(const std::string& name, FileHandle& file);
+
+// file_create_temporary over the body's `create_new`: the temporary names of `target` (see
+// temporary_name_for), one after another while the name is taken, each marked before it is
+// created. @return true with the file open and its name in `temporary_name`.
+bool create_temporary_file(const std::string& target, const char* separators,
+                           std::uint64_t process_id, CreateNewFile create_new, FileHandle& file,
+                           std::string& temporary_name);
 
 // Marks `name` as the temporary file that an interruption removes (at most one at a time).
 // Marked before the file is created: an interruption in between removes nothing else, as the

@@ -52,8 +52,7 @@ bool write_all(HANDLE handle, const void* data, std::size_t size, DWORD piece) {
 
 // The directory part of `name`: everything up to its last '\', '/' or ':' (empty when none).
 std::string directory_part(const std::string& name) {
-    const std::size_t cut = name.find_last_of("\\/:");
-    return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
+    return name.substr(0, after_last_separator(name, windows_path_separators));
 }
 
 OpenResult open_result_for(DWORD error) {
@@ -83,6 +82,52 @@ constexpr std::int64_t ticks_per_second = 10000000;
 BOOL WINAPI remove_temporary_on_interruption(DWORD) {
     if (const char* name = take_marked_temporary()) ::DeleteFileA(name);
     return FALSE;
+}
+
+// Whose alone a new temporary file is: the process's user, with an access list that inherits
+// nothing from the folder. @return false when the process's user cannot be known.
+struct PrivateAccess {
+    alignas(void*) char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    alignas(void*) char list[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE];
+    SECURITY_DESCRIPTOR descriptor;
+    SECURITY_ATTRIBUTES attributes;
+};
+
+bool make_private_access(PrivateAccess& access) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    const bool known =
+        ::GetTokenInformation(token, TokenUser, access.user, sizeof access.user, &size) != 0;
+    ::CloseHandle(token);
+    if (!known) return false;
+    const PSID user = reinterpret_cast<TOKEN_USER*>(access.user)->User.Sid;
+    const auto list = reinterpret_cast<PACL>(access.list);
+    access.attributes = SECURITY_ATTRIBUTES{sizeof access.attributes, &access.descriptor, FALSE};
+    return ::InitializeAcl(list, sizeof access.list, ACL_REVISION) &&
+           ::AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS, user) &&
+           ::InitializeSecurityDescriptor(&access.descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           ::SetSecurityDescriptorDacl(&access.descriptor, TRUE, list, FALSE) &&
+           ::SetSecurityDescriptorControl(&access.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
+// Private from the start: others may not open the picture before it is complete (and keep it
+// open). It takes the result's protection just before it takes the result's name.
+CreateResult create_new_file(const std::string& name, FileHandle& file) {
+    PrivateAccess access;
+    if (!make_private_access(access)) return CreateResult::failed;
+    // WRITE_DAC: the result's protection is set through this handle.
+    const HANDLE handle =
+        ::CreateFileA(name.c_str(), GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                      &access.attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                   ? CreateResult::name_taken
+                   : CreateResult::failed;
+    }
+    file.value = from_handle(handle);
+    return CreateResult::created;
 }
 
 } // namespace
@@ -408,7 +453,7 @@ bool arguments_use_code_page_437() {
 }
 
 const char* path_separator_characters() {
-    return folder_or_drive_separators;
+    return windows_path_separators;
 }
 
 // The file system matches names without regard to case: names need no resolving.
@@ -426,26 +471,8 @@ void name_index_add(NameIndex& index, const std::string& name) {
 
 bool file_create_temporary(const std::string& target, FileHandle& file,
                            std::string& temporary_name) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = temporary_name_for(target, path_separator_characters(),
-                                                   ::GetCurrentProcessId(), counter++);
-        mark_temporary(candidate);
-        const HANDLE handle =
-            // WRITE_DAC: file_copy_protection may give it the access list of the old result.
-            ::CreateFileA(candidate.c_str(), GENERIC_WRITE | WRITE_DAC,
-                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) unmark_temporary(candidate);
-        if (handle != INVALID_HANDLE_VALUE) {
-            file.value = from_handle(handle);
-            temporary_name = std::move(candidate);
-            return true;
-        }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-    }
-    return false;
+    return create_temporary_file(target, windows_path_separators, ::GetCurrentProcessId(),
+                                 create_new_file, file, temporary_name);
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
@@ -525,19 +552,45 @@ bool file_copy_protection(const FileHandle& file, const std::string& model) {
                                 nullptr, &access_list, nullptr, &descriptor) != ERROR_SUCCESS) {
         return false;
     }
-    // The entries the old result inherited come from the same folder; its own entries, and
-    // whether it was shut off from inheriting, are carried over.
+    // The entries the old result inherited come from the same folder: a list open to inheritance
+    // gets them from there, with the old result's own entries. A list that is shut off from
+    // inheriting, or inherited nothing, is set exactly as it is (SetSecurityInfo would add what
+    // the folder passes on under Wine, which keeps no inheritance and reports every list so).
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     ::GetSecurityDescriptorControl(descriptor, &control, &revision);
-    const SECURITY_INFORMATION parts =
-        DACL_SECURITY_INFORMATION |
-        ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
-                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    const DWORD set = ::SetSecurityInfo(to_handle(file.value), SE_FILE_OBJECT, parts, nullptr,
-                                        nullptr, access_list, nullptr);
+    bool inherited = false;
+    for (DWORD i = 0; access_list != nullptr && i < access_list->AceCount; ++i) {
+        void* entry = nullptr;
+        if (::GetAce(access_list, i, &entry) &&
+            (static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) != 0)
+            inherited = true;
+    }
+    DWORD set = ERROR_SUCCESS;
+    if ((control & SE_DACL_PROTECTED) == 0 && inherited) {
+        set = ::SetSecurityInfo(to_handle(file.value), SE_FILE_OBJECT,
+                                DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, access_list, nullptr);
+    } else if (!::SetSecurityDescriptorControl(descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED) ||
+               !::SetKernelObjectSecurity(to_handle(file.value), DACL_SECURITY_INFORMATION,
+                                          descriptor)) {
+        set = ::GetLastError();
+    }
     ::LocalFree(descriptor);
     return set == ERROR_SUCCESS;
+}
+
+bool file_new_protection(const FileHandle& file, const std::string& name) {
+    (void)file;
+    // An empty list open to inheritance: the system fills it with what the folder passes on, as
+    // for a file created there. By name, so that the system knows the folder.
+    ACL empty{};
+    if (!::InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return false;
+    std::string path = name;
+    return ::SetNamedSecurityInfoA(path.data(), SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION |
+                                       UNPROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, &empty, nullptr) == ERROR_SUCCESS;
 }
 
 bool file_flush_to_disk(const FileHandle& file) {

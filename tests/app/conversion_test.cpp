@@ -243,7 +243,11 @@ TEST(ResultNames, CutAtTheFirstDotOfTheFileNamePart) {
         {"A.B.C", "A.B.C", "A.gif", "A.gif"},
         {"./x.dat", "x.dat", "./X.gif", "X.gif"},
         {"sub.d/x.dat", "sub.d/x.dat", "SUB.D/X.gif", "sub.d/X.gif"},
-        {"SUB.D\\X.DAT", "sub.d/x.dat", "SUB.D\\X.gif", "sub.d/X.gif"},
+        {"SUB.D/x.dat", "sub.d/x.dat", "SUB.D/X.gif", "sub.d/X.gif"},
+        // Only '/' separates folders here: '\\' and ':' are parts of a name.
+        {"a\\b.dat", "a\\b.dat", "A\\B.gif", "A\\B.gif"},
+        {"v1.2:data", "v1.2:data", "V1.gif", "V1.gif"},
+        {"sub.d/c:d.dat", "sub.d/c:d.dat", "SUB.D/C:D.gif", "sub.d/C:D.gif"},
     };
     for (const NameCase& c : cases) {
         ScratchDir dir;
@@ -365,9 +369,11 @@ TEST(Overwrite, ResultFoundWithoutRegardToCaseIsReplacedUnderItsName) {
 
 TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
     // What opening the result for writing would refuse is not replaced by a move either, nor is
-    // a file reached through a link another user left in a sticky folder open to all (as /tmp).
+    // a file reached through a link another user left in a sticky folder open to all (as /tmp),
+    // nor the data file itself under another name.
     for (const std::string kind :
-         {"directory", "read_only", "read_only_behind_link", "foreign_link_in_sticky_folder"}) {
+         {"directory", "read_only", "read_only_behind_link", "foreign_link_in_sticky_folder",
+          "link_to_the_data_file", "hard_link_to_the_data_file"}) {
         if (kind.starts_with("foreign") && ::geteuid() != 0) continue; // needs root to plant it
         ScratchDir dir;
         write_file(dir.file("A.DAT"), "1 2\n");
@@ -375,6 +381,10 @@ TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
         testing::ChildOptions options;
         if (kind == "directory") {
             std::filesystem::create_directory(dir.file("A.gif"));
+        } else if (kind == "link_to_the_data_file") {
+            std::filesystem::create_symlink("A.DAT", dir.file("A.gif"));
+        } else if (kind == "hard_link_to_the_data_file") {
+            std::filesystem::create_hard_link(dir.file("A.DAT"), dir.file("A.gif"));
         } else if (!kind.starts_with("foreign")) {
             const std::string file = kind == "read_only" ? "A.gif" : "R.gif";
             write_file(dir.file(file), "old");
@@ -398,7 +408,8 @@ TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
         std::vector<std::string> after = testing::list_dir(dir.path());
         std::erase(after, "B.gif");
         EXPECT_EQ(after, before) << kind;
-        if (kind != "directory") {
+        EXPECT_EQ(read_file(dir.file("A.DAT")), "1 2\n") << kind;
+        if (kind != "directory" && !kind.ends_with("data_file")) {
             EXPECT_EQ(read_file(dir.file("A.gif")), "old") << kind;
         }
     }

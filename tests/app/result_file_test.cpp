@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +81,82 @@ TEST(ResultFile, ResultThatCannotBeCreated) {
             << name;
     EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"TAKEN.gif"});
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("TAKEN.gif")));
+}
+
+// What a shell command prints on its standard output.
+std::string output_of(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            output.append(buffer, got);
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+// The permission bits and the access control list, as getfacl shows them.
+std::string protection_of(const std::string& file) {
+    return output_of("getfacl -cpn '" + file + "' 2>/dev/null");
+}
+
+TEST(ResultFile, PrivateWhileWrittenThenWithTheProtectionItIsToHave) {
+    const struct {
+        const char* title;
+        const char* folder_default; // setfacl -d -m on the folder; nullptr: no default list
+        int old_mode;               // of the result replaced; -1: a new result
+        const char* old_list;       // setfacl -m on the result replaced
+    } cases[] = {
+        {"new", nullptr, -1, nullptr},
+        {"new_in_folder_with_default_list", "u:nobody:rw-", -1, nullptr},
+        {"replaced", nullptr, 0644, nullptr},
+        {"replaced_with_list", nullptr, 0600, "u:nobody:rw-"},
+        {"replaced_without_list_in_folder_with_one", "u:nobody:rw-", 0640, nullptr},
+    };
+    auto workspace = new_workspace();
+    const Picture picture = testing::random_picture(40, 30, 5);
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const std::string target = dir.file("DATA.gif");
+        const auto run = [](const std::string& command) { return std::system(command.c_str()); };
+        std::string expected;
+        if (c.old_mode >= 0) {
+            testing::write_file(target, "old");
+            ::chmod(target.c_str(), static_cast<mode_t>(c.old_mode));
+            if (c.old_list != nullptr &&
+                run("setfacl -m " + std::string(c.old_list) + " " + target) != 0)
+                GTEST_SKIP() << "the file system here cannot hold an access control list";
+            if (run("setfattr -n user.note -v kept " + target) != 0)
+                GTEST_SKIP() << "the file system here cannot hold extended attributes";
+            expected = protection_of(target);
+        }
+        if (c.folder_default != nullptr &&
+            run("setfacl -d -m " + std::string(c.folder_default) + " " + dir.path()) != 0)
+            GTEST_SKIP() << "the file system here cannot hold an access control list";
+        if (c.old_mode < 0) {
+            // What creating the result directly gives.
+            ::close(::open(dir.file("reference").c_str(), O_WRONLY | O_CREAT, 0666));
+            expected = protection_of(dir.file("reference"));
+        }
+        PendingResult result;
+        ASSERT_TRUE(result_begin(result, target, picture.width, picture.height, *workspace,
+                                 ExistingResultRule::replace, FileHandle{}))
+            << c.title;
+        struct stat writing {};
+        ASSERT_EQ(::stat(result.temporary.c_str(), &writing), 0) << c.title;
+        // With an access list the group class bits are its mask: no entry grants anything.
+        EXPECT_EQ(writing.st_mode & 0777, 0600u) << c.title;
+        result_add_pixels(*workspace, picture.pixels.data(), picture.pixels.size());
+        ASSERT_EQ(result_end(result, *workspace), ResultWrite::written) << c.title;
+        EXPECT_FALSE(expected.empty()) << "getfacl is missing";
+        EXPECT_EQ(protection_of(target), expected) << c.title;
+        if (c.old_mode >= 0) {
+            EXPECT_EQ(output_of("getfattr --absolute-names --only-values -n user.note " + target +
+                                " 2>&1"),
+                      "kept")
+                << c.title;
+        }
+    }
 }
 
 // Writes in a child whose files may not grow beyond `limit` bytes. @return the write's result.

@@ -1,5 +1,7 @@
 #include "args/arguments.hpp"
 
+#include "platform/name_rules.hpp"
+
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -86,11 +88,14 @@ TEST(WildcardExpansion, DirectoryPrefixStaysAsTyped) {
     };
     const Case cases[] = {
         {"sub/*.dat", {"sub/A.DAT", "sub/b.dat"}},
-        {"sub\\*.dat", {"sub\\A.DAT", "sub\\b.dat"}},
-        {"SUB\\?.DAT", {"SUB\\A.DAT", "SUB\\b.dat"}},
+        {"SUB/?.DAT", {"SUB/A.DAT", "SUB/b.dat"}},
         {"./Sub/a*", {"./Sub/A.DAT"}},
         {dir.path() + "/sub/c*", {dir.path() + "/sub/c.txt"}},
+        {"sub/in/*", {"sub/in/" + long_name}},
+#ifdef _WIN32
+        {"sub\\*.dat", {"sub\\A.DAT", "sub\\b.dat"}},
         {"sub/in\\*", {"sub/in\\" + long_name}},
+#endif
     };
     for (const Case& c : cases) {
         Names expected{"graygif"};
@@ -99,16 +104,48 @@ TEST(WildcardExpansion, DirectoryPrefixStaysAsTyped) {
     }
 }
 
+TEST(WildcardExpansion, PrefixEndsAtTheLastSeparatorAColonOnlyAsADrives) {
+    constexpr std::size_t refused = std::string_view::npos;
+    const struct {
+        std::string_view pattern;
+        std::size_t posix;
+        std::size_t windows;
+    } cases[] = {
+        {"*.dat", 0, 0},
+        {"sub/*.dat", 4, 4},
+        {"sub\\in/a*", 7, 7},
+        {"sub\\*.dat", 0, 4},
+        {"c:*", 0, 2},
+        {"c:\\d\\*", 0, 5},
+        {"ab:*.dat", 0, refused},
+        {":*", 0, refused},
+        {"x/ab:*", 2, refused},
+        {"a/b?/c*", 2, 2},
+        {"a\\b/c:d?/*", 4, refused},
+    };
+    for (const auto& c : cases) {
+        const std::size_t wildcard = c.pattern.find_first_of("*?");
+        EXPECT_EQ(pattern_prefix_size(c.pattern, wildcard, posix_path_separators), c.posix)
+            << c.pattern;
+        EXPECT_EQ(pattern_prefix_size(c.pattern, wildcard, windows_path_separators), c.windows)
+            << c.pattern;
+    }
+}
+
 #ifndef _WIN32
-// Names with colons exist on POSIX only; there "c:" is a directory of that name.
-TEST(WildcardExpansion, ColonEndsADirectoryPartOnlyAsADriveName) {
+// Only '/' separates folders here: '\\' and ':' are parts of names, also of a pattern's.
+TEST(WildcardExpansion, BackslashAndColonArePartsOfNames) {
     ScratchDir dir;
-    make(dir, {"c:/a", "ab:/a", ":/a"}, {"c:", "ab:", ":"});
+    make(dir, {"ab:x.dat", "c:y.dat", "a\\b.dat", "sub/c:z.dat"}, {"sub", "c:"});
     CurrentDirectory here(dir.path());
-    const std::pair<std::string, std::string> cases[] = {
-        {"c:*", "c:a"}, {"ab:*", "ab:*"}, {":*", ":*"}, {"d:*", "d:*"}};
-    for (const auto& [pattern, match] : cases) {
-        EXPECT_EQ(expand({"graygif", pattern}), (Names{"graygif", match})) << pattern;
+    const std::pair<std::string, Names> cases[] = {
+        {"ab:*.dat", {"ab:x.dat"}},   {"c:*", {"c:", "c:y.dat"}}, {"a\\*", {"a\\b.dat"}},
+        {"sub/c:*", {"sub/c:z.dat"}}, {"sub\\*", {"sub\\*"}},
+    };
+    for (const auto& [pattern, matches] : cases) {
+        Names expected{"graygif"};
+        expected.insert(expected.end(), matches.begin(), matches.end());
+        EXPECT_EQ(expand({"graygif", pattern}), expected) << pattern;
     }
 }
 #endif
@@ -120,8 +157,8 @@ TEST(WildcardExpansion, EveryKindOfEntryIsListedButDotEntriesAreDropped) {
     Names listed = list_matches("DIR/*");
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, (Names{".", "..", ".hidden", ".hidden_dir", "file", "subdir"}));
-    EXPECT_EQ(expand({"dir\\*"}),
-              (Names{"dir\\.hidden", "dir\\.hidden_dir", "dir\\file", "dir\\subdir"}));
+    EXPECT_EQ(expand({"dir/*"}),
+              (Names{"dir/.hidden", "dir/.hidden_dir", "dir/file", "dir/subdir"}));
 }
 
 TEST(WildcardExpansion, PatternsWithoutUsableMatchesStayAsTyped) {

@@ -37,5 +37,34 @@ TEST(TemporaryNames, OnlyTheMarkedFileIsTakenOnce) {
     EXPECT_EQ(take_marked_temporary(), nullptr);
 }
 
+TEST(TemporaryNames, TakenNamesAreSkippedAndOtherFailuresEndTheSearch) {
+    static std::vector<std::string> tried;
+    static std::vector<CreateResult> answers; // the create's answers, last first
+    const CreateNewFile create = [](const std::string& name, FileHandle& file) {
+        tried.push_back(name);
+        const CreateResult answer = answers.back();
+        answers.pop_back();
+        if (answer == CreateResult::created) file.value = 7;
+        return answer;
+    };
+    answers = {CreateResult::created, CreateResult::name_taken, CreateResult::name_taken};
+    FileHandle file;
+    std::string name;
+    ASSERT_TRUE(create_temporary_file("d/X.gif", "/", 42, create, file, name));
+    ASSERT_EQ(tried.size(), 3u);
+    EXPECT_NE(tried[0], tried[1]);
+    EXPECT_EQ(name, tried[2]);
+    EXPECT_EQ(file.value, 7);
+    const char* marked = take_marked_temporary();
+    ASSERT_NE(marked, nullptr);
+    EXPECT_EQ(marked, name) << "the created file stays marked";
+
+    tried.clear();
+    answers = {CreateResult::created, CreateResult::failed};
+    EXPECT_FALSE(create_temporary_file("d/X.gif", "/", 42, create, file, name));
+    EXPECT_EQ(tried.size(), 1u);
+    EXPECT_EQ(take_marked_temporary(), nullptr);
+}
+
 } // namespace
 } // namespace graygif

@@ -17,6 +17,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 namespace graygif {
 namespace {
@@ -209,14 +212,110 @@ TEST(Win32Results, ReadOnlyAttributeAndDirectoriesAreNotWritable) {
         ASSERT_TRUE(follow_links(dir.file(c.name), followed)) << c.name;
         EXPECT_EQ(followed, dir.file(c.name)) << "no link: the name as given";
     }
-    // The replacement takes over the old file's access list.
-    FileHandle file;
-    std::string temporary;
-    ASSERT_TRUE(file_create_temporary(dir.file("plain.gif"), file, temporary));
-    EXPECT_TRUE(file_copy_protection(file, dir.file("plain.gif")));
-    file_close(file);
-    EXPECT_TRUE(remove_file(temporary));
     ::SetFileAttributesA(dir.file("locked.gif").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The access list of `name` in the system's text form.
+std::string access_list_of(const std::string& name) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoA(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return "unknown";
+    char* text = nullptr;
+    ::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
+    std::string list = text != nullptr ? text : "unknown";
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    return list;
+}
+
+// The process's user, in `buffer`. @return nullptr when it cannot be known.
+PSID process_user(TOKEN_USER (&buffer)[8]) {
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+    const bool known = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) != 0;
+    ::CloseHandle(token);
+    return known ? buffer[0].User.Sid : nullptr;
+}
+
+// Whether the access list of `name` grants the process's user alone (Wine adds the system).
+bool only_the_user_may_open(const std::string& name) {
+    TOKEN_USER buffer[8];
+    const PSID user = process_user(buffer);
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (user == nullptr ||
+        ::GetNamedSecurityInfoA(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool only = list != nullptr; // no list at all grants everyone everything
+    for (DWORD i = 0; only && i < list->AceCount; ++i) {
+        void* entry = nullptr;
+        ::GetAce(list, i, &entry);
+        const auto allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        const PSID sid = &allowed->SidStart;
+        only = allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || ::EqualSid(sid, user) ||
+               ::IsWellKnownSid(sid, WinLocalSystemSid);
+    }
+    ::LocalFree(descriptor);
+    return only;
+}
+
+TEST(Win32Results, PrivateWhileWrittenThenWithTheProtectionItIsToHave) {
+    ScratchDir dir;
+    write_file(dir.file("direct.gif"), ""); // what creating a result directly gives
+    write_file(dir.file("old.gif"), "old");
+    // The old result: for this user alone, unlike a new file here.
+    TOKEN_USER buffer[8];
+    char* user = nullptr;
+    ASSERT_TRUE(::ConvertSidToStringSidA(process_user(buffer), &user));
+    const std::string list = "D:P(A;;FA;;;SY)(A;;FA;;;" + std::string(user) + ")";
+    ::LocalFree(user);
+    PSECURITY_DESCRIPTOR owner_only = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        list.c_str(), SDDL_REVISION_1, &owner_only, nullptr));
+    ASSERT_TRUE(
+        ::SetFileSecurityA(dir.file("old.gif").c_str(), DACL_SECURITY_INFORMATION, owner_only));
+    ::LocalFree(owner_only);
+    ASSERT_NE(access_list_of(dir.file("old.gif")), access_list_of(dir.file("direct.gif")));
+    for (const bool replacing : {false, true}) {
+        const std::string target = dir.file(replacing ? "old.gif" : "new.gif");
+        FileHandle file;
+        std::string temporary;
+        ASSERT_TRUE(file_create_temporary(target, file, temporary));
+        EXPECT_TRUE(only_the_user_may_open(temporary)) << access_list_of(temporary);
+        EXPECT_TRUE(replacing ? file_copy_protection(file, target)
+                              : file_new_protection(file, temporary));
+        file_close(file);
+        EXPECT_EQ(access_list_of(temporary),
+                  access_list_of(replacing ? target : dir.file("direct.gif")))
+            << replacing;
+        EXPECT_TRUE(remove_file(temporary));
+    }
+}
+
+TEST(Win32Files, IdentityIsTheFilesWhateverItsName) {
+    ScratchDir dir;
+    write_file(dir.file("data.dat"), "1 2\n");
+    write_file(dir.file("other.dat"), "1 2\n");
+    ASSERT_TRUE(
+        ::CreateHardLinkA(dir.file("second.gif").c_str(), dir.file("data.dat").c_str(), nullptr));
+    FileHandle data;
+    ASSERT_EQ(file_open_read(dir.file("DATA.DAT"), data), OpenResult::ok);
+    FileIdentity open_file;
+    ASSERT_TRUE(file_identity(data, open_file));
+    const std::pair<const char*, bool> cases[] = {
+        {"data.dat", true}, {"SECOND.GIF", true}, {"other.dat", false}};
+    for (const auto& [name, same] : cases) {
+        FileIdentity named;
+        ASSERT_TRUE(name_identity(dir.file(name), named)) << name;
+        EXPECT_EQ(named == open_file, same) << name;
+    }
+    FileIdentity missing;
+    EXPECT_FALSE(name_identity(dir.file("missing.gif"), missing));
+    file_close(data);
 }
 
 TEST(Win32Files, TemporaryNamesAreNew) {
