@@ -159,9 +159,9 @@ void begin_result(ResultEncoding& encoding) {
     encoding.begun = true;
     const ExistingResultRule rule =
         encoding.run->settings.overwrite ? ExistingResultRule::replace : ExistingResultRule::keep;
-    encoding.can_create = result_begin(encoding.pending, encoding.target, encoding.width,
-                                       encoding.height, *encoding.gif, rule,
-                                       encoding.run->data_file);
+    encoding.can_create =
+        result_begin(encoding.pending, encoding.target, encoding.width, encoding.height,
+                     *encoding.gif, rule, encoding.run->data_file);
     if (encoding.can_create) encoding.run->pending_result = &encoding.pending;
 }
 
