@@ -207,14 +207,6 @@ int finish_result(ResultEncoding& encoding, const std::string& result) {
     return run_goes_on;
 }
 
-// The file is large enough for its reading to be split: start the workers, if the run has any.
-void start_workers_for(RunState& run, ConversionState& state, const DataSource& source) {
-    // Started once a run: of workers the system refused, later files do not ask again.
-    if (pool_size(run.workers) != 0 || run.wanted_workers < 2) return;
-    if (source.bytes.sequential || source.size < state.split_from) return;
-    if (pool_start(run.workers, run.wanted_workers) > 1) state.pool = &run.workers;
-}
-
 // The notes on what the picture shows: data left out, a file that changed, values beyond the
 // values' precision, and why a picture is black.
 void print_picture_notes(RunState& run, const ConversionState& state, const std::string& name,
@@ -298,7 +290,6 @@ int convert_file(RunState& run, ConversionState& state, GifWorkspace& gif,
     input.file = &run.data_file;
     input.sequential = sequential;
     const DataSource source = data_source_for(input);
-    start_workers_for(run, state, source);
     const bool transpose = run.settings.transpose;
     const TextSink messages{&run, write_reader_message};
     const ProgressSink progress{&run, print_row_progress};
@@ -372,9 +363,10 @@ int run_conversion(RunState& run) {
     const RunSettings& settings = run.settings;
     state.width = settings.transpose ? settings.y_size : settings.x_size;
     state.height = settings.transpose ? settings.x_size : settings.y_size;
-    run.wanted_workers = settings.workers > 0
-                             ? static_cast<unsigned>(settings.workers)
-                             : std::min(usable_processors(), static_cast<unsigned>(max_workers));
+    state.pool = &run.workers;
+    state.wanted_workers = settings.workers > 0
+                               ? static_cast<unsigned>(settings.workers)
+                               : std::min(usable_processors(), static_cast<unsigned>(max_workers));
 
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {

@@ -61,7 +61,6 @@ struct RunState {
     // Threads that read parts of a data file, started when a file first needs them; they are
     // stopped before the process ends.
     WorkerPool workers;
-    unsigned wanted_workers = 1;
     PendingResult* pending_result = nullptr; // a result being written; an exit removes it
     void (*pause)(unsigned milliseconds) = sleep_milliseconds; // between attempts to open the log
 };

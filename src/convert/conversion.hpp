@@ -110,13 +110,29 @@ struct ConversionState {
     std::int64_t kept_rows = 0;
     std::int32_t kept_per_row = 0;
     // Splitting a file between threads: with no pool, or a pool of one, files are read alone.
+    // A pool without workers is started (wanted_workers of them) when a file first needs it,
+    // once its reading has the memory it cannot do without: threads that cannot be had, or
+    // their buffers, only mean fewer of them, or one.
     WorkerPool* pool = nullptr;
+    unsigned wanted_workers = 0;
+    bool pool_started = false;
     std::uint64_t split_from = default_split_from;
     std::uint64_t chunk_size = 0; // bytes a worker takes at a time; 0: chosen from the file's size
     std::vector<WorkerReader> workers;        // one per worker of the pool, made when first needed
     std::vector<Storage<float>> chunk_kept;   // buffers for the kept values of chunks being read
     std::vector<Storage<std::uint8_t>> bands; // rows of levels on their way to the encoder
 };
+
+// Picture rows a band of levels holds: about 64 KiB, small enough to stay in the cache on their
+// way to the encoder. first_band_size: the bytes of a band of a picture `width` wide.
+inline std::int32_t band_rows_for(std::int32_t width, std::int32_t height) {
+    const std::int32_t rows = (std::int32_t{1} << 16) / (width > 0 ? width : 1);
+    return rows < 1 ? 1 : (rows > height ? height : rows);
+}
+inline std::size_t first_band_size(std::int32_t width) {
+    const std::size_t bytes = std::size_t{1} << 16;
+    return static_cast<std::size_t>(width) > bytes ? static_cast<std::size_t>(width) : bytes;
+}
 
 // Reads `source` once under the run's column rule, up to where its data ends or its first bad
 // row, with one progress character a data row. With `keep`, the values that have a place in the

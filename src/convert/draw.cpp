@@ -154,15 +154,10 @@ void draw_picture(ConversionState& state, const ConversionResult& read, const Va
         plan.minimum = range.minimum;
         plan.span = range.maximum - range.minimum;
     } // else only infinite values, if any: drawn by their sign over [0, 1]
-    // Bands of about 64 KiB: small enough to stay in the cache on their way to the encoder.
-    plan.band_rows = std::clamp((std::int32_t{1} << 16) / std::max(plan.width, 1), 1, plan.height);
+    plan.band_rows = band_rows_for(plan.width, plan.height);
     ProgressShown shown{&progress, 0};
     if (!draw_split(state, plan, shown, pixels)) {
-        if (state.bands.empty()) state.bands.resize(1);
-        Storage<std::uint8_t>& band = state.bands[0];
-        storage_reserve(
-            band, static_cast<std::size_t>(plan.band_rows) * static_cast<std::size_t>(plan.width),
-            false);
+        Storage<std::uint8_t>& band = state.bands[0]; // reserved by read_data
         for (std::int32_t first = 0; first < plan.height; first += plan.band_rows) {
             draw_rows(plan, first, std::min(plan.band_rows, plan.height - first), band.data);
             hand_on_band(plan, shown, pixels, band.data, first);

@@ -334,6 +334,12 @@ std::size_t prepare_chunk_buffers(ConversionState& state, const SplitRead& split
     return ready;
 }
 
+// The one band of levels that drawing alone needs.
+bool reserve_first_band(ConversionState& state) {
+    if (state.bands.empty()) state.bands.resize(1);
+    return storage_reserve(state.bands[0], first_band_size(state.width), false);
+}
+
 std::size_t split_buffer_size(const ConversionState& state) {
     return std::min(state.read_buffer_size, std::size_t{256} << 10);
 }
@@ -387,17 +393,22 @@ ConversionResult read_data(ConversionState& state, const DataSource& source, boo
     reading.progress = progress;
     const auto picture =
         static_cast<std::size_t>(state.width) * static_cast<std::size_t>(state.height);
-    const bool split = state.pool != nullptr && pool_size(*state.pool) > 1 &&
-                       source.size >= state.split_from && source.unchanged != nullptr &&
-                       !source.bytes.sequential;
+    bool split = state.pool != nullptr && source.size >= state.split_from &&
+                 source.unchanged != nullptr && !source.bytes.sequential;
+    // What one thread needs first: whatever is left may go to the workers.
     if (!storage_reserve(state.values, max_row_values, false) ||
-        (keep && !storage_reserve(state.kept, picture, false)) ||
+        (keep && !storage_reserve(state.kept, picture, false)) || !reserve_first_band(state) ||
         !data_file_open(state.reader, source.bytes,
                         split ? split_buffer_size(state) : state.read_buffer_size)) {
         ConversionResult failed;
         failed.status = ConversionStatus::no_memory;
         return failed;
     }
+    if (split && !state.pool_started && pool_size(*state.pool) == 0) {
+        state.pool_started = true; // of workers the system refused, later files ask no more
+        pool_start(*state.pool, state.wanted_workers);
+    }
+    split = split && pool_size(*state.pool) > 1;
     const bool rule_was_open = !state.rule.count_fixed;
     const unsigned workers =
         split ? prepare_workers(state, source.bytes, split_buffer_size(state)) : 0;

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -147,6 +148,36 @@ TEST(ConversionRun, ReadErrorStopsTheRun) {
     EXPECT_EQ(result.exit_code, 4);
     EXPECT_TRUE(result.err.ends_with("\nPANIC: Can't read file: /PROC/SELF/MEM\n\n")) << result.err;
     EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"logfile"});
+}
+
+// Inputs that can be read only once: a pipe as /dev/stdin and a FIFO, read in order, with one
+// thread or more; the picture goes to the current folder under the input's upper-case name.
+TEST(ConversionRun, PipesAreReadOnceInOrder) {
+    std::string data = "# from a pipe\n";
+    for (int r = 0; r < 300; ++r) data += std::to_string(r) + " " + std::to_string(r % 17) + "\n";
+    ScratchDir dir;
+    write_file(dir.file("FILE.DAT"), data);
+    ASSERT_EQ(convert(dir, {"-G", "-X2", "-Y300", "FILE.DAT"}).exit_code, 0);
+    const std::string expected = read_file(dir.file("FILE.gif"));
+    std::filesystem::create_directory(dir.file("sub"));
+    ASSERT_EQ(::mkfifo(dir.file("sub/pipe.dat").c_str(), 0666), 0);
+    for (const char* workers : {"-J1", "-J4"}) {
+        testing::ChildOptions options;
+        options.input = &data;
+        const ProcessResult piped = testing::run_graygif(
+            {"-G", "-S", workers, "-X2", "-Y300", "/dev/stdin"}, dir.path(), plain_env, options);
+        EXPECT_EQ(piped.exit_code, 0) << piped.err;
+        EXPECT_TRUE(holds(piped.err, working_on("/DEV/STDIN", "STDIN.gif"))) << piped.err;
+        EXPECT_EQ(read_file(dir.file("STDIN.gif")), expected) << workers;
+
+        // The FIFO's writer comes once the program waits for it.
+        std::thread writer([&] { write_file(dir.file("sub/pipe.dat"), data); });
+        const ProcessResult fifo = convert(dir, {"-G", "-S", workers, "-X2", "-Y300", "sub/pipe.dat"});
+        writer.join();
+        EXPECT_EQ(fifo.exit_code, 0) << fifo.err;
+        EXPECT_EQ(read_file(dir.file("PIPE.gif")), expected) << workers;
+        EXPECT_FALSE(testing::file_exists(dir.file("sub/PIPE.gif")));
+    }
 }
 
 TEST(ConversionRun, EmptyLineEndsTheData) {

@@ -290,5 +290,45 @@ TEST(Interruption, WhileAResultIsWrittenLeavesNoTemporaryFile) {
     }
 }
 
+// Threads never cost a conversion: at the smallest limit on the address space where one thread
+// converts a 4 MB file, any number of workers converts it too, to the same bytes (they make do
+// with the threads and buffers there is room for).
+TEST(MemoryLimit, WorkersNeverCostAConversion) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory takes more address space than any limit here";
+#endif
+    ScratchDir dir;
+    std::string data;
+    for (int r = 0; data.size() < (std::size_t{4} << 20); ++r) {
+        for (int c = 0; c < 512; ++c) data += std::to_string((r * 7 + c * 13) % 1000) + " ";
+        data += "\n";
+    }
+    write_file(dir.file("BIG.DAT"), data);
+    auto convert_under = [&](long long limit, const char* workers) {
+        ChildOptions options;
+        options.address_space_limit = limit;
+        return testing::run_graygif({"-G", "-S", "-X512", "-Y512", workers, "BIG.DAT"}, dir.path(),
+                                    plain_env, options);
+    };
+    long long low = 1 << 20;  // fails
+    long long high = 1 << 30; // converts
+    ASSERT_EQ(convert_under(high, "-J1").exit_code, 0);
+    while (high - low > (1 << 20)) {
+        const long long middle = (low + high) / 2;
+        (convert_under(middle, "-J1").exit_code == 0 ? high : low) = middle;
+    }
+    ASSERT_EQ(convert_under(high, "-J1").exit_code, 0);
+    const std::string alone = read_file(dir.file("BIG.gif"));
+    // There, and at limits above it that hold some threads but not all of them and their
+    // buffers (where threads of the system's stack size used to leave no room).
+    for (long long limit = high; limit < (160 << 20); limit += 24 << 20) {
+        for (const char* workers : {"-J2", "-J7", "-J64"}) {
+            const ProcessResult result = convert_under(limit, workers);
+            EXPECT_EQ(result.exit_code, 0) << workers << " at " << limit << ": " << result.err;
+            EXPECT_EQ(read_file(dir.file("BIG.gif")), alone) << workers << " at " << limit;
+        }
+    }
+}
+
 } // namespace
 } // namespace graygif

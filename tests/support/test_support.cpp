@@ -53,11 +53,23 @@ RunningProcess start_process(const std::string& program, const std::vector<std::
     for (const auto& e : env) env_ptrs.push_back(const_cast<char*>(e.c_str()));
     env_ptrs.push_back(nullptr);
 
+    int in_pipe[2] = {-1, -1};
+    if (options.input != nullptr) {
+        if (::pipe2(in_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        const char* data = options.input->data();
+        for (std::size_t left = options.input->size(); left > 0;) {
+            const ssize_t done = ::write(in_pipe[1], data, left);
+            if (done <= 0) throw std::runtime_error("input larger than the pipe");
+            data += done;
+            left -= static_cast<std::size_t>(done);
+        }
+        ::close(in_pipe[1]);
+    }
+
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Only async-signal-safe calls between fork and exec.
-        const int null_in = ::open("/dev/null", O_RDONLY);
-        ::dup2(null_in, 0);
+        ::dup2(options.input != nullptr ? in_pipe[0] : ::open("/dev/null", O_RDONLY), 0);
         ::dup2(out_pipe[1], 1);
         ::dup2(err_pipe[1], 2);
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
@@ -71,6 +83,11 @@ RunningProcess start_process(const std::string& program, const std::vector<std::
             const rlimit files{limit, limit};
             if (::setrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(125);
         }
+        if (options.address_space_limit >= 0) {
+            const auto limit = static_cast<rlim_t>(options.address_space_limit);
+            const rlimit space{limit, limit};
+            if (::setrlimit(RLIMIT_AS, &space) != 0) ::_exit(125);
+        }
         if (options.ignore_file_size_signal) ::signal(SIGXFSZ, SIG_IGN);
         if (options.group_id >= 0 && ::setgid(static_cast<gid_t>(options.group_id)) != 0)
             ::_exit(125);
@@ -81,6 +98,7 @@ RunningProcess start_process(const std::string& program, const std::vector<std::
     }
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
+    if (in_pipe[0] >= 0) ::close(in_pipe[0]);
     return RunningProcess{pid, out_pipe[0], err_pipe[0], options.output_kept};
 }
 

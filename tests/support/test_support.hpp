@@ -48,6 +48,10 @@ struct ProcessResult {
 struct ChildOptions {
     long long file_size_limit = -1;       // RLIMIT_FSIZE in bytes; -1: inherited
     long long open_files_limit = -1;      // RLIMIT_NOFILE; -1: inherited
+    long long address_space_limit = -1;   // RLIMIT_AS in bytes; -1: inherited
+    // Standard input: these bytes through a pipe (at most the pipe's 64 KiB: they are written
+    // before the child runs); none: /dev/null.
+    const std::string* input = nullptr;
     bool ignore_file_size_signal = false; // SIGXFSZ ignored (the program inherits that)
     int user_id = -1;                     // run as this user and group (needs root); -1: as is
     int group_id = -1;
