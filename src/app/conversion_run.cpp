@@ -375,7 +375,7 @@ int run_conversion(RunState& run) {
         if (code != run_goes_on) return code;
     }
 
-    const std::int64_t now = calendar_time_now();
+    const std::int64_t now = run.clock();
     if (settings.stopwatch) {
         console_print(run.console, ConsoleStream::err, "\nElapsed time: %ld s.\n",
                       static_cast<long>(now - run.start_time));

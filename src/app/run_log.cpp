@@ -68,7 +68,7 @@ void write_start_entry(RunState& run) {
         return;
     }
     LocalTime now;
-    local_time(calendar_time_now(), now);
+    local_time(run.clock(), now);
     if (!append_entry(run, start_entry_text(now, run.program_name, run.arguments))) {
         report_log_unwritable(run);
     }

@@ -62,7 +62,9 @@ struct RunState {
     // stopped before the process ends.
     WorkerPool workers;
     PendingResult* pending_result = nullptr; // a result being written; an exit removes it
-    void (*pause)(unsigned milliseconds) = sleep_milliseconds; // between attempts to open the log
+    // The time and the pause between attempts to open the log: a test may give its own.
+    std::int64_t (*clock)() = calendar_time_now;
+    void (*pause)(unsigned milliseconds) = sleep_milliseconds;
 };
 
 } // namespace graygif

@@ -90,7 +90,7 @@ int run_startup(RunState& run) {
     run.program_name = program_name_from(run.arguments.front().text, code_page_437);
     console_print(run.console, ConsoleStream::err, "\n <<< %s >>>  Version: %s\n\n",
                   run.program_name.c_str(), version_text);
-    run.start_time = calendar_time_now();
+    run.start_time = run.clock();
 
     int data_files = 0;
     const char* prefixes = switch_prefix_characters();

@@ -13,9 +13,9 @@
 #include "convert/worker_pool.hpp"
 #include "datafile/data_row_reader.hpp"
 
+#include <array>
 #include <cstdint>
 #include <limits>
-#include <vector>
 
 namespace graygif {
 
@@ -89,6 +89,9 @@ struct ConversionResult {
     ValueRange range;
 };
 
+// Workers a pool may have: more only cost memory (a read buffer each) on any machine of today.
+inline constexpr unsigned max_pool_workers = 64;
+
 // What one worker thread reads a chunk of a data file with.
 struct WorkerReader {
     DataFile reader;
@@ -118,10 +121,19 @@ struct ConversionState {
     bool pool_started = false;
     std::uint64_t split_from = default_split_from;
     std::uint64_t chunk_size = 0; // bytes a worker takes at a time; 0: chosen from the file's size
-    std::vector<WorkerReader> workers;        // one per worker of the pool, made when first needed
-    std::vector<Storage<float>> chunk_kept;   // buffers for the kept values of chunks being read
-    std::vector<Storage<std::uint8_t>> bands; // rows of levels on their way to the encoder
+    // Per worker of the pool (at most max_pool_workers), given memory when a file needs it:
+    // fixed tables, so that nothing of the tables themselves is asked for when memory is short.
+    std::array<WorkerReader, max_pool_workers> workers;
+    std::array<Storage<float>, 2 * max_pool_workers> chunk_kept;   // kept values of chunks read
+    std::array<Storage<std::uint8_t>, 2 * max_pool_workers> bands; // levels on their way on
 };
+
+// Memory a conversion leaves unused after its workers took theirs, for the steps after the
+// reading (the result file, messages): where it is not there, the workers are given back.
+inline constexpr std::size_t memory_kept_to_spare = std::size_t{1} << 20;
+
+// Stops the pool's workers and frees their buffers: the run goes on with one thread.
+void give_back_workers(ConversionState& state);
 
 // Picture rows a band of levels holds: about 64 KiB, small enough to stay in the cache on their
 // way to the encoder. first_band_size: the bytes of a band of a picture `width` wide.

@@ -106,8 +106,7 @@ void draw_band(void* context, unsigned, std::size_t band) {
 
 // Band buffers for the workers, as many as can be had up to two a worker. @return their number.
 std::size_t prepare_bands(ConversionState& state, const DrawPlan& plan, unsigned workers) {
-    const std::size_t wanted = 2 * std::size_t{workers};
-    if (state.bands.size() < wanted) state.bands.resize(wanted);
+    const std::size_t wanted = std::min(2 * std::size_t{workers}, state.bands.size());
     const std::size_t size =
         static_cast<std::size_t>(plan.band_rows) * static_cast<std::size_t>(plan.width);
     std::size_t ready = 0;
@@ -125,6 +124,10 @@ bool draw_split(ConversionState& state, const DrawPlan& plan, ProgressShown& sho
         return false;
     }
     DrawJob job{&plan, &state, prepare_bands(state, plan, pool_size(*pool))};
+    if (!memory_to_spare(memory_kept_to_spare)) {
+        give_back_workers(state);
+        return false;
+    }
     const auto bands = static_cast<std::size_t>(band_count(plan));
     if (job.window < 2 || !pool_begin(*pool, PoolJob{&job, draw_band, bands, job.window})) {
         return false;

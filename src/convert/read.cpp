@@ -310,13 +310,10 @@ std::size_t merge_chunks(SplitRead& split) {
 // takes serves it, and costs less to set up (fresh memory is slow to touch).
 // @return the number of workers that have one.
 unsigned prepare_workers(ConversionState& state, ByteSource bytes, std::size_t buffer_size) {
-    state.workers.resize(pool_size(*state.pool));
+    const unsigned count = std::min(pool_size(*state.pool), max_pool_workers);
     unsigned ready = 0;
-    for (WorkerReader& worker : state.workers) {
-        if (!data_file_open(worker.reader, bytes, buffer_size) ||
-            !storage_reserve(worker.values, max_row_values, false)) {
-            break;
-        }
+    while (ready < count && data_file_open(state.workers[ready].reader, bytes, buffer_size) &&
+           storage_reserve(state.workers[ready].values, max_row_values, false)) {
         ++ready;
     }
     return ready;
@@ -328,7 +325,6 @@ std::size_t prepare_chunk_buffers(ConversionState& state, const SplitRead& split
                                   unsigned workers) {
     const std::size_t size = chunk_buffer_values(split, split.chunk_bytes);
     const std::size_t wanted = 2 * std::size_t{workers};
-    if (state.chunk_kept.size() < wanted) state.chunk_kept.resize(wanted);
     std::size_t ready = 0;
     while (ready < wanted && storage_reserve(state.chunk_kept[ready], size, false)) ++ready;
     return ready;
@@ -336,7 +332,6 @@ std::size_t prepare_chunk_buffers(ConversionState& state, const SplitRead& split
 
 // The one band of levels that drawing alone needs.
 bool reserve_first_band(ConversionState& state) {
-    if (state.bands.empty()) state.bands.resize(1);
     return storage_reserve(state.bands[0], first_band_size(state.width), false);
 }
 
@@ -366,6 +361,10 @@ void read_split(Reading& reading, const DataSource& source, unsigned workers) {
         split.window = prepare_chunk_buffers(state, split, workers);
         alone = split.window == 0;
     }
+    if (!memory_to_spare(memory_kept_to_spare)) {
+        give_back_workers(state);
+        alone = true;
+    }
     const PoolJob job{&split, read_chunk, split.chunk_count,
                       split.window > 0 ? split.window : SIZE_MAX, workers};
     alone = alone || !pool_begin(*state.pool, job);
@@ -381,6 +380,13 @@ void read_split(Reading& reading, const DataSource& source, unsigned workers) {
 }
 
 } // namespace
+
+void give_back_workers(ConversionState& state) {
+    pool_stop(*state.pool);
+    for (WorkerReader& worker : state.workers) worker = WorkerReader{};
+    for (Storage<float>& buffer : state.chunk_kept) buffer = Storage<float>{};
+    for (std::size_t i = 1; i < state.bands.size(); ++i) state.bands[i] = Storage<std::uint8_t>{};
+}
 
 ConversionResult read_data(ConversionState& state, const DataSource& source, bool transpose,
                            bool keep, const TextSink& messages, const ProgressSink& progress) {
@@ -406,12 +412,16 @@ ConversionResult read_data(ConversionState& state, const DataSource& source, boo
     }
     if (split && !state.pool_started && pool_size(*state.pool) == 0) {
         state.pool_started = true; // of workers the system refused, later files ask no more
-        pool_start(*state.pool, state.wanted_workers);
+        // One worker alone would only hold memory.
+        if (pool_start(*state.pool, state.wanted_workers) == 1) give_back_workers(state);
     }
     split = split && pool_size(*state.pool) > 1;
     const bool rule_was_open = !state.rule.count_fixed;
-    const unsigned workers =
-        split ? prepare_workers(state, source.bytes, split_buffer_size(state)) : 0;
+    unsigned workers = split ? prepare_workers(state, source.bytes, split_buffer_size(state)) : 0;
+    if (split && (workers < 2 || !memory_to_spare(memory_kept_to_spare))) {
+        give_back_workers(state);
+        workers = 0;
+    }
     if (workers >= 2) {
         read_split(reading, source, workers);
     } else {

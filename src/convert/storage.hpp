@@ -64,4 +64,12 @@ template <typename T> bool storage_reserve(Storage<T>& storage, std::size_t size
     return true;
 }
 
+// Whether `bytes` more could be had now (asked for and given back at once): what a conversion
+// keeps to spare after it has given threads their buffers, for the steps after the reading.
+inline bool memory_to_spare(std::size_t bytes) {
+    void* memory = std::malloc(bytes);
+    std::free(memory);
+    return memory != nullptr;
+}
+
 } // namespace graygif

@@ -428,7 +428,7 @@ void sleep_milliseconds(unsigned milliseconds) {
 
 OpenResult file_open_read(const std::string& name, FileHandle& file, bool* sequential) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer before it is known to be wanted.
-    int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) return OpenResult::not_found;
         if (errno == EACCES || errno == EPERM) return OpenResult::access_denied;
@@ -445,12 +445,11 @@ OpenResult file_open_read(const std::string& name, FileHandle& file, bool* seque
         return OpenResult::not_regular;
     }
     if (in_order && S_ISFIFO(info.st_mode)) {
-        // Opened without waiting, a FIFO that no writer has opened yet reads as empty: opened
-        // again, it waits for its writer, as `cat` would.
-        const int waiting = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        ::close(fd);
-        if (waiting < 0) return OpenResult::other_error;
-        fd = waiting;
+        // Opened without waiting, a FIFO that no writer has opened yet reads as empty: wait, as
+        // `cat` would, until a writer has written or has come and gone.
+        pollfd ready{fd, POLLIN, 0};
+        while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
+        }
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);

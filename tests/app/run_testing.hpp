@@ -1,0 +1,79 @@
+// Runs the program in this process: start-up, the conversion run and the clean-up over arguments
+// as a command line gives them, in a folder, with the console captured and a clock of its own
+// that the log's pauses advance (nothing sleeps).
+#pragma once
+
+#include "app/program.hpp"
+#include "args/arguments.hpp"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace graygif::testing {
+
+struct InProcessRun {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+    int pauses = 0; // of the log's retries
+};
+
+struct FakeTime {
+    std::int64_t milliseconds = 0;
+    int pauses = 0;
+};
+inline FakeTime fake_time;
+
+inline std::int64_t fake_clock() {
+    return fake_time.milliseconds / 1000;
+}
+
+inline void fake_pause(unsigned milliseconds) {
+    fake_time.milliseconds += milliseconds;
+    ++fake_time.pauses;
+}
+
+inline bool capture(void* context, ConsoleStream stream, const char* data, std::size_t size) {
+    auto& run = *static_cast<InProcessRun*>(context);
+    (stream == ConsoleStream::out ? run.out : run.err).append(data, size);
+    return true;
+}
+
+// Runs graygif with `args` in `folder`, with the environment entry `variable` ("NAME=value"; none:
+// no variable of the program's name). The clock starts at `start` seconds (not a multiple of 19:
+// no copyright by chance).
+inline InProcessRun run_in_process(const std::vector<std::string>& args, const std::string& folder,
+                                   const std::string& variable = {}, std::int64_t start = 1000) {
+    InProcessRun result;
+    std::vector<std::string> argv{"graygif"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& a : argv) pointers.push_back(a.data());
+    char here[4096];
+    if (::getcwd(here, sizeof here) == nullptr || ::chdir(folder.c_str()) != 0) return result;
+    const std::size_t equals = variable.find('=');
+    const std::string name = variable.substr(0, equals);
+    if (!name.empty()) ::setenv(name.c_str(), variable.c_str() + equals + 1, 1);
+    fake_time = FakeTime{start * 1000, 0};
+    RunState run;
+    run.console.writer = ConsoleWriter{&result, capture};
+    run.clock = fake_clock;
+    run.pause = fake_pause;
+    for (Argument& argument : build_argument_list(
+             process_arguments(static_cast<int>(pointers.size()), pointers.data()))) {
+        RunArgument& kept = run.arguments.emplace_back();
+        kept.text = argument.text;
+        kept.typed = argument.text;
+        kept.from_wildcard = argument.from_wildcard;
+    }
+    result.exit_code = run_program(run);
+    result.pauses = fake_time.pauses;
+    if (!name.empty()) ::unsetenv(name.c_str());
+    if (::chdir(here) != 0) result.exit_code = -1;
+    return result;
+}
+
+} // namespace graygif::testing
