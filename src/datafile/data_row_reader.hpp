@@ -67,7 +67,7 @@ struct RowProblem {
 // every platform, whatever the C library's text mode would do.
 struct DataFile {
     struct FreeBuffer {
-        void operator()(char* buffer) const { std::free(buffer); }
+        void operator()(char* memory) const { std::free(memory); }
     };
     ByteSource source;
     // `capacity` bytes, then a few zero bytes of padding. From malloc, not new: a lack of memory
