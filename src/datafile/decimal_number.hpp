@@ -59,7 +59,8 @@ bool number_scanner_feed(NumberScanner& scanner, char c);
 // @return true when the text read so far holds an integer or fraction digit (a value).
 bool number_scanner_has_value(const NumberScanner& scanner);
 
-// The value of the text read so far, correctly rounded (ties to even). Needs a value.
+// The value of the text read so far, correctly rounded (ties to even) to float or to double.
+// Needs a value.
 float number_scanner_value(const NumberScanner& scanner);
 double number_scanner_value_double(const NumberScanner& scanner);
 
@@ -68,8 +69,8 @@ double number_scanner_value_double(const NumberScanner& scanner);
 // decide it. `digit_count` is the count of its integer and fraction digits; with at most
 // max_exact_digits of them, `m` and `exponent10` are its value as m * 10^exponent10 and fast_float
 // rounds the text, with more the text goes through the bounded form. Correctly rounded (ties to
-// even); beyond the range infinity or zero with the sign. Out of line: the road is rare, and the
-// common one stays compact.
+// even) to float, or to double (rounded_decimal_double); beyond the range infinity or zero with
+// the sign. Out of line: the road is rare, and the common one stays compact.
 float rounded_decimal(const char* first, const char* last, std::int64_t digit_count,
                       std::uint64_t m, std::int64_t exponent10);
 double rounded_decimal_double(const char* first, const char* last, std::int64_t digit_count,

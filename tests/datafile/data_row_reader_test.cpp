@@ -298,7 +298,7 @@ TEST(DataRowReader, RoundsToNearestDoublePrecision) {
     const std::string zeros(500, '0');
     // 2^-1075, half the smallest subnormal, is 5^1075 * 10^-1075: 752 significant digits.
     const std::string half_subnormal = digits_of_power_of_five(1075);
-    const std::string one_and_half_ulp = "1.00000000000000011102230246251565404236316680908203125";
+    const std::string one_plus_half_ulp = "1.00000000000000011102230246251565404236316680908203125";
     struct Case {
         std::string text;
         std::uint64_t expected; // bit pattern
@@ -308,10 +308,10 @@ TEST(DataRowReader, RoundsToNearestDoublePrecision) {
         {"9007199254740995", bits(9007199254740996.0)}, // tie: to even
         {"9007199254740993.00000000001", bits(9007199254740994.0)},
         {"9007199254740993." + zeros, bits(9007199254740992.0)}, // a tie written long
-        {one_and_half_ulp, 0x3ff0000000000000},                  // exactly 1 + 2^-53: to even
-        {one_and_half_ulp + "1", 0x3ff0000000000001},
-        {one_and_half_ulp + zeros + zeros, 0x3ff0000000000000}, // beyond the kept digits
-        {one_and_half_ulp + zeros + zeros + "1", 0x3ff0000000000001},
+        {one_plus_half_ulp, 0x3ff0000000000000},                 // exactly 1 + 2^-53: to even
+        {one_plus_half_ulp + "1", 0x3ff0000000000001},
+        {one_plus_half_ulp + zeros + zeros, 0x3ff0000000000000}, // beyond the kept digits
+        {one_plus_half_ulp + zeros + zeros + "1", 0x3ff0000000000001},
         {"1.7976931348623157e308", 0x7fefffffffffffff},
         {"1.7976931348623158079372897140530341507993e308", 0x7fefffffffffffff}, // below the tie
         {"1.7976931348623158079372897140530341508e308", bits(inf_double)},
