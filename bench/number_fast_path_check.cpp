@@ -1,16 +1,19 @@
-// Differential check of read_number against std::from_chars on generated number texts around the
-// edges of the exact fast path: digit strings at and beyond 2^24, exponents at and beyond +-10,
-// leading and trailing zeros, the point anywhere; and the edges of reading 8 bytes at a time
-// (digit runs around 8 and 16, exponents of 0 to 5 digits). Usage: check_number_fast_path [count]
+// Differential check of read_number and read_number_double against std::from_chars (to float and
+// to double) on generated number texts around the edges of the exact fast paths: digit strings at
+// and beyond 2^24 and 2^53, exponents at and beyond +-10 and +-22, leading and trailing zeros, the
+// point anywhere; and the edges of reading 8 bytes at a time (digit runs around 8 and 16,
+// exponents of 0 to 5 digits). Usage: check_number_fast_path [count]
 // Prints the count checked; exits 1 on the first difference.
-#include "datafile/data_row_reader.hpp"
+#include "datafile/number_reader.hpp"
 
 #include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -25,9 +28,15 @@ struct Random {
     int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
 };
 
-// The significant digits: near 2^24 and its multiples by ten, or 1 to 10 random digits.
+// The significant digits: near 2^24 or 2^53 and their multiples by ten, or 1 to 10 random digits.
 std::uint64_t pick_digits(Random& random) {
-    switch (random.below(4)) {
+    constexpr std::uint64_t two_to_53 = std::uint64_t{1} << 53;
+    switch (random.below(6)) {
+    case 4:
+        return two_to_53 + static_cast<std::uint64_t>(random.below(201)) - 100u;
+    case 5:
+        return (two_to_53 + static_cast<std::uint64_t>(random.below(21)) - 10u) * 10u +
+               static_cast<std::uint64_t>(random.below(10));
     case 0:
         return 16'777'216u + static_cast<std::uint64_t>(random.below(201)) - 100u;
     case 1:
@@ -103,8 +112,10 @@ std::string make_text(Random& random) {
     }
     if (random.below(10) < 7) {
         text += random.below(2) ? 'e' : 'E';
-        const int exponent = random.below(2) ? random.below(27) - 13
-                                             : random.below(5) - 2 + (random.below(2) ? 10 : -10);
+        const int edge = random.below(2) ? 10 : 22;
+        const int exponent = random.below(2)
+                                 ? random.below(27) - 13
+                                 : random.below(5) - 2 + (random.below(2) ? edge : -edge);
         if (exponent < 0)
             text += '-';
         else if (random.below(4) == 0)
@@ -115,6 +126,36 @@ std::string make_text(Random& random) {
     return text;
 }
 
+// Whether read_number (Value float) or read_number_double reads `text` as std::from_chars does.
+template <typename Value> bool same_as_from_chars(const std::string& text) {
+    Value expected = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), expected);
+    // Beyond the range std::from_chars leaves the value; std::strtof and std::strtod give infinity
+    // or zero.
+    if (ec == std::errc::result_out_of_range) {
+        if constexpr (std::is_same_v<Value, float>) {
+            expected = std::strtof(text.c_str(), nullptr);
+        } else {
+            expected = std::strtod(text.c_str(), nullptr);
+        }
+    }
+    graygif::NumberResultOf<Value> ours;
+    if constexpr (std::is_same_v<Value, float>) {
+        ours = graygif::read_number(text);
+    } else {
+        ours = graygif::read_number_double(text);
+    }
+    const bool same = (ec == std::errc{} || ec == std::errc::result_out_of_range) &&
+                      ours.has_value && ours.end == static_cast<std::size_t>(end - text.data()) &&
+                      std::memcmp(&ours.value, &expected, sizeof(Value)) == 0;
+    if (!same) {
+        std::printf("DIFFERENT: \"%s\" ours %.17g, std::from_chars %.17g (%s)\n", text.c_str(),
+                    static_cast<double>(ours.value), static_cast<double>(expected),
+                    std::is_same_v<Value, float> ? "float" : "double");
+    }
+    return same;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -122,23 +163,12 @@ int main(int argc, char** argv) {
     Random random;
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::string text = make_text(random);
-        float expected = 0.0f;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), expected);
-        // Beyond the range std::from_chars leaves the value; std::strtof gives infinity or zero.
-        if (ec == std::errc::result_out_of_range) expected = std::strtof(text.c_str(), nullptr);
-        const graygif::NumberResult ours = graygif::read_number(text);
-        const bool same =
-            (ec == std::errc{} || ec == std::errc::result_out_of_range) && ours.has_value &&
-            ours.end == static_cast<std::size_t>(end - text.data()) &&
-            std::bit_cast<std::uint32_t>(ours.value) == std::bit_cast<std::uint32_t>(expected);
-        if (!same) {
-            std::printf("DIFFERENT after %llu texts: \"%s\" ours %.9g, std::from_chars %.9g\n",
-                        static_cast<unsigned long long>(i), text.c_str(),
-                        static_cast<double>(ours.value), static_cast<double>(expected));
+        if (!same_as_from_chars<float>(text) || !same_as_from_chars<double>(text)) {
+            std::printf("after %llu texts\n", static_cast<unsigned long long>(i));
             return 1;
         }
     }
-    std::printf("%llu number texts read equal to std::from_chars\n",
+    std::printf("%llu number texts read equal to std::from_chars, to float and to double\n",
                 static_cast<unsigned long long>(count));
     return 0;
 }

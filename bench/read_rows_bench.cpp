@@ -1,18 +1,21 @@
-// Throughput of read_data_row over a 2048 x 2048 data file (about 48 MB, page-cached), and of a
-// baseline in the same run: split the same text at separators and call std::from_chars on each
-// value. Both results are checked to be equal before anything is timed.
+// Throughput of read_data_row, to float and to double, over a 2048 x 2048 data file (about 48 MB,
+// page-cached), and of a baseline in the same run: split the same text at separators and call
+// std::from_chars on each value. All results are checked to be equal before anything is timed.
+// Usage: bench_read_rows [FILE] [benchmark flags]: FILE (as bench/make_data.py writes it) instead
+// of the generated data.
 #include "datafile/data_row_reader.hpp"
 #include "platform/platform.hpp"
 
 #include <benchmark/benchmark.h>
 
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,13 +51,27 @@ std::string make_data_text() {
 struct DataSet {
     std::string path;
     std::string text;
+    bool owned = false; // written by this process, removed at the end
 };
 
-// The text, written to a file of this process's own in the temporary folder (two runs at once
-// must not write and read one file), which main removes at the end, or an interruption.
+std::string given_path; // the data file named on the command line, if any
+
+// The text of the file named on the command line; or generated, and written to a file of this
+// process's own in the temporary folder (two runs at once must not write and read one file),
+// which main removes at the end, or an interruption.
 const DataSet& data_set() {
     static const DataSet set = [] {
         DataSet s;
+        if (!given_path.empty()) {
+            std::ifstream in(given_path, std::ios::binary);
+            std::ostringstream text;
+            text << in.rdbuf();
+            if (!in) std::abort();
+            s.path = given_path;
+            s.text = std::move(text).str();
+            return s;
+        }
+        s.owned = true;
         s.text = make_data_text();
         const std::string target =
             (std::filesystem::temp_directory_path() / "graygif_bench_rows.txt").string();
@@ -77,9 +94,10 @@ ByteSource file_source(FileHandle& handle) {
 }
 
 // One pass of the reader over the data file; `out` (if given) receives every value.
-double read_with_reader(const std::string& path, std::vector<float>* out) {
+template <typename Value>
+double read_with_reader(const std::string& path, std::vector<Value>* out) {
     static DataFile file; // the buffer is allocated once and reused, as in a run
-    static std::vector<float> values(max_row_values);
+    static std::vector<Value> values(max_row_values);
     FileHandle handle;
     if (file_open_read(path, handle) != OpenResult::ok) std::abort();
     if (!data_file_open(file, file_source(handle))) std::abort();
@@ -100,8 +118,13 @@ bool is_separator(char c) {
     return c == ' ' || c == ',' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// The baseline: split at separators, std::from_chars on each field.
-double read_with_from_chars(const std::string& text, std::vector<float>* out) {
+bool is_comment(char c) {
+    return c == '#' || c == '%' || c == '!';
+}
+
+// The baseline: split at separators, std::from_chars on each field (comment lines passed over).
+template <typename Value>
+double read_with_from_chars(const std::string& text, std::vector<Value>* out) {
     const char* p = text.data();
     const char* const end = p + text.size();
     double sum = 0;
@@ -110,7 +133,11 @@ double read_with_from_chars(const std::string& text, std::vector<float>* out) {
             ++p;
             continue;
         }
-        float value = 0;
+        if (is_comment(*p)) {
+            while (p < end && *p != '\n') ++p;
+            continue;
+        }
+        Value value = 0;
         const auto result = std::from_chars(p, end, value);
         if (result.ec != std::errc{}) std::abort();
         p = result.ptr;
@@ -120,31 +147,40 @@ double read_with_from_chars(const std::string& text, std::vector<float>* out) {
     return sum;
 }
 
+// The reader's values equal std::from_chars's, bit for bit. @return the count of values.
+template <typename Value> std::size_t verify(const DataSet& set) {
+    std::vector<Value> ours, theirs;
+    read_with_reader(set.path, &ours);
+    read_with_from_chars(set.text, &theirs);
+    if (ours.size() != theirs.size() ||
+        (given_path.empty() && ours.size() != std::size_t{side} * side))
+        std::abort();
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        if (std::memcmp(&ours[i], &theirs[i], sizeof(Value)) != 0) {
+            std::fprintf(stderr, "value %zu differs: %.17g != %.17g\n", i,
+                         static_cast<double>(ours[i]), static_cast<double>(theirs[i]));
+            std::abort();
+        }
+    }
+    return ours.size();
+}
+
 void verify_once() {
     static const bool verified = [] {
         const DataSet& set = data_set();
-        std::vector<float> ours, theirs;
-        read_with_reader(set.path, &ours);
-        read_with_from_chars(set.text, &theirs);
-        if (ours.size() != std::size_t{side} * side || ours.size() != theirs.size()) std::abort();
-        for (std::size_t i = 0; i < ours.size(); ++i) {
-            if (std::bit_cast<std::uint32_t>(ours[i]) != std::bit_cast<std::uint32_t>(theirs[i])) {
-                std::fprintf(stderr, "value %zu differs: %.9g != %.9g\n", i,
-                             static_cast<double>(ours[i]), static_cast<double>(theirs[i]));
-                std::abort();
-            }
-        }
-        std::fprintf(stderr, "verified: %zu values equal, %zu bytes\n", ours.size(),
+        const std::size_t count = verify<float>(set);
+        verify<double>(set);
+        std::fprintf(stderr, "verified: %zu values equal as float and double, %zu bytes\n", count,
                      set.text.size());
         return true;
     }();
     (void)verified;
 }
 
-void BM_read_data_row(benchmark::State& state) {
+template <typename Value> void BM_read_data_row(benchmark::State& state) {
     verify_once();
     const DataSet& set = data_set();
-    for (auto _ : state) benchmark::DoNotOptimize(read_with_reader(set.path, nullptr));
+    for (auto _ : state) benchmark::DoNotOptimize(read_with_reader<Value>(set.path, nullptr));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(set.text.size()));
 }
@@ -152,19 +188,25 @@ void BM_read_data_row(benchmark::State& state) {
 void BM_baseline_split_from_chars(benchmark::State& state) {
     verify_once();
     const DataSet& set = data_set();
-    for (auto _ : state) benchmark::DoNotOptimize(read_with_from_chars(set.text, nullptr));
+    for (auto _ : state) benchmark::DoNotOptimize(read_with_from_chars<float>(set.text, nullptr));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(set.text.size()));
 }
 
-BENCHMARK(BM_read_data_row)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_read_data_row<float>)->Name("BM_read_data_row")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_read_data_row<double>)->Name("BM_read_data_row_double")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_baseline_split_from_chars)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
 int main(int argc, char** argv) {
     install_interruption_cleanup(); // Ctrl+C removes the data file too
-    // Repeated and interleaved, so that both see the same machine load; the ratio uses the best
+    if (argc > 1 && argv[1][0] != '-') {
+        given_path = argv[1];
+        --argc;
+        ++argv;
+    }
+    // Repeated and interleaved, so that all see the same machine load; the ratios use the best
     // run by CPU time (the thread's own, reads included), which other processes on the machine
     // disturb least. These come first: the same flags on the command line (a short run:
     // --benchmark_min_time=0.01 --benchmark_repetitions=1) take their place.
@@ -176,31 +218,37 @@ int main(int argc, char** argv) {
     int count = static_cast<int>(arguments.size());
     benchmark::Initialize(&count, arguments.data());
     struct Collect : benchmark::ConsoleReporter {
-        double best_ours = 0, best_baseline = 0; // seconds per pass
+        double best_float = 0, best_double = 0, best_baseline = 0; // seconds per pass
         void ReportRuns(const std::vector<Run>& report) override {
             for (const Run& run : report) {
                 if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
                 const double seconds =
                     run.cpu_accumulated_time / static_cast<double>(run.iterations);
-                double& best = run.benchmark_name().find("baseline") != std::string::npos
-                                   ? best_baseline
-                                   : best_ours;
+                const std::string name = run.benchmark_name();
+                double& best = name.find("baseline") != std::string::npos ? best_baseline
+                               : name.find("double") != std::string::npos ? best_double
+                                                                          : best_float;
                 if (best == 0 || seconds < best) best = seconds;
             }
             ConsoleReporter::ReportRuns(report);
         }
     } reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    if (reporter.best_ours > 0 && reporter.best_baseline > 0) {
-        const double bytes = static_cast<double>(data_set().text.size());
-        const double ours = bytes / reporter.best_ours / 1e6;
-        const double baseline = bytes / reporter.best_baseline / 1e6;
+    const double bytes = static_cast<double>(data_set().text.size());
+    const auto rate = [bytes](double seconds) { return bytes / seconds / 1e6; };
+    if (reporter.best_float > 0 && reporter.best_baseline > 0) {
         std::printf("best runs (CPU time): read_data_row %.0f MB/s, baseline split + "
-                    "std::from_chars %.0f MB/s, "
-                    "ratio %.2fx\n",
-                    ours, baseline, ours / baseline);
+                    "std::from_chars %.0f MB/s, ratio %.2fx\n",
+                    rate(reporter.best_float), rate(reporter.best_baseline),
+                    reporter.best_baseline / reporter.best_float);
     }
-    remove_file(data_set().path);
+    if (reporter.best_float > 0 && reporter.best_double > 0) {
+        std::printf("best runs (CPU time): read_data_row to float %.0f MB/s, to double %.0f MB/s, "
+                    "time double / float %.3fx\n",
+                    rate(reporter.best_float), rate(reporter.best_double),
+                    reporter.best_double / reporter.best_float);
+    }
+    if (data_set().owned) remove_file(data_set().path);
     benchmark::Shutdown();
     return 0;
 }

@@ -46,7 +46,15 @@ reader = {
     "exponent_huge": b"1e99999999999 1e-99999999999\n",
     "no_final_lf": b"1 2\n3 4",
 }
-for i, (name, data) in enumerate(sorted(reader.items())):
+# Edges of reading to double (the target reads every input to float and to double).
+reader_double = {
+    "range_limits_double": b"1.7976931348623157e308 1.8e308 -1e309 4.9e-324 2.4703282292062328e-324"
+    b" 1e-400 -2.2250738585072011e-308 0.3 -7.1e-5\n",
+    "halfway_double": b"9007199254740993 9007199254740992e22 9007199254740992e-22 1e23\n"
+    b"1.00000000000000011102230246251565404236316680908203125 "
+    b"1.00000000000000011102230246251565404236316680908203125" + b"0" * 900 + b"1 -0 0.1\n",
+}
+for i, (name, data) in enumerate(sorted(reader.items()) + sorted(reader_double.items())):
     prefix = bytes([i * 7 % 256, i * 13 % 256, (i % 5) * 3])
     write("data_row_reader", name, prefix + data)
 

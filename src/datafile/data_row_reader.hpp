@@ -67,7 +67,7 @@ struct RowProblem {
 // every platform, whatever the C library's text mode would do.
 struct DataFile {
     struct FreeBuffer {
-        void operator()(char* buffer) const { std::free(buffer); }
+        void operator()(char* memory) const { std::free(memory); }
     };
     ByteSource source;
     // `capacity` bytes, then a few zero bytes of padding. From malloc, not new: a lack of memory
@@ -122,6 +122,11 @@ std::uint64_t data_file_position(const DataFile& file);
 // in `file.problem`. On row_count_mismatch it has written "\nstr:<line><count>!=<expected>\n" to
 // `messages`, the line's text as read (up to its first NUL) with its final CR LF written as LF;
 // of a line longer than the buffer from a sequential source only its beginning, then "...".
+// Each value is its number text rounded to the nearest single-precision value (ties to even;
+// beyond the range: infinity with the sign; below it: subnormal or signed zero).
 int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages);
+// The same, every line, result, message and problem alike, with the values rounded to the nearest
+// double-precision value instead.
+int read_data_row(double* values, DataFile& file, ColumnRule& rule, const TextSink& messages);
 
 } // namespace graygif

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <type_traits>
 
 namespace graygif {
 namespace {
@@ -44,20 +45,70 @@ void add_exponent_digit(BoundedDecimal& d, char c) {
     if (d.exponent < exponent_saturation) d.exponent = d.exponent * 10 + (c - '0');
 }
 
-float signed_value(float magnitude, bool negative) {
+template <typename Value> Value signed_value(Value magnitude, bool negative) {
     return negative ? -magnitude : magnitude;
 }
 
 // The magnitude of the number text [first, last) (digits with an optional point and exponent, no
-// sign), correctly rounded (ties to even) by fast_float. Beyond the single-precision range: zero,
-// or infinity when `large` (the caller knows the side).
-float rounded_magnitude(const char* first, const char* last, bool large) {
-    float magnitude = 0.0f;
+// sign), correctly rounded (ties to even) by fast_float. Beyond the range of Value: zero, or
+// infinity when `large` (the caller knows the side).
+template <typename Value> Value rounded_magnitude(const char* first, const char* last, bool large) {
+    Value magnitude = 0;
     if (fast_float::from_chars(first, last, magnitude).ec == std::errc::result_out_of_range) {
         // Versions that report a result rounding to zero or overflowing may not set the value.
-        magnitude = large ? std::numeric_limits<float>::infinity() : 0.0f;
+        magnitude = large ? std::numeric_limits<Value>::infinity() : Value{0};
     }
     return magnitude;
+}
+
+template <typename Value> Value scanned_value(const NumberScanner& scanner) {
+    const BoundedDecimal& d = scanner.decimal;
+    if (d.digit_count == 0) return signed_value(Value{0}, d.negative);
+    const std::int64_t exponent = scanner.exponent_negative ? -d.exponent : d.exponent;
+    // The value is 0.d1d2... * 10^scale, so 10^(scale-1) <= value < 10^scale.
+    const std::int64_t scale = d.point_exponent + exponent;
+    // Infinity from 1e39 (float) or 1e309 (double) up; zero below 1e-46 or 1e-324, less than half
+    // the smallest subnormal (2^-150, 2^-1075).
+    constexpr bool single = std::is_same_v<Value, float>;
+    constexpr std::int64_t infinite_scale = single ? 40 : 310;
+    constexpr std::int64_t zero_scale = single ? -46 : -324;
+    if (scale >= infinite_scale) {
+        return signed_value(std::numeric_limits<Value>::infinity(), d.negative);
+    }
+    if (scale <= zero_scale) return signed_value(Value{0}, d.negative);
+    // Canonical text "0.<digits>[1]e<scale>" for fast_float's correctly rounded conversion.
+    char text[kept_decimal_digits + 16];
+    char* p = text;
+    *p++ = '0';
+    *p++ = '.';
+    std::memcpy(p, d.digits, static_cast<std::size_t>(d.digit_count));
+    p += d.digit_count;
+    if (d.sticky) *p++ = '1';
+    *p++ = 'e';
+    p = std::to_chars(p, text + sizeof text, scale).ptr;
+    return signed_value(rounded_magnitude<Value>(text, p, scale > 0), d.negative);
+}
+
+template <typename Value>
+Value rounded(const char* first, const char* last, std::int64_t digit_count, std::uint64_t m,
+              std::int64_t exponent10) {
+    const bool negative = *first == '-';
+    if (digit_count > max_exact_digits) {
+        NumberScanner scanner;
+        number_scanner_reset(scanner);
+        for (const char* p = first; p < last; ++p) number_scanner_feed(scanner, *p);
+        return scanned_value<Value>(scanner);
+    }
+    if (m == 0) return signed_value(Value{0}, negative);
+    while (m % 10 == 0) { // 1200e-24 is 12e-22, within the exact path's reach
+        m /= 10;
+        ++exponent10;
+    }
+    Value value = 0;
+    if (exact_small_decimal(m, exponent10, negative, value)) return value;
+    // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
+    // with a negative one.
+    return signed_value(rounded_magnitude<Value>(first + negative, last, exponent10 > 0), negative);
 }
 
 } // namespace
@@ -142,46 +193,21 @@ bool number_scanner_has_value(const NumberScanner& scanner) {
 }
 
 float number_scanner_value(const NumberScanner& scanner) {
-    const BoundedDecimal& d = scanner.decimal;
-    if (d.digit_count == 0) return signed_value(0.0f, d.negative);
-    const std::int64_t exponent = scanner.exponent_negative ? -d.exponent : d.exponent;
-    // The value is 0.d1d2... * 10^scale, so 10^(scale-1) <= value < 10^scale.
-    const std::int64_t scale = d.point_exponent + exponent;
-    constexpr float infinity = std::numeric_limits<float>::infinity();
-    if (scale >= 40) return signed_value(infinity, d.negative); // >= 1e39
-    if (scale <= -46) return signed_value(0.0f, d.negative);    // < 1e-46, below half 2^-149
-    // Canonical text "0.<digits>[1]e<scale>" for fast_float's correctly rounded conversion.
-    char text[kept_decimal_digits + 16];
-    char* p = text;
-    *p++ = '0';
-    *p++ = '.';
-    std::memcpy(p, d.digits, static_cast<std::size_t>(d.digit_count));
-    p += d.digit_count;
-    if (d.sticky) *p++ = '1';
-    *p++ = 'e';
-    p = std::to_chars(p, text + sizeof text, scale).ptr;
-    return signed_value(rounded_magnitude(text, p, scale > 0), d.negative);
+    return scanned_value<float>(scanner);
+}
+
+double number_scanner_value_double(const NumberScanner& scanner) {
+    return scanned_value<double>(scanner);
 }
 
 float rounded_decimal(const char* first, const char* last, std::int64_t digit_count,
                       std::uint64_t m, std::int64_t exponent10) {
-    const bool negative = *first == '-';
-    if (digit_count > max_exact_digits) {
-        NumberScanner scanner;
-        number_scanner_reset(scanner);
-        for (const char* p = first; p < last; ++p) number_scanner_feed(scanner, *p);
-        return number_scanner_value(scanner);
-    }
-    if (m == 0) return signed_value(0.0f, negative);
-    while (m % 10 == 0) { // 1200e-24 is 12e-22, within the exact path's reach
-        m /= 10;
-        ++exponent10;
-    }
-    float value = 0.0f;
-    if (exact_small_decimal(m, exponent10, negative, value)) return value;
-    // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
-    // with a negative one.
-    return signed_value(rounded_magnitude(first + negative, last, exponent10 > 0), negative);
+    return rounded<float>(first, last, digit_count, m, exponent10);
+}
+
+double rounded_decimal_double(const char* first, const char* last, std::int64_t digit_count,
+                              std::uint64_t m, std::int64_t exponent10) {
+    return rounded<double>(first, last, digit_count, m, exponent10);
 }
 
 } // namespace graygif

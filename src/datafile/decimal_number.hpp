@@ -1,6 +1,6 @@
-// Decimal number texts to single precision: an exact fast path for the data row reader, the
-// correctly rounded conversion of what it leaves, and a bounded form that a number of any length
-// can be fed into, character by character (streamed lines, and texts of very many digits).
+// Decimal number texts to single or double precision: exact fast paths for the data row reader,
+// the correctly rounded conversion of what they leave, and a bounded form that a number of any
+// length can be fed into, character by character (streamed lines, and texts of very many digits).
 #pragma once
 #ifndef GRAYGIF_LAYER_DATAFILE
 #error "this target may not use src/datafile (see the layers in the top CMakeLists.txt)"
@@ -17,7 +17,8 @@ namespace graygif {
 inline constexpr std::int64_t max_exact_digits = 19;
 
 // Significant digits kept of a number; the digits beyond only matter as "some were nonzero",
-// which a sticky digit records. Far more than any single-precision halfway point needs.
+// which a sticky digit records. More than any halfway point between two doubles has (767 at
+// most), so a rounding decided on the kept digits and the sticky one is the exact text's.
 inline constexpr int kept_decimal_digits = 800;
 
 // A decimal number as sign * 0.d1d2d3... * 10^point_exponent (+ sticky), in bounded memory.
@@ -58,18 +59,22 @@ bool number_scanner_feed(NumberScanner& scanner, char c);
 // @return true when the text read so far holds an integer or fraction digit (a value).
 bool number_scanner_has_value(const NumberScanner& scanner);
 
-// The value of the text read so far, correctly rounded (ties to even). Needs a value.
+// The value of the text read so far, correctly rounded (ties to even) to float or to double.
+// Needs a value.
 float number_scanner_value(const NumberScanner& scanner);
+double number_scanner_value_double(const NumberScanner& scanner);
 
 // The value of the number text [first, last) that the in-place reader delimited (an optional
 // "-", digits with an optional point, an optional exponent) when exact_small_decimal could not
 // decide it. `digit_count` is the count of its integer and fraction digits; with at most
 // max_exact_digits of them, `m` and `exponent10` are its value as m * 10^exponent10 and fast_float
 // rounds the text, with more the text goes through the bounded form. Correctly rounded (ties to
-// even); beyond the range infinity or zero with the sign. Out of line: the road is rare, and the
-// common one stays compact.
+// even) to float, or to double (rounded_decimal_double); beyond the range infinity or zero with
+// the sign. Out of line: the road is rare, and the common one stays compact.
 float rounded_decimal(const char* first, const char* last, std::int64_t digit_count,
                       std::uint64_t m, std::int64_t exponent10);
+double rounded_decimal_double(const char* first, const char* last, std::int64_t digit_count,
+                              std::uint64_t m, std::int64_t exponent10);
 
 // 10^e for e = -22..22 at index e + 22, each the double nearest to it (exact for e >= 0).
 inline constexpr double powers_of_ten[] = {
@@ -95,6 +100,22 @@ inline bool exact_small_decimal(std::uint64_t m, std::int64_t exponent10, bool n
     if (dropped - (0x10000000u - 8u) <= 16u) return false;
     const std::uint32_t sign = negative ? 0x80000000u : 0u;
     out = std::bit_cast<float>(std::bit_cast<std::uint32_t>(static_cast<float>(d)) | sign);
+    return true;
+}
+
+// m * 10^exponent10 correctly rounded to double precision, for m <= 2^53 and
+// -22 <= exponent10 <= 22: m and 10^|exponent10| (5^22 < 2^53) are exact doubles, and one IEEE
+// multiplication or division of exact operands is correctly rounded. A division costs more than
+// a multiplication, but it is off the reader's chain of dependent steps.
+// @return false (out untouched) outside that range.
+inline bool exact_small_decimal(std::uint64_t m, std::int64_t exponent10, bool negative,
+                                double& out) {
+    if (m > (std::uint64_t{1} << 53) || exponent10 < -22 || exponent10 > 22) return false;
+    const double d = static_cast<double>(m);
+    const double magnitude =
+        exponent10 < 0 ? d / powers_of_ten[22 - exponent10] : d * powers_of_ten[22 + exponent10];
+    const std::uint64_t sign = negative ? std::uint64_t{1} << 63 : 0u;
+    out = std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | sign);
     return true;
 }
 

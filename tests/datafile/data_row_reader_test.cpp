@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace graygif {
@@ -50,14 +51,15 @@ TextSink string_sink(std::string& out) {
             }};
 }
 
+// A row read to float or double; floats are kept as doubles, which hold each of them exactly.
 struct Row {
     int result = 0;
-    std::vector<float> values;
+    std::vector<double> values;
     bool operator==(const Row& other) const {
         if (result != other.result || values.size() != other.values.size()) return false;
         for (std::size_t i = 0; i < values.size(); ++i) {
-            if (std::bit_cast<std::uint32_t>(values[i]) !=
-                std::bit_cast<std::uint32_t>(other.values[i]))
+            if (std::bit_cast<std::uint64_t>(values[i]) !=
+                std::bit_cast<std::uint64_t>(other.values[i]))
                 return false;
         }
         return true;
@@ -70,9 +72,10 @@ struct Reading {
     std::string messages;
 };
 
+template <typename Value = float>
 Reading read_pass(DataFile& file, ColumnRule& rule, int max_calls = 1'000'000) {
     Reading reading;
-    std::vector<float> values(max_row_values); // exactly the capacity: ASan sees any overflow
+    std::vector<Value> values(max_row_values); // exactly the capacity: ASan sees any overflow
     const TextSink sink = string_sink(reading.messages);
     for (int call = 0; call < max_calls; ++call) {
         const int result = read_data_row(values.data(), file, rule, sink);
@@ -84,34 +87,55 @@ Reading read_pass(DataFile& file, ColumnRule& rule, int max_calls = 1'000'000) {
     return reading;
 }
 
+template <typename Value = float>
 Reading read_text(const std::string& text, ColumnRule& rule, std::size_t buffer_size = 1 << 20) {
     MemorySource memory{text};
     DataFile file;
     EXPECT_TRUE(data_file_open(file, memory.source(), buffer_size));
-    return read_pass(file, rule);
+    return read_pass<Value>(file, rule);
 }
 
-// The first row of `text` read with a fresh rule, through the in-place and the streamed path.
-Row first_row(const std::string& text) {
-    ColumnRule rule;
-    const Row in_place = read_text(text, rule).rows.front();
-    ColumnRule rule2;
-    const Row streamed = read_text(text, rule2, 16).rows.front();
-    EXPECT_EQ(in_place, streamed) << "in place and streamed differ on: " << text;
-    return in_place;
+struct FirstRow {
+    Row as_float;
+    Row as_double;
+};
+
+// The first row of `text` read with a fresh rule, through the in-place and the streamed path, to
+// float and to double: the same result every way.
+FirstRow first_row(const std::string& text) {
+    const auto read = [&text](auto value, std::size_t buffer_size) {
+        ColumnRule rule;
+        return read_text<decltype(value)>(text, rule, buffer_size).rows.front();
+    };
+    const FirstRow row{read(0.0f, 1 << 20), read(0.0, 1 << 20)};
+    EXPECT_EQ(row.as_float, read(0.0f, 16)) << "in place and streamed differ on: " << text;
+    EXPECT_EQ(row.as_double, read(0.0, 16)) << "in place and streamed differ on: " << text;
+    EXPECT_EQ(row.as_float.result, row.as_double.result) << text;
+    return row;
 }
 
 std::uint32_t bits(float f) {
     return std::bit_cast<std::uint32_t>(f);
 }
 
+std::uint64_t bits(double d) {
+    return std::bit_cast<std::uint64_t>(d);
+}
+
 constexpr float inf = std::numeric_limits<float>::infinity();
+constexpr double inf_double = std::numeric_limits<double>::infinity();
 
 // The C library's conversion of `text` (correctly rounded; infinity or zero beyond the range),
 // an independent reference for the reader. `length`: the characters it took.
-float c_library_value(const std::string& text, std::size_t& length) {
+template <typename Value = float>
+Value c_library_value(const std::string& text, std::size_t& length) {
     char* end = nullptr;
-    const float value = std::strtof(text.c_str(), &end);
+    Value value = 0;
+    if constexpr (std::is_same_v<Value, float>) {
+        value = std::strtof(text.c_str(), &end);
+    } else {
+        value = std::strtod(text.c_str(), &end);
+    }
     length = static_cast<std::size_t>(end - text.c_str());
     return value;
 }
@@ -120,7 +144,7 @@ TEST(DataRowReader, ReadsRowsAsWritten) {
     struct Case {
         std::string text;
         int result;
-        std::vector<float> values;
+        std::vector<double> values; // to float: each of them rounded to float
     };
     const std::string long_zeros(600, '0');
     const Case cases[] = {
@@ -132,15 +156,15 @@ TEST(DataRowReader, ReadsRowsAsWritten) {
         {"1-2\n", 1, {1}},
         {"1+2\n", 1, {1}},
         {"1 -2\n", 2, {1, -2}},
-        {"1.2.3\n", 1, {1.2f}},
-        {"1e5 .5 5. -.5\n", 4, {1e5f, 0.5f, 5, -0.5f}},
+        {"1.2.3\n", 1, {1.2}},
+        {"1e5 .5 5. -.5\n", 4, {1e5, 0.5, 5, -0.5}},
         {"e5\n", 1, {5}},
         {"E+5\n", 1, {5}},
         {"1,e5\n", 2, {1, 5}},
         {"1e 5\n", 2, {1, 5}},
         {"+5 +-5\n", 2, {5, -5}},
         {"1e 2E+ 3e-\n", 3, {1, 2, 3}},
-        {"5.e3 -7E-1 2e+2\n", 3, {5000, -0.7f, 200}},
+        {"5.e3 -7E-1 2e+2\n", 3, {5000, -0.7, 200}},
         {"1 . 2\n", 1, {1}},
         {"1 -. 2\n", 1, {1}},
         {"1 -e5\n", 1, {1}},
@@ -176,21 +200,24 @@ TEST(DataRowReader, ReadsRowsAsWritten) {
         {"1 2\0\n3\n"s, 2, {1, 2}},
         {"\0 x\n3 4\n"s, 0, {}},
         // range: beyond is infinity, below is zero, signs kept
-        {"3.5e38 -1e39 1e-50 -1e-50\n", 4, {inf, -inf, 0.0f, -0.0f}},
+        {"3.5e38 -1e39 1e-50 -1e-50\n", 4, {3.5e38, -1e39, 1e-50, -1e-50}},
+        {"1.8e308 -1e309 1e-400 -1e-400\n", 4, {inf_double, -inf_double, 0.0, -0.0}},
         {"1e" + long_zeros + "5 -1e" + std::string(300, '9') + " 1e-" + std::string(300, '9') +
              "\n",
          3,
-         {1e5f, -inf, 0.0f}},
-        {"1" + long_zeros + "e-600 0." + long_zeros + "25e600\n", 2, {1, 0.25f}},
+         {1e5, -inf_double, 0.0}},
+        {"1" + long_zeros + "e-600 0." + long_zeros + "25e600\n", 2, {1, 0.25}},
         // exponents of 7 digits and more, beyond one 8-byte read
-        {"1e-00000012 25E000000001 5e+1234567 7e-1234567\n", 4, {1e-12f, 250, inf, 0.0f}},
+        {"1e-00000012 25E000000001 5e+1234567 7e-1234567\n", 4, {1e-12, 250, inf_double, 0.0}},
     };
     for (const Case& c : cases) {
-        const Row row = first_row(c.text);
-        EXPECT_EQ(row.result, c.result) << c.text;
-        if (row.result != c.result || c.result <= 0) continue;
+        const FirstRow row = first_row(c.text);
+        EXPECT_EQ(row.as_float.result, c.result) << c.text;
+        if (row.as_float.result != c.result || c.result <= 0) continue;
         for (std::size_t i = 0; i < c.values.size(); ++i) {
-            EXPECT_EQ(bits(row.values[i]), bits(c.values[i])) << c.text << " value " << i;
+            const auto single = static_cast<double>(static_cast<float>(c.values[i]));
+            EXPECT_EQ(bits(row.as_float.values[i]), bits(single)) << c.text << " value " << i;
+            EXPECT_EQ(bits(row.as_double.values[i]), bits(c.values[i])) << c.text << " value " << i;
         }
     }
 }
@@ -240,9 +267,9 @@ TEST(DataRowReader, RoundsToNearestSinglePrecision) {
         {"0.0000000001234", bits(1.234e-10f)},
     };
     for (const Case& c : cases) {
-        const Row row = first_row(c.text + "\n");
+        const Row row = first_row(c.text + "\n").as_float;
         ASSERT_EQ(row.result, 1) << c.text;
-        EXPECT_EQ(bits(row.values[0]), c.expected) << c.text;
+        EXPECT_EQ(bits(static_cast<float>(row.values[0])), c.expected) << c.text;
         const NumberResult number = read_number(c.text);
         EXPECT_TRUE(number.has_value);
         EXPECT_EQ(number.end, c.text.size()) << c.text;
@@ -250,6 +277,84 @@ TEST(DataRowReader, RoundsToNearestSinglePrecision) {
     }
 }
 
+// The decimal digits of 5^n, most significant first.
+std::string digits_of_power_of_five(int n) {
+    std::vector<int> digits{1}; // least significant first
+    for (int i = 0; i < n; ++i) {
+        int carry = 0;
+        for (int& d : digits) {
+            d = d * 5 + carry;
+            carry = d / 10;
+            d %= 10;
+        }
+        if (carry > 0) digits.push_back(carry);
+    }
+    std::string text;
+    for (auto d = digits.rbegin(); d != digits.rend(); ++d) text += static_cast<char>('0' + *d);
+    return text;
+}
+
+TEST(DataRowReader, RoundsToNearestDoublePrecision) {
+    const std::string zeros(500, '0');
+    // 2^-1075, half the smallest subnormal, is 5^1075 * 10^-1075: 752 significant digits.
+    const std::string half_subnormal = digits_of_power_of_five(1075);
+    const std::string one_plus_half_ulp = "1.00000000000000011102230246251565404236316680908203125";
+    struct Case {
+        std::string text;
+        std::uint64_t expected; // bit pattern
+    };
+    const Case cases[] = {
+        {"9007199254740993", bits(9007199254740992.0)}, // tie: to even
+        {"9007199254740995", bits(9007199254740996.0)}, // tie: to even
+        {"9007199254740993.00000000001", bits(9007199254740994.0)},
+        {"9007199254740993." + zeros, bits(9007199254740992.0)}, // a tie written long
+        {one_plus_half_ulp, 0x3ff0000000000000},                 // exactly 1 + 2^-53: to even
+        {one_plus_half_ulp + "1", 0x3ff0000000000001},
+        {one_plus_half_ulp + zeros + zeros, 0x3ff0000000000000}, // beyond the kept digits
+        {one_plus_half_ulp + zeros + zeros + "1", 0x3ff0000000000001},
+        {"1.7976931348623157e308", 0x7fefffffffffffff},
+        {"1.7976931348623158079372897140530341507993e308", 0x7fefffffffffffff}, // below the tie
+        {"1.7976931348623158079372897140530341508e308", bits(inf_double)},
+        {"-1.7976931348623159e308", bits(-inf_double)},
+        {"4.9406564584124654e-324", 0x0000000000000001},
+        {"2.4703282292062327e-324", 0x0000000000000000},
+        {"-2.4703282292062328e-324", 0x8000000000000001},
+        {half_subnormal + "e-1075", 0x0000000000000000}, // a tie: to even (zero)
+        {half_subnormal + "1e-1076", 0x0000000000000001},
+        {half_subnormal + zeros + "e-1575", 0x0000000000000000},
+        {half_subnormal + zeros + "1e-1576", 0x0000000000000001},
+        {"2.2250738585072011e-308", 0x000fffffffffffff},
+        {"2.2250738585072014e-308", 0x0010000000000000},
+        {"-0", 0x8000000000000000},
+        {"-0.000e-999", 0x8000000000000000},
+        {"1" + zeros + "e-500", bits(1.0)},
+        {"123456789012345678901234567890", bits(123456789012345678901234567890.0)},
+        // the exact fast path's edges: m up to 2^53, |exponent| up to 22
+        {"9007199254740992e22", bits(9007199254740992e22)},
+        {"9007199254740992e-22", bits(9007199254740992e-22)},
+        {"9007199254740992.5e-22", bits(9007199254740992.5e-22)},
+        {"1e23", bits(1e23)},
+        {"1e-23", bits(1e-23)},
+        {"123456789012345678e-30", bits(123456789012345678e-30)},
+        {"0.1", bits(0.1)},
+        {"3.4028236e38", bits(3.4028236e38)},
+        {"7e-46", bits(7e-46)},
+    };
+    for (const Case& c : cases) {
+        const Row row = first_row(c.text + "\n").as_double;
+        ASSERT_EQ(row.result, 1) << c.text;
+        EXPECT_EQ(bits(row.values[0]), c.expected) << c.text;
+        const NumberResultDouble number = read_number_double(c.text);
+        EXPECT_TRUE(number.has_value);
+        EXPECT_EQ(number.end, c.text.size()) << c.text;
+        EXPECT_EQ(bits(number.value), c.expected) << c.text;
+        std::size_t length = 0;
+        EXPECT_EQ(bits(c_library_value<double>(c.text, length)), c.expected) << c.text;
+    }
+}
+
+// Random texts of up to 22 digits (beyond the 19 of the fast paths) and exponents of up to 3
+// digits (beyond the double range), to float and to double.
 TEST(ReadNumber, AgreesWithTheCLibraryConversion) {
     std::mt19937_64 random(7);
     const char* const shapes[] = {"%d", "%d.%d", ".%d", "%d.", "%de%e", "%d.%de-%e", "-%d.%d"};
@@ -262,7 +367,7 @@ TEST(ReadNumber, AgreesWithTheCLibraryConversion) {
             }
             const bool exponent = *++f == 'e';
             const int digits =
-                exponent ? 1 + static_cast<int>(random() % 2) : 1 + static_cast<int>(random() % 12);
+                exponent ? 1 + static_cast<int>(random() % 3) : 1 + static_cast<int>(random() % 22);
             for (int d = 0; d < digits; ++d) text += static_cast<char>('0' + random() % 10);
         }
         std::size_t length = 0;
@@ -271,12 +376,16 @@ TEST(ReadNumber, AgreesWithTheCLibraryConversion) {
         ASSERT_TRUE(number.has_value) << text;
         ASSERT_EQ(number.end, length) << text;
         ASSERT_EQ(bits(number.value), bits(expected)) << text;
+        const NumberResultDouble number_double = read_number_double(text);
+        ASSERT_EQ(number_double.end, length) << text;
+        ASSERT_EQ(bits(number_double.value), bits(c_library_value<double>(text, length))) << text;
     }
 }
 
 // Rows of numbers in the shapes that the reader takes 8 bytes at a time (digit runs around 8 and
 // 16, signs, exponents of 0 to 5 digits), in long lines with mixed separators: every value as
-// the C library converts its text, through the in-place and the streamed path.
+// the C library converts its text, to float and to double, through the in-place and the streamed
+// path.
 TEST(DataRowReader, GeneratedRowsAgreeWithTheCLibraryConversion) {
     std::mt19937_64 random(11);
     const auto digits = [&random](int count) {
@@ -310,14 +419,16 @@ TEST(DataRowReader, GeneratedRowsAgreeWithTheCLibraryConversion) {
             line += number;
             line += separators[random() % std::size(separators)];
         }
-        const Row row = first_row(line + "\n");
-        ASSERT_EQ(row.result, static_cast<int>(numbers.size())) << line;
+        const FirstRow row = first_row(line + "\n");
+        ASSERT_EQ(row.as_float.result, static_cast<int>(numbers.size())) << line;
         for (std::size_t i = 0; i < numbers.size(); ++i) {
             const std::string& text = numbers[i];
             std::size_t length = 0;
             const float expected = c_library_value(text, length);
             ASSERT_NE(length, 0u) << text; // an exponent letter without digits is left over
-            ASSERT_EQ(bits(row.values[i]), bits(expected)) << text;
+            ASSERT_EQ(bits(static_cast<float>(row.as_float.values[i])), bits(expected)) << text;
+            ASSERT_EQ(bits(row.as_double.values[i]), bits(c_library_value<double>(text, length)))
+                << text;
         }
     }
 }
@@ -334,9 +445,12 @@ TEST(ReadNumber, StopsWhereTheNumberTextEnds) {
                           {"-e1", false, 0}, {"+1", false, 0},   {"", false, 0}};
     for (const Case& c : cases) {
         const NumberResult number = read_number(c.text);
+        const NumberResultDouble number_double = read_number_double(c.text);
         EXPECT_EQ(number.has_value, c.has_value) << c.text;
+        EXPECT_EQ(number_double.has_value, c.has_value) << c.text;
         if (c.has_value) {
             EXPECT_EQ(number.end, c.end) << c.text;
+            EXPECT_EQ(number_double.end, c.end) << c.text;
         }
     }
 }
@@ -354,7 +468,7 @@ TEST(ColumnRule, HoldsAcrossFilesAndPasses) {
     for (int pass = 0; pass < 2; ++pass) {
         const Reading reading = read_pass(file, rule);
         ASSERT_EQ(reading.rows.size(), 3u);
-        EXPECT_EQ(reading.rows[1].values, (std::vector<float>{4, 5, 6}));
+        EXPECT_EQ(reading.rows[1].values, (std::vector<double>{4, 5, 6}));
         EXPECT_EQ(reading.rows[2].result, 0);
         EXPECT_EQ(rule.expected_count, 3);
         data_file_rewind(file);
@@ -411,7 +525,7 @@ TEST(DataRowReader, RowsOfMoreThanTheCapacityAreRefused) {
             read_text(row_of(max_row_values, ".") + row_of(max_row_values, ""), rule, buffer_size);
         ASSERT_EQ(full.rows.size(), 3u);
         EXPECT_EQ(full.rows[0].result, max_row_values);
-        EXPECT_EQ(full.rows[0].values.back(), 7.0f);
+        EXPECT_EQ(full.rows[0].values.back(), 7.0);
         EXPECT_EQ(full.rows[1].result, max_row_values);
         ColumnRule fresh;
         EXPECT_EQ(read_text(row_of(max_row_values, "1"), fresh, buffer_size).rows[0].result,
@@ -429,7 +543,7 @@ TEST(DataRowReader, LongLineIsOneRow) {
         const Reading reading = read_text(line, rule, buffer_size);
         ASSERT_EQ(reading.rows.size(), 2u);
         EXPECT_EQ(reading.rows[0].result, 2000);
-        EXPECT_EQ(reading.rows[0].values.back(), 12345.678f);
+        EXPECT_EQ(reading.rows[0].values.back(), static_cast<double>(12345.678f));
         EXPECT_EQ(reading.rows[1].result, row_count_mismatch);
     }
 }
@@ -438,11 +552,13 @@ TEST(DataRowReader, LineLargerThanTheBufferIsReadInBoundedMemory) {
     // Two values of 1.5 million digits each: 3 MB on one line, read through a 1 MiB buffer.
     const std::string digits(1'500'000, '0');
     const std::string text = "1" + digits + "e-1500000 -0." + digits + "5e1500000\n7 8\n";
-    ColumnRule rule;
-    const Reading reading = read_text(text, rule);
-    ASSERT_EQ(reading.rows.size(), 3u);
-    EXPECT_EQ(reading.rows[0].values, (std::vector<float>{1.0f, -0.5f}));
-    EXPECT_EQ(reading.rows[1].values, (std::vector<float>{7, 8}));
+    for (const bool to_double : {false, true}) {
+        ColumnRule rule;
+        const Reading reading = to_double ? read_text<double>(text, rule) : read_text(text, rule);
+        ASSERT_EQ(reading.rows.size(), 3u);
+        EXPECT_EQ(reading.rows[0].values, (std::vector<double>{1.0, -0.5}));
+        EXPECT_EQ(reading.rows[1].values, (std::vector<double>{7, 8}));
+    }
 }
 
 TEST(DataFile, ReadFailureIsAnErrorAndRewindStartsAgain) {
@@ -544,11 +660,12 @@ TEST(DataFile, LastLineEndsAtTheEndOfTheFile) {
     read_pass(file, rule);
     MemorySource shorter{"1 2"};
     ASSERT_TRUE(data_file_open(file, shorter.source(), 64));
-    EXPECT_EQ(read_pass(file, rule).rows.front().values, (std::vector<float>{1, 2}));
+    EXPECT_EQ(read_pass(file, rule).rows.front().values, (std::vector<double>{1, 2}));
 }
 
 // Random files read through the in-place path (large buffer, whole reads) and the streamed
-// path (buffers of 16 to 80 bytes, short reads) must give the same rows and messages.
+// path (buffers of 16 to 80 bytes, short reads) must give the same rows and messages; read to
+// double, the same results, messages and bad-row places as to float.
 TEST(DataRowReader, InPlaceAndStreamedPathsAgree) {
     std::mt19937 random(2024);
     const std::string alphabet = "0123456789000111999 ,\t,.--+eE\r";
@@ -568,22 +685,39 @@ TEST(DataRowReader, InPlaceAndStreamedPathsAgree) {
             if (random() % 8 != 0) text += random() % 2 ? "\n" : "\r\n";
         }
         ColumnRule rule_a{static_cast<int>(random() % 4), random() % 2 == 0};
-        ColumnRule rule_b = rule_a;
-        MemorySource a{text};
-        MemorySource b{text};
-        b.max_read = 1 + random() % 40;
-        DataFile file_a, file_b;
+        ColumnRule rule_b = rule_a, rule_c = rule_a, rule_d = rule_a;
+        MemorySource a{text}, b{text}, c{text}, d{text};
+        b.max_read = d.max_read = 1 + random() % 40;
+        const std::size_t small_buffer = 16 + random() % 64;
+        DataFile file_a, file_b, file_c, file_d; // c and d: a and b, to double
         ASSERT_TRUE(data_file_open(file_a, a.source()));
-        ASSERT_TRUE(data_file_open(file_b, b.source(), 16 + random() % 64));
+        ASSERT_TRUE(data_file_open(file_b, b.source(), small_buffer));
+        ASSERT_TRUE(data_file_open(file_c, c.source()));
+        ASSERT_TRUE(data_file_open(file_d, d.source(), small_buffer));
         // Read on past ends of data and bad rows, to compare every line.
         for (int call = 0; call < lines + 2; ++call) {
             const Reading ra = read_pass(file_a, rule_a, 1);
             const Reading rb = read_pass(file_b, rule_b, 1);
+            const Reading rc = read_pass<double>(file_c, rule_c, 1);
+            const Reading rd = read_pass<double>(file_d, rule_d, 1);
             ASSERT_EQ(ra.rows, rb.rows) << "file " << file_number << " call " << call;
-            ASSERT_EQ(ra.messages, rb.messages) << "file " << file_number;
-            ASSERT_EQ(data_file_position(file_a), data_file_position(file_b));
+            ASSERT_EQ(rc.rows, rd.rows) << "file " << file_number << " call " << call;
+            ASSERT_EQ(ra.rows.front().result, rc.rows.front().result) << "file " << file_number;
+            for (const Reading* r : {&rb, &rc, &rd}) {
+                ASSERT_EQ(ra.messages, r->messages) << "file " << file_number;
+            }
+            for (const DataFile* f : {&file_b, &file_c, &file_d}) {
+                ASSERT_EQ(data_file_position(file_a), data_file_position(*f));
+                ASSERT_EQ(file_a.problem.line, f->problem.line) << "file " << file_number;
+                ASSERT_EQ(file_a.problem.column, f->problem.column) << "file " << file_number;
+                ASSERT_EQ(file_a.problem.byte, f->problem.byte) << "file " << file_number;
+                ASSERT_EQ(file_a.problem.count, f->problem.count) << "file " << file_number;
+            }
         }
-        ASSERT_EQ(rule_a.expected_count, rule_b.expected_count);
+        for (const ColumnRule* r : {&rule_b, &rule_c, &rule_d}) {
+            ASSERT_EQ(rule_a.expected_count, r->expected_count);
+            ASSERT_EQ(rule_a.count_fixed, r->count_fixed);
+        }
     }
 }
 
