@@ -36,6 +36,10 @@ constexpr std::int32_t no_key = 0x7FFFFFFF; // in the slots after the table's en
 
 // __SSE__: 32-bit x86 builds have the instruction only when they ask for it (-msse).
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__SSE__)
+#define GRAYGIF_LZW_SSE 1
+#endif
+
+#if defined(GRAYGIF_LZW_SSE)
 // Bit i set where the key `stored[i]` ends the search for `key`: it is the key or empty.
 inline unsigned ending_slots(const std::int32_t* stored, std::int32_t key) {
     using Lanes = std::int32_t __attribute__((vector_size(16)));
@@ -107,7 +111,8 @@ inline std::uint32_t first_hash_slot(std::uint32_t value, std::uint32_t prefix) 
     return (value << 4) ^ prefix;
 }
 
-// The slot where the search for `key`, starting at `first`, ends in the 5003-slot layout.
+// The slot where the search for `key`, starting at `first`, ends in the 5003-slot layout,
+// examining one slot after the other: cheap where the branches are well predicted.
 inline std::uint32_t find_hash_slot(const std::int32_t* keys, std::int32_t key,
                                     std::uint32_t first) {
     if (keys[first] == key || keys[first] < 0) return first;
@@ -120,8 +125,73 @@ inline std::uint32_t find_hash_slot(const std::int32_t* keys, std::int32_t key,
     }
 }
 
+#if defined(GRAYGIF_LZW_SSE)
+// Bit i set where the key `stored[i]` ends the search for `key`: it is the key, or it is below
+// `empty_below[i]` (0 for a first slot, where only a negative key is empty; 1 for later ones).
+inline unsigned ending_hash_slots(std::int32_t k0, std::int32_t k1, std::int32_t k2,
+                                  std::int32_t k3, std::int32_t key, bool first_included) {
+    using Lanes = std::int32_t __attribute__((vector_size(16)));
+    using FloatLanes = float __attribute__((vector_size(16)));
+    const Lanes stored = {k0, k1, k2, k3};
+    const Lanes empty_below = {first_included ? 0 : 1, 1, 1, 1};
+    const Lanes ends = (stored == key) | (stored < empty_below);
+    return static_cast<unsigned>(__builtin_ia32_movmskps(reinterpret_cast<FloatLanes>(ends)));
+}
+#else
+inline unsigned ending_hash_slots(std::int32_t k0, std::int32_t k1, std::int32_t k2,
+                                  std::int32_t k3, std::int32_t key, bool first_included) {
+    const std::int32_t stored[4] = {k0, k1, k2, k3};
+    unsigned ends = 0;
+    for (unsigned i = 0; i < 4; ++i)
+        ends |= static_cast<unsigned>((stored[i] == key) |
+                                      (stored[i] < (i == 0 && first_included ? 0 : 1)))
+                << i;
+    return ends;
+}
+#endif
+
+// The search after the slots before `slot` did not end it, four later slots at a time: rare, so
+// kept out of the pixel loop.
+[[gnu::noinline]] std::uint32_t find_later_hash_slot(const std::int32_t* keys, std::int32_t key,
+                                                     std::uint32_t slot, std::uint32_t step) {
+    for (;;) {
+        std::uint32_t slots[4] = {slot};
+        for (std::size_t i = 1; i < 4; ++i) slots[i] = advance(slots[i - 1], step);
+        const unsigned ends = ending_hash_slots(keys[slots[0]], keys[slots[1]], keys[slots[2]],
+                                                keys[slots[3]], key, false);
+        if (ends != 0) return slots[std::countr_zero(ends)];
+        slot = advance(slots[3], step);
+    }
+}
+
+// The same search, the first `lanes` slots of the probe sequence at once without a branch on
+// each, as where a search ends is hard to predict: 4, the keys one 128-bit compare takes, or 8
+// (two).
+template <std::size_t lanes>
+inline std::uint32_t find_hash_slot_at_once(const std::int32_t* keys, std::int32_t key,
+                                            std::uint32_t first) {
+    const std::uint32_t step = first == 0 ? 1 : lzw_hash_size - first;
+    std::uint32_t slots[lanes];
+    slots[0] = first;
+    for (std::size_t i = 1; i < lanes; ++i) slots[i] = advance(slots[i - 1], step);
+    unsigned ends = ending_hash_slots(keys[slots[0]], keys[slots[1]], keys[slots[2]],
+                                      keys[slots[3]], key, true);
+    if constexpr (lanes == 8)
+        ends |= ending_hash_slots(keys[slots[4]], keys[slots[5]], keys[slots[6]], keys[slots[7]],
+                                  key, false)
+                << 4;
+    // Picked by index, as a compiler may turn a chain of selections into branches.
+    if (ends != 0) [[likely]]
+        return slots[std::countr_zero(ends)];
+    return find_later_hash_slot(keys, key, advance(slots[lanes - 1], step), step);
+}
+
+// From this next_code on (the table getting on for half full), noisy searches go past four slots
+// often enough that comparing eight at a time is faster than four; below it, four is.
+constexpr std::uint32_t wide_search_from = 2600;
+
 // Whether a string with first slot 0 in the 5003-slot layout, other than key 0, is in the table.
-bool first_hash_slot_taken(const LzwEncoder& encoder) {
+[[gnu::noinline]] bool first_hash_slot_taken(const LzwEncoder& encoder) {
     for (std::uint32_t value = 1; value < encoder.clear_code; ++value) {
         const std::uint32_t prefix = doubled(value << 4); // (value << 4) ^ code == 0
         const std::int32_t key = key_of(value, prefix);
@@ -132,31 +202,47 @@ bool first_hash_slot_taken(const LzwEncoder& encoder) {
 }
 
 // Puts the strings of the table, codes clear_code + 2 .. next_code - 1, in the 5003-slot layout.
-void build_hash_layout(LzwEncoder& encoder, std::uint32_t next_code) {
+[[gnu::noinline]] void build_hash_layout(LzwEncoder& encoder, std::uint32_t next_code) {
     const std::uint32_t first_code = encoder.clear_code + 2;
+    // Without a branch on whether a slot is empty (the key of an empty slot goes to the last
+    // entry, which no code has): that branch would be hard to predict.
     for (std::uint32_t slot = 0; slot < lzw_table_size; ++slot) {
         const auto key = static_cast<std::uint32_t>(encoder.keys[slot]);
-        if (key < 1u << 31) // not empty: to (pixel << 12) + prefix code
-            encoder.replay_keys[(encoder.codes[slot] >> 1) - first_code] =
-                static_cast<std::int32_t>((key >> 1 & ~(code_limit - 1)) | (key & table_mask) >> 1);
+        const std::uint32_t empty = 0u - (key >> 31); // all ones or none, as a compiler keeps it
+        const std::uint32_t entry =
+            (((encoder.codes[slot] >> 1) - first_code) & ~empty) | ((code_limit - 1) & empty);
+        // (pixel << 12) + prefix code
+        encoder.replay_keys[entry] =
+            static_cast<std::int32_t>((key >> 1 & ~(code_limit - 1)) | (key & table_mask) >> 1);
     }
     for (std::int32_t& key : encoder.hash_keys) key = -1;
     for (std::uint32_t code = first_code; code < next_code; ++code) {
         const std::int32_t key = encoder.replay_keys[code - first_code];
         const auto value = static_cast<std::uint32_t>(key) >> max_width;
         const std::uint32_t prefix = static_cast<std::uint32_t>(key) & (code_limit - 1);
-        const std::uint32_t slot =
-            find_hash_slot(encoder.hash_keys, key, first_hash_slot(value, prefix));
+        const std::uint32_t first = first_hash_slot(value, prefix);
+        const std::uint32_t slot = code < wide_search_from
+                                       ? find_hash_slot_at_once<4>(encoder.hash_keys, key, first)
+                                       : find_hash_slot_at_once<8>(encoder.hash_keys, key, first);
         encoder.hash_keys[slot] = key;
         encoder.hash_codes[slot] = static_cast<std::uint16_t>(code);
     }
     encoder.hashed = true;
+    encoder.hash_layout_needed = true;
 }
 
-// Empties the table.
-void clear_table(LzwEncoder& encoder) {
-    std::fill(encoder.keys, encoder.keys + lzw_table_size, -1);
-    encoder.hashed = false;
+// Starts a table, empty. After two tables in a row that needed the 5003-slot layout, a table
+// starts in it: where most tables need it, putting their strings in it later would take longer
+// than keeping it from the start; one table alone may need it by chance.
+void start_table(LzwEncoder& encoder) {
+    encoder.tables_needing_layout =
+        encoder.hash_layout_needed ? encoder.tables_needing_layout + 1 : 0;
+    encoder.hashed = encoder.tables_needing_layout >= 2;
+    encoder.hash_layout_needed = false;
+    if (encoder.hashed)
+        std::fill(std::begin(encoder.hash_keys), std::end(encoder.hash_keys), -1);
+    else
+        std::fill(encoder.keys, encoder.keys + lzw_table_size, -1);
 }
 
 // ---- Packing codes into bytes.
@@ -189,15 +275,36 @@ inline void put_bits(Packer& packer, std::uint64_t bits, std::uint32_t count) {
     packer.count &= 7;
 }
 
-// Packs `count` codes of `width` bits, four at a time: their 12..48 bits go in as one.
+// The four codes from `codes`, `width` bits each, the first lowest.
+template <std::uint32_t width> inline std::uint64_t four_codes(const std::uint16_t* codes) {
+    return std::uint64_t{codes[0]} | std::uint64_t{codes[1]} << width |
+           std::uint64_t{codes[2]} << (2 * width) | std::uint64_t{codes[3]} << (3 * width);
+}
+
+// Packs `count` codes of `width` bits. Eight codes make `width` whole bytes, so every eight start
+// at the same bit of a byte and take the same shifts: the bits of four codes shifted by that bit
+// go in with the bits left over, the next four shifted to follow them, and the bits left over
+// then are the top of those, without a chain from one eight to the next.
 template <std::uint32_t width>
 void put_codes(Packer& packer, const std::uint16_t* codes, std::size_t count) {
     std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const std::uint64_t four = std::uint64_t{codes[i]} | std::uint64_t{codes[i + 1]} << width |
-                                   std::uint64_t{codes[i + 2]} << (2 * width) |
-                                   std::uint64_t{codes[i + 3]} << (3 * width);
-        put_bits(packer, four, 4 * width);
+    if (count >= 8) {
+        const std::uint32_t first_shift = packer.count;
+        const std::uint32_t first_bytes = (first_shift + 4 * width) >> 3;
+        const std::uint32_t second_shift = (first_shift + 4 * width) & 7;
+        const std::uint32_t second_bytes = width - first_bytes;
+        std::uint64_t left_over = packer.buffer;
+        std::uint8_t* at = packer.at;
+        for (; i + 8 <= count; i += 8) {
+            const std::uint64_t first = four_codes<width>(codes + i) << first_shift;
+            const std::uint64_t second = four_codes<width>(codes + i + 4) << second_shift;
+            store_bytes(at, left_over | first);
+            store_bytes(at + first_bytes, first >> (8 * first_bytes) | second);
+            left_over = second >> (8 * second_bytes);
+            at += width;
+        }
+        packer.buffer = left_over;
+        packer.at = at;
     }
     for (; i < count; ++i) put_bits(packer, codes[i], width);
 }
@@ -314,7 +421,7 @@ void write_blocks(LzwEncoder& encoder, bool last) {
         current = doubled(value);
         if (next_code == code_limit) [[unlikely]] {
             *written++ = static_cast<std::uint16_t>(encoder.clear_code);
-            clear_table(encoder);
+            start_table(encoder);
             next_code = encoder.clear_code + 2;
             continue;
         }
@@ -334,7 +441,15 @@ void write_blocks(LzwEncoder& encoder, bool last) {
     return pixel;
 }
 
-// Encodes in the 5003-slot layout, up to the end of its table.
+// How a table in the 5003-slot layout is searched: `smooth` tries the first slot on its own (most
+// strings of smooth pictures are found there, on the path without a taken branch), then one slot
+// after the other; `narrow` and `wide`, for noisy pictures where few strings are found, compare
+// four or eight slots at a time from the start.
+enum class HashSearch { smooth, narrow, wide };
+
+// Encodes in the 5003-slot layout, up to the end of its table; a narrow search stops where the
+// table has wide_search_from codes.
+template <HashSearch search>
 [[gnu::noinline, gnu::aligned(64)]] const std::uint8_t*
 encode_hashed_pixels(LzwEncoder& encoder, const std::uint8_t* pixel, const std::uint8_t* const end,
                      std::uint16_t*& written_at) {
@@ -347,11 +462,14 @@ encode_hashed_pixels(LzwEncoder& encoder, const std::uint8_t* pixel, const std::
         const std::uint32_t value = *pixel++;
         const auto key = static_cast<std::int32_t>((value << max_width) | current);
         const std::uint32_t first = first_hash_slot(value, current);
-        if (keys[first] == key) [[likely]] {
+        if (search == HashSearch::smooth && keys[first] == key) [[likely]] {
             current = codes[first];
             continue;
         }
-        const std::uint32_t slot = find_hash_slot(keys, key, first);
+        const std::uint32_t slot = search == HashSearch::smooth ? find_hash_slot(keys, key, first)
+                                   : search == HashSearch::narrow
+                                       ? find_hash_slot_at_once<4>(keys, key, first)
+                                       : find_hash_slot_at_once<8>(keys, key, first);
         if (keys[slot] == key) {
             current = codes[slot];
             continue;
@@ -360,12 +478,15 @@ encode_hashed_pixels(LzwEncoder& encoder, const std::uint8_t* pixel, const std::
         current = value;
         if (next_code == code_limit) [[unlikely]] {
             *written++ = static_cast<std::uint16_t>(encoder.clear_code);
-            clear_table(encoder);
+            start_table(encoder);
             next_code = encoder.clear_code + 2;
             break;
         }
+        // Key 0 in a later slot, where it can be lost: the table needed the layout.
+        if (key == 0 && slot != 0) encoder.hash_layout_needed = true;
         codes[slot] = static_cast<std::uint16_t>(next_code++);
         keys[slot] = key;
+        if (search == HashSearch::narrow && next_code == wide_search_from) break;
     }
     encoder.prefix = current;
     encoder.next_code = next_code;
@@ -378,9 +499,16 @@ encode_hashed_pixels(LzwEncoder& encoder, const std::uint8_t* pixel, const std::
 std::size_t encode_batch(LzwEncoder& encoder, const std::uint8_t* pixel,
                          const std::uint8_t* const end) {
     std::uint16_t* written = encoder.batch_codes;
-    while (pixel != end)
-        pixel = encoder.hashed ? encode_hashed_pixels(encoder, pixel, end, written)
-                               : encode_pixels(encoder, pixel, end, written);
+    while (pixel != end) {
+        if (!encoder.hashed)
+            pixel = encode_pixels(encoder, pixel, end, written);
+        else if (!encoder.noisy)
+            pixel = encode_hashed_pixels<HashSearch::smooth>(encoder, pixel, end, written);
+        else if (encoder.next_code < wide_search_from)
+            pixel = encode_hashed_pixels<HashSearch::narrow>(encoder, pixel, end, written);
+        else
+            pixel = encode_hashed_pixels<HashSearch::wide>(encoder, pixel, end, written);
+    }
     return static_cast<std::size_t>(written - encoder.batch_codes);
 }
 
@@ -394,8 +522,12 @@ void lzw_start(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out) {
     encoder.next_code = encoder.clear_code + 2;
     encoder.prefix = 0;
     encoder.has_prefix = false;
-    clear_table(encoder);
+    encoder.noisy = false;
+    encoder.hash_layout_needed = false;
+    encoder.tables_needing_layout = 0;
+    start_table(encoder);
     std::fill(encoder.keys + lzw_table_size, std::end(encoder.keys), no_key);
+    std::fill(std::begin(encoder.codes), std::end(encoder.codes), 0); // read for empty slots too
     encoder.bit_buffer = 0;
     encoder.bit_count = 0;
     encoder.byte_count = 0;
@@ -416,7 +548,11 @@ void lzw_add_pixels(LzwEncoder& encoder, const std::uint8_t* pixels, std::size_t
     }
     while (count > 0) {
         const std::size_t part = count < lzw_batch_pixels ? count : lzw_batch_pixels;
-        pack_codes(encoder, encoder.batch_codes, encode_batch(encoder, pixels, pixels + part));
+        const std::size_t codes = encode_batch(encoder, pixels, pixels + part);
+        // A batch that made new strings of more than half of its pixels is followed by noisy
+        // searches.
+        encoder.noisy = 2 * codes > part;
+        pack_codes(encoder, encoder.batch_codes, codes);
         write_blocks(encoder, false);
         pixels += part;
         count -= part;
