@@ -383,7 +383,7 @@ void write_blocks(LzwEncoder& encoder, bool last) {
         sink_put(*encoder.out, encoder.bytes + at, size);
         at += size;
     }
-    std::memmove(encoder.bytes, encoder.bytes + at, count - at);
+    if (at > 0) std::memmove(encoder.bytes, encoder.bytes + at, count - at);
     encoder.byte_count = count - at;
 }
 
@@ -494,11 +494,11 @@ encode_hashed_pixels(LzwEncoder& encoder, const std::uint8_t* pixel, const std::
     return pixel;
 }
 
-// Encodes the pixels [pixel, end), at most lzw_batch_pixels of them, after the string
-// encoder.prefix, and puts the codes written into encoder.batch_codes. @return how many.
-std::size_t encode_batch(LzwEncoder& encoder, const std::uint8_t* pixel,
-                         const std::uint8_t* const end) {
-    std::uint16_t* written = encoder.batch_codes;
+// Encodes the pixels [pixel, end) after the string encoder.prefix and appends the codes written
+// to the batch; there is room for one a pixel and a clear code.
+void encode_batch(LzwEncoder& encoder, const std::uint8_t* pixel, const std::uint8_t* const end) {
+    std::uint16_t* written = encoder.batch_codes + encoder.batch_code_count;
+    encoder.batch_pixel_count += static_cast<std::uint32_t>(end - pixel);
     while (pixel != end) {
         if (!encoder.hashed)
             pixel = encode_pixels(encoder, pixel, end, written);
@@ -509,7 +509,18 @@ std::size_t encode_batch(LzwEncoder& encoder, const std::uint8_t* pixel,
         else
             pixel = encode_hashed_pixels<HashSearch::wide>(encoder, pixel, end, written);
     }
-    return static_cast<std::size_t>(written - encoder.batch_codes);
+    encoder.batch_code_count = static_cast<std::uint32_t>(written - encoder.batch_codes);
+}
+
+// Packs the codes of the batch and writes the full sub-blocks.
+void end_batch(LzwEncoder& encoder) {
+    // A batch that made new strings of more than half of its pixels is followed by noisy
+    // searches.
+    encoder.noisy = 2 * encoder.batch_code_count > encoder.batch_pixel_count;
+    pack_codes(encoder, encoder.batch_codes, encoder.batch_code_count);
+    write_blocks(encoder, false);
+    encoder.batch_code_count = 0;
+    encoder.batch_pixel_count = 0;
 }
 
 } // namespace
@@ -523,6 +534,8 @@ void lzw_start(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out) {
     encoder.prefix = 0;
     encoder.has_prefix = false;
     encoder.noisy = false;
+    encoder.batch_code_count = 0;
+    encoder.batch_pixel_count = 0;
     encoder.hash_layout_needed = false;
     encoder.tables_needing_layout = 0;
     start_table(encoder);
@@ -546,20 +559,20 @@ void lzw_add_pixels(LzwEncoder& encoder, const std::uint8_t* pixels, std::size_t
         encoder.has_prefix = true;
         --count;
     }
+    // Pieces of the batch: at most one clear code falls in a batch (a table takes 3838 new
+    // strings), so its codes fit.
     while (count > 0) {
-        const std::size_t part = count < lzw_batch_pixels ? count : lzw_batch_pixels;
-        const std::size_t codes = encode_batch(encoder, pixels, pixels + part);
-        // A batch that made new strings of more than half of its pixels is followed by noisy
-        // searches.
-        encoder.noisy = 2 * codes > part;
-        pack_codes(encoder, encoder.batch_codes, codes);
-        write_blocks(encoder, false);
+        if (encoder.batch_pixel_count == lzw_batch_pixels) end_batch(encoder);
+        const std::size_t room = lzw_batch_pixels - encoder.batch_pixel_count;
+        const std::size_t part = count < room ? count : room;
+        encode_batch(encoder, pixels, pixels + part);
         pixels += part;
         count -= part;
     }
 }
 
 void lzw_finish(LzwEncoder& encoder) {
+    end_batch(encoder);
     if (encoder.has_prefix) {
         const auto prefix = static_cast<std::uint16_t>(encoder.prefix);
         pack_codes(encoder, &prefix, 1);

@@ -18,7 +18,7 @@ inline constexpr std::int32_t lzw_table_size = 8192;
 // every probe sequence reaches every slot.
 inline constexpr std::int32_t lzw_hash_size = 5003;
 inline constexpr std::int32_t lzw_block_capacity = 254; // data bytes per sub-block
-// Pixels encoded between two packings of their codes into bytes.
+// Pixels encoded between two packings of their codes into bytes (any number of pieces).
 inline constexpr std::int32_t lzw_batch_pixels = 2048;
 
 // The state of one encoding, set afresh by lzw_start for every picture; its fields belong to
@@ -46,6 +46,8 @@ struct LzwEncoder {
     // The codes a batch of pixels wrote (at most one per pixel and a clear code), packed into
     // bytes after the batch, away from the table searches.
     std::uint16_t batch_codes[lzw_batch_pixels + 1];
+    std::uint32_t batch_code_count = 0;
+    std::uint32_t batch_pixel_count = 0;
     // Packing: the width of the next code, the next_code its table had when it was written, and
     // the bits not yet complete bytes (0..7 of them), lowest first.
     std::uint32_t pack_width = 0;
