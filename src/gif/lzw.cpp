@@ -62,7 +62,8 @@ inline unsigned ending_slots(const std::int32_t* stored, std::int32_t key) {
 [[gnu::noinline]] std::uint32_t find_slot_beyond(const std::int32_t* keys, std::int32_t key,
                                                  std::uint32_t slot) {
     for (;;) {
-        // Past the end (where the four slots held some after it), the search goes on at slot 0.
+        // Four slots from near the end take in some of the three after it, which end no search;
+        // the search goes on at slot 0.
         slot = slot + 4 < lzw_table_size ? slot + 4 : 0;
         const unsigned ends = ending_slots(keys + slot, key);
         if (ends != 0) return slot + static_cast<std::uint32_t>(std::countr_zero(ends));
@@ -422,6 +423,7 @@ void write_blocks(LzwEncoder& encoder, bool last) {
         if (next_code == code_limit) [[unlikely]] {
             *written++ = static_cast<std::uint16_t>(encoder.clear_code);
             start_table(encoder);
+            assert(!encoder.hashed); // this table did not need the layout
             next_code = encoder.clear_code + 2;
             continue;
         }
