@@ -232,13 +232,17 @@ constexpr std::uint32_t wide_search_from = 2600;
     encoder.hash_layout_needed = true;
 }
 
-// Starts a table, empty. After two tables in a row that needed the 5003-slot layout, a table
-// starts in it: where most tables need it, putting their strings in it later would take longer
-// than keeping it from the start; one table alone may need it by chance.
+// Starts a table, empty. After two tables in a row that needed the 5003-slot layout, tables
+// start in it, until two in a row did not: where most tables need it, putting their strings in it
+// midway takes longer than keeping it from the start, and one table may need it, or not, by
+// chance (pictures where tables that need it and tables that do not take turns would otherwise
+// build it again and again).
 void start_table(LzwEncoder& encoder) {
-    encoder.tables_needing_layout =
-        encoder.hash_layout_needed ? encoder.tables_needing_layout + 1 : 0;
-    encoder.hashed = encoder.tables_needing_layout >= 2;
+    std::int32_t& streak = encoder.layout_streak;
+    streak = encoder.hash_layout_needed ? std::max(streak, 0) + 1 : std::min(streak, 0) - 1;
+    if (streak >= 2) encoder.start_hashed = true;
+    if (streak <= -2) encoder.start_hashed = false;
+    encoder.hashed = encoder.start_hashed;
     encoder.hash_layout_needed = false;
     if (encoder.hashed)
         std::fill(std::begin(encoder.hash_keys), std::end(encoder.hash_keys), -1);
@@ -423,7 +427,9 @@ void write_blocks(LzwEncoder& encoder, bool last) {
         if (next_code == code_limit) [[unlikely]] {
             *written++ = static_cast<std::uint16_t>(encoder.clear_code);
             start_table(encoder);
-            assert(!encoder.hashed); // this table did not need the layout
+            // This table started without the 5003-slot layout and did not need it: the next
+            // one starts without it too.
+            assert(!encoder.hashed);
             next_code = encoder.clear_code + 2;
             continue;
         }
@@ -539,7 +545,8 @@ void lzw_start(LzwEncoder& encoder, std::int32_t initial_width, ByteSink& out) {
     encoder.batch_code_count = 0;
     encoder.batch_pixel_count = 0;
     encoder.hash_layout_needed = false;
-    encoder.tables_needing_layout = 0;
+    encoder.layout_streak = 0;
+    encoder.start_hashed = false;
     start_table(encoder);
     std::fill(encoder.keys + lzw_table_size, std::end(encoder.keys), no_key);
     std::fill(std::begin(encoder.codes), std::end(encoder.codes), 0); // read for empty slots too

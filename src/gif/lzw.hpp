@@ -31,10 +31,11 @@ struct LzwEncoder {
     std::uint16_t codes[lzw_table_size + 3];
     // The same strings in the 5003-slot layout, kept only in a table that needs it (`hashed`).
     bool hashed = false;
-    bool hash_layout_needed = false;         // the current table needed it
-    std::uint32_t tables_needing_layout = 0; // tables in a row that needed it, before this one
-    bool noisy = false;                      // the last batch of pixels made mostly new strings
-    std::int32_t hash_keys[lzw_hash_size];   // (pixel << 12) + prefix code, -1 in an empty slot
+    bool hash_layout_needed = false;       // the current table needed it
+    std::int32_t layout_streak = 0;        // tables in a row that needed it (> 0) or not (< 0)
+    bool start_hashed = false;             // tables start in it
+    bool noisy = false;                    // the last batch of pixels made mostly new strings
+    std::int32_t hash_keys[lzw_hash_size]; // (pixel << 12) + prefix code, -1 in an empty slot
     std::uint16_t hash_codes[lzw_hash_size];
     std::int32_t replay_keys[1 << 12]; // the key of each code, while the layout is built
 
