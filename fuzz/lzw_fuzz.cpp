@@ -2,8 +2,9 @@
 // rest are the pixels, as many whole rows as there are; the bytes after the last whole row, if
 // any, choose the sizes of the pieces the pixels are also given in (else one row a piece).
 // Checks: giflib decodes the GIF to exactly the same pixels, encoding the same picture again
-// gives the same bytes (nothing carried over from one picture to the next), and the pixels given
-// in pieces give the same code stream as in one.
+// gives the same bytes (nothing carried over from one picture to the next), the pixels given in
+// pieces give the same code stream as in one, and its codes are those of a plain model of the
+// encoder (which strings it finds decides them, not only whether the picture decodes).
 #include "fuzz_check.hpp"
 
 #include "gif/gif_testing.hpp"
@@ -75,5 +76,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> stream = encode_in_pieces(picture.pixels, pieces, *workspace);
     FUZZ_CHECK(bytes.size() == stream_offset + stream.size() + 2);
     FUZZ_CHECK(std::equal(stream.begin(), stream.end(), bytes.begin() + stream_offset));
+    FUZZ_CHECK(testing::read_codes(stream).codes == testing::reference_codes(picture.pixels));
     return 0;
 }

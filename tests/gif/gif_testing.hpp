@@ -4,6 +4,7 @@
 
 #include "gif/gif_writer.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -65,6 +66,67 @@ struct CodeStream {
 // Reads the sub-blocks of a code stream written with minimum code size 8. Widths follow the
 // schedule a GIF decoder keeps: after a clear, codes 1..255 have 9 bits, up to 767 10, up to
 // 1791 11, then 12.
-CodeStream read_codes(const Bytes& stream);
+inline CodeStream read_codes(const Bytes& stream) {
+    CodeStream result;
+    Bytes data;
+    std::size_t at = 0;
+    while (at < stream.size()) {
+        const std::size_t count = stream[at];
+        const bool last = at + 1 + count == stream.size();
+        if (count == 0 || at + 1 + count > stream.size() || (!last && count != 254)) return result;
+        data.insert(data.end(), stream.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                    stream.begin() + static_cast<std::ptrdiff_t>(at + 1 + count));
+        at += 1 + count;
+    }
+
+    std::size_t bit = 0;
+    int n = 1; // position of the next code after the last clear code
+    for (;;) {
+        const int width = n <= 255 ? 9 : n <= 767 ? 10 : n <= 1791 ? 11 : 12;
+        if (bit + static_cast<std::size_t>(width) > data.size() * 8) return result;
+        int code = 0;
+        for (int i = 0; i < width; ++i, ++bit) code |= ((data[bit / 8] >> (bit % 8)) & 1) << i;
+        result.codes.push_back(code);
+        n = code == 256 ? 1 : n + 1;
+        if (code == 257) break;
+    }
+    // Only zero fill bits may follow the end code, and no further byte.
+    const bool zero_fill = bit % 8 == 0 || (data.back() >> (bit % 8)) == 0;
+    result.well_formed = zero_fill && (bit + 7) / 8 == data.size();
+    return result;
+}
+
+// The codes of `pixels`, one slot and one code at a time: a plain model of the encoder against
+// which its faster search and packing are checked.
+inline std::vector<int> reference_codes(std::span<const std::uint8_t> pixels) {
+    std::vector<int> key_table(5003, -1), code_table(5003), out = {256};
+    int* const keys = key_table.data();
+    int* const codes = code_table.data();
+    int next_code = 258, prefix = pixels[0];
+    for (std::size_t i = 1; i < pixels.size(); ++i) {
+        const int key = (pixels[i] << 12) + prefix;
+        int slot = (pixels[i] << 4) ^ prefix;
+        const int step = slot == 0 ? 1 : 5003 - slot;
+        for (bool later = false; keys[slot] != key && keys[slot] >= (later ? 1 : 0); later = true)
+            slot = (slot - step + 5003) % 5003;
+        if (keys[slot] == key) {
+            prefix = codes[slot];
+            continue;
+        }
+        out.push_back(prefix);
+        if (next_code < 4096) {
+            codes[slot] = next_code++;
+            keys[slot] = key;
+        } else {
+            std::fill(key_table.begin(), key_table.end(), -1);
+            next_code = 258;
+            out.push_back(256);
+        }
+        prefix = pixels[i];
+    }
+    out.push_back(prefix);
+    out.push_back(257);
+    return out;
+}
 
 } // namespace graygif::testing

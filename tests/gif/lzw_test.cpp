@@ -14,6 +14,7 @@ using testing::Bytes;
 using testing::encode_stream;
 using testing::new_workspace;
 using testing::read_codes;
+using testing::reference_codes;
 
 TEST(LzwEncode, WritesTheExactStreamOfSmallSources) {
     struct Case {
@@ -80,37 +81,18 @@ TEST(LzwEncode, FullTableIsClearedEvery3839Codes) {
     }
 }
 
-// The codes of `pixels`, one slot and one code at a time: a plain model of the encoder against
-// which its faster search and packing are checked.
-std::vector<int> reference_codes(std::span<const std::uint8_t> pixels) {
-    std::vector<int> key_table(5003, -1), code_table(5003), out = {256};
-    int* const keys = key_table.data();
-    int* const codes = code_table.data();
-    int next_code = 258, prefix = pixels[0];
-    for (std::size_t i = 1; i < pixels.size(); ++i) {
-        const int key = (pixels[i] << 12) + prefix;
-        int slot = (pixels[i] << 4) ^ prefix;
-        const int step = slot == 0 ? 1 : 5003 - slot;
-        for (bool later = false; keys[slot] != key && keys[slot] >= (later ? 1 : 0); later = true)
-            slot = (slot - step + 5003) % 5003;
-        if (keys[slot] == key) {
-            prefix = codes[slot];
-            continue;
-        }
-        out.push_back(prefix);
-        if (next_code < 4096) {
-            codes[slot] = next_code++;
-            keys[slot] = key;
-        } else {
-            std::fill(key_table.begin(), key_table.end(), -1);
-            next_code = 258;
-            out.push_back(256);
-        }
-        prefix = pixels[i];
-    }
-    out.push_back(prefix);
-    out.push_back(257);
-    return out;
+// Noise without zeros where 16 1 0 0 comes every `every` pixels: in most tables key 0 (0 after
+// 0) is added after 1 after 16, whose first slot is 0 too, so that it can be lost. Every 1500
+// pixels that happens in every table, and most tables start in the layout that decides it; every
+// 5000 some tables go without, and more change layout midway.
+Picture key_zero_noise(int width, int height, int every, unsigned seed) {
+    std::mt19937 random(seed);
+    int at = 0;
+    return testing::generate_picture(width, height, [&](int, int) {
+        static constexpr int pattern[] = {16, 1, 0, 0};
+        const int i = at++ % every;
+        return i < 4 ? pattern[i] : 1 + int(random() % 255);
+    });
 }
 
 TEST(LzwEncode, MatchesAPlainModelOfTheEncoder) {
@@ -128,6 +110,8 @@ TEST(LzwEncode, MatchesAPlainModelOfTheEncoder) {
         testing::generate_picture(
             1024, 1024,
             [&](int x, int y) { return (y / 64) % 2 != 0 ? int(random()) : (x + y) / 9; }),
+        key_zero_noise(600, 400, 1500, 17),
+        key_zero_noise(600, 400, 5000, 19),
     };
     for (const Picture& picture : pictures) {
         const auto read = read_codes(encode_stream(picture.pixels, *workspace));
@@ -136,9 +120,10 @@ TEST(LzwEncode, MatchesAPlainModelOfTheEncoder) {
     }
 }
 
-// The pixels given in pieces of any size, cut anywhere (in a run of noisy or of smooth searches,
-// at a restart, after the first pixel, empty pieces), give the stream of one piece. Both pictures
-// fill the table 30 times or more; the smooth one has a noisy band.
+// The pixels given in pieces of any size, cut anywhere (in a batch of noisy or of smooth searches,
+// at a restart, where a table changes layout, after the first pixel, empty pieces), give the
+// stream of one piece. The pictures fill the table 30 times or more; the smooth one has a noisy
+// band.
 TEST(LzwEncode, PiecesOfAnySizeGiveTheSameStream) {
     auto workspace = new_workspace();
     std::mt19937 random(13);
@@ -149,6 +134,7 @@ TEST(LzwEncode, PiecesOfAnySizeGiveTheSameStream) {
                                       return y >= 300 && y < 360 ? int(random())
                                                                  : (x + y) / 8 + int(random() % 2);
                                   }),
+        key_zero_noise(400, 300, 2500, 23),
     };
     const std::vector<std::size_t> pieces[] = {
         {1},    {2},    {0, 3},          {253, 254, 255}, {2047},
