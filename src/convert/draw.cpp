@@ -33,9 +33,16 @@ struct DrawPlan {
     std::int32_t band_rows = 0; // picture rows a band holds
 };
 
+// gray_level over a row, written with selects only, so that the compiler computes several levels
+// side by side (the same operations, so the same levels).
 void levels_of_row(const float* values, std::int32_t count, std::uint8_t* out, double minimum,
                    double span) {
-    for (std::int32_t j = 0; j < count; ++j) out[j] = gray_level(values[j], minimum, span);
+    for (std::int32_t j = 0; j < count; ++j) {
+        double level = (static_cast<double>(values[j]) - minimum) / span * 255.0;
+        level = level > 0.0 ? level : 0.0; // a quotient that is not a number too
+        level = level < 255.0 ? level : 255.0;
+        out[j] = static_cast<std::uint8_t>(static_cast<std::int32_t>(level));
+    }
 }
 
 // Picture rows [first, first + count) into `out`; pixels no data reaches are 0.
@@ -106,7 +113,8 @@ void draw_band(void* context, unsigned, std::size_t band) {
 
 // Band buffers for the workers, as many as can be had up to two a worker. @return their number.
 std::size_t prepare_bands(ConversionState& state, const DrawPlan& plan, unsigned workers) {
-    const std::size_t wanted = std::min(2 * std::size_t{workers}, state.bands.size());
+    // Enough to keep the workers ahead of the encoder, which takes one band at a time.
+    const std::size_t wanted = std::min<std::size_t>(2 * std::size_t{workers}, 8);
     const std::size_t size =
         static_cast<std::size_t>(plan.band_rows) * static_cast<std::size_t>(plan.width);
     std::size_t ready = 0;
@@ -115,12 +123,14 @@ std::size_t prepare_bands(ConversionState& state, const DrawPlan& plan, unsigned
 }
 
 // Drawing in parallel pays where there are levels to compute, not only zeros to write.
-constexpr std::int64_t parallel_draw_from = std::int64_t{1} << 16; // kept values
+constexpr std::int64_t parallel_draw_from = std::int64_t{1} << 18; // kept values
 
 bool draw_split(ConversionState& state, const DrawPlan& plan, ProgressShown& shown,
                 const PixelSink& pixels) {
     WorkerPool* const pool = state.pool;
-    if (pool == nullptr || pool_size(*pool) < 2 || plan.rows * plan.per_row < parallel_draw_from) {
+    // A band or two would only pass from thread to thread.
+    if (pool == nullptr || pool_size(*pool) < 2 || plan.rows * plan.per_row < parallel_draw_from ||
+        band_count(plan) < 4) {
         return false;
     }
     DrawJob job{&plan, &state, prepare_bands(state, plan, pool_size(*pool))};

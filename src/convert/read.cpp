@@ -215,19 +215,25 @@ void show_mismatch(Reading& reading, const ChunkReport& report) {
     read_data_row(state.values.data, state.reader, rule, reading.messages);
 }
 
-// Cuts [from, size) into chunks; the last one takes in whatever follows, should the file grow.
-bool cut_chunks(SplitRead& split, std::uint64_t from, std::uint64_t size, std::uint64_t chunk_size,
-                unsigned workers) {
-    // Enough chunks for every worker to take several (a slow chunk then holds up little), few
-    // enough that their table stays small for any file.
-    constexpr std::uint64_t smallest = std::uint64_t{64} << 10;
+// The bytes a worker takes at a time: enough chunks for every worker to take several (a slow
+// chunk then holds up little), and no more bytes in the workers' hands at once than a budget that
+// does not grow with their number (each holds its chunk's text and values).
+std::uint64_t chunk_size_for(const ConversionState& state, std::uint64_t bytes, unsigned workers) {
+    if (state.chunk_size != 0) return state.chunk_size;
+    constexpr std::uint64_t usual_smallest = std::uint64_t{64} << 10; // below, handing over costs
+    constexpr std::uint64_t smallest = std::uint64_t{16} << 10;
     constexpr std::uint64_t largest = std::uint64_t{1} << 20;
-    constexpr std::uint64_t most_chunks = 4096;
+    constexpr std::uint64_t workers_budget = std::uint64_t{1} << 20;
+    const std::uint64_t w = workers > 0 ? workers : 1;
+    const std::uint64_t usual = std::clamp<std::uint64_t>(bytes / (8 * w), usual_smallest, largest);
+    return std::max(std::min(usual, workers_budget / (2 * w)), smallest);
+}
+
+// Cuts [from, size) into chunks; the last one takes in whatever follows, should the file grow.
+bool cut_chunks(SplitRead& split, std::uint64_t from, std::uint64_t size,
+                std::uint64_t chunk_size) {
+    constexpr std::uint64_t most_chunks = 4096; // a table small for any file
     const std::uint64_t bytes = size > from ? size - from : 0;
-    if (chunk_size == 0) {
-        chunk_size =
-            std::clamp<std::uint64_t>(bytes / (8 * std::uint64_t{workers}), smallest, largest);
-    }
     chunk_size = std::max(chunk_size, (bytes + most_chunks - 1) / most_chunks);
     const auto count =
         static_cast<std::size_t>(std::max<std::uint64_t>(1, (bytes + chunk_size - 1) / chunk_size));
@@ -356,7 +362,8 @@ void read_split(Reading& reading, const DataSource& source, unsigned workers) {
     split.kept_per_row = std::min(state.rule.expected_count, reading.place.values_room);
     split.merged_rows.store(result.data_rows, std::memory_order_relaxed);
     reading.lines = state.reader.lines;
-    bool alone = !cut_chunks(split, head_end, source.size, state.chunk_size, workers);
+    bool alone =
+        !cut_chunks(split, head_end, source.size, chunk_size_for(state, source.size, workers));
     if (!alone && reading.keep) {
         split.window = prepare_chunk_buffers(state, split, workers);
         alone = split.window == 0;
@@ -417,7 +424,14 @@ ConversionResult read_data(ConversionState& state, const DataSource& source, boo
     }
     split = split && pool_size(*state.pool) > 1;
     const bool rule_was_open = !state.rule.count_fixed;
-    unsigned workers = split ? prepare_workers(state, source.bytes, split_buffer_size(state)) : 0;
+    unsigned workers = 0;
+    if (split) {
+        // A worker's reader holds a chunk (a longer line is streamed through it).
+        const std::size_t worker_buffer = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(chunk_size_for(state, source.size, pool_size(*state.pool)),
+                                      std::uint64_t{16} << 10, split_buffer_size(state)));
+        workers = prepare_workers(state, source.bytes, worker_buffer);
+    }
     if (split && (workers < 2 || !memory_to_spare(memory_kept_to_spare))) {
         give_back_workers(state);
         workers = 0;

@@ -8,38 +8,56 @@ namespace graygif {
 
 namespace {
 
+// No chunk is handed out from here on: the value next_chunk takes when a job is finished.
+constexpr std::size_t past_all = SIZE_MAX;
+
 struct WorkerStart {
     WorkerPool* pool;
     unsigned worker;
 };
 
-// Whether `worker` may take the next chunk now. Under the pool's lock.
-bool may_take(const WorkerPool& pool, unsigned worker) {
-    return pool.next_chunk < pool.handed_out_end && worker < pool.job.workers &&
-           pool.next_chunk - pool.released < pool.job.window;
+// Takes the next chunk of `job`, waiting while the window is full. @return past_all when the
+// job has no more for this worker.
+std::size_t take_chunk(WorkerPool& pool, const PoolJob& job) {
+    std::size_t chunk = pool.next_chunk.load();
+    for (;;) {
+        if (chunk >= job.chunk_count) return past_all;
+        const std::size_t released = pool.released.load();
+        if (chunk - released >= job.window) {
+            pool.released.wait(released); // until the coordinator releases one, or finishes
+            chunk = pool.next_chunk.load();
+            continue;
+        }
+        if (pool.next_chunk.compare_exchange_weak(chunk, chunk + 1)) return chunk;
+    }
 }
 
 void run_worker(WorkerPool& pool, unsigned worker) {
     // The coordinating thread encodes what the workers finish: it must not fall behind.
     lower_thread_priority();
-    std::unique_lock<std::mutex> lock(pool.mutex);
+    std::uint64_t seen_job = 0;
     for (;;) {
-        pool.job_ready.wait(lock, [&] { return pool.stopping || may_take(pool, worker); });
-        if (pool.stopping) return;
-        const PoolJob job = pool.job;
-        const std::size_t chunk = pool.next_chunk++;
-        ++pool.working;
-        lock.unlock();
-        job.work(job.context, worker, chunk);
-        lock.lock();
-        --pool.working;
-        pool.done[chunk] = 1;
-        // A wake-up costs: only the chunk the coordinator waits for, or the last one out of a
-        // finished job, calls for one.
-        if (chunk == pool.awaited ||
-            (pool.working == 0 && pool.next_chunk >= pool.handed_out_end)) {
-            pool.chunk_done.notify_all();
+        PoolJob job;
+        {
+            std::unique_lock<std::mutex> lock(pool.mutex);
+            pool.job_ready.wait(lock, [&] {
+                return pool.stopping || (pool.job_open && pool.job_number != seen_job);
+            });
+            if (pool.stopping) return;
+            seen_job = pool.job_number;
+            if (worker >= pool.job.workers) continue;
+            job = pool.job;
+            // Joined under the lock: pool_finish, once it has closed the job, waits for every
+            // worker inside it, so none takes a chunk of the next job for this one.
+            pool.active.fetch_add(1);
         }
+        for (std::size_t chunk = take_chunk(pool, job); chunk != past_all;
+             chunk = take_chunk(pool, job)) {
+            job.work(job.context, worker, chunk);
+            pool.done[chunk].store(1);
+            pool.done[chunk].notify_all(); // costs a call only where the coordinator waits
+        }
+        if (pool.active.fetch_sub(1) == 1) pool.active.notify_all();
     }
 }
 
@@ -49,12 +67,21 @@ void worker_entry(void* context) {
     run_worker(*start.pool, start.worker);
 }
 
+// Hands out no further chunk.
+void stop_handing_out(WorkerPool& pool) {
+    pool.next_chunk.store(past_all);
+    // Wakes workers waiting for the window: they find no chunk left.
+    pool.released.store(past_all);
+    pool.released.notify_all();
+}
+
 } // namespace
 
 unsigned pool_start(WorkerPool& pool, unsigned count, std::size_t stack_size) {
     pool.stack_size = stack_size;
     pool.threads.reserve(count);
     for (unsigned worker = pool_size(pool); worker < count; ++worker) {
+        // malloc, not new: a lack of memory here means fewer workers, not the run's new-handler.
         auto* start = static_cast<WorkerStart*>(std::malloc(sizeof(WorkerStart)));
         ThreadHandle thread;
         // A thread the system refuses (a limit on processes or on memory) leaves the run with
@@ -70,45 +97,49 @@ unsigned pool_start(WorkerPool& pool, unsigned count, std::size_t stack_size) {
 }
 
 bool pool_begin(WorkerPool& pool, const PoolJob& job) {
-    // Allocated before the lock; a lack of memory only means that the job is done otherwise.
-    Storage<char> done;
+    // Allocated before the job starts; a lack of memory only means that the job is done otherwise.
+    Storage<std::atomic<std::uint32_t>> done;
     if (!storage_reserve(done, job.chunk_count, true)) return false;
     {
         const std::lock_guard<std::mutex> lock(pool.mutex);
-        assert(pool.working == 0 && pool.next_chunk >= pool.handed_out_end);
+        assert(pool.next_chunk.load() == past_all); // the previous job is finished
         pool.job = job;
-        pool.next_chunk = 0;
-        pool.released = 0;
-        pool.handed_out_end = job.chunk_count;
         pool.done = std::move(done);
+        pool.released.store(0);
+        pool.next_chunk.store(0);
+        ++pool.job_number;
+        pool.job_open = true;
     }
     pool.job_ready.notify_all();
     return true;
 }
 
 void pool_wait_for_chunk(WorkerPool& pool, std::size_t chunk) {
-    std::unique_lock<std::mutex> lock(pool.mutex);
-    if (chunk > pool.released) {
-        const bool was_blocked = pool.next_chunk < pool.handed_out_end &&
-                                 pool.next_chunk - pool.released >= pool.job.window;
-        pool.released = chunk;
-        if (was_blocked) pool.job_ready.notify_all();
+    if (chunk > pool.released.load()) {
+        pool.released.store(chunk);
+        pool.released.notify_all(); // a worker may wait for the window
     }
-    pool.awaited = chunk;
-    pool.chunk_done.wait(lock, [&] { return pool.done[chunk] != 0; });
-    pool.awaited = SIZE_MAX;
+    std::atomic<std::uint32_t>& done = pool.done[chunk];
+    while (done.load() == 0) done.wait(0);
 }
 
 void pool_finish(WorkerPool& pool) {
-    std::unique_lock<std::mutex> lock(pool.mutex);
-    pool.handed_out_end = pool.next_chunk;
-    pool.chunk_done.wait(lock, [&] { return pool.working == 0; });
+    stop_handing_out(pool);
+    {
+        const std::lock_guard<std::mutex> lock(pool.mutex);
+        pool.job_open = false;
+    }
+    // Every chunk handed out has returned once no worker is inside the job.
+    for (unsigned active = pool.active.load(); active != 0; active = pool.active.load()) {
+        pool.active.wait(active);
+    }
 }
 
 void pool_stop(WorkerPool& pool) {
+    stop_handing_out(pool);
     {
         const std::lock_guard<std::mutex> lock(pool.mutex);
-        pool.handed_out_end = pool.next_chunk;
+        pool.job_open = false;
         pool.stopping = true;
     }
     pool.job_ready.notify_all();

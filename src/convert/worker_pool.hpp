@@ -8,6 +8,7 @@
 #include "convert/storage.hpp"
 #include "platform/platform.hpp"
 
+#include <atomic>
 #include <climits>
 #include <condition_variable>
 #include <cstddef>
@@ -30,20 +31,21 @@ struct PoolJob {
     unsigned workers = UINT_MAX;
 };
 
+// Chunks are handed out and reported done without a lock (a chunk takes tens of microseconds,
+// and a contended lock each time costs as much); the lock only starts and stops jobs.
 struct WorkerPool {
     std::vector<ThreadHandle> threads;
     std::mutex mutex;
-    std::condition_variable job_ready;  // workers wait here for a chunk
-    std::condition_variable chunk_done; // the coordinator waits here for a chunk
-    PoolJob job;
-    std::size_t next_chunk = 0;     // the next chunk to hand out
-    std::size_t handed_out_end = 0; // no chunk from here on is handed out (none, or cancelled)
-    std::size_t released = 0;       // chunks below this one are released by the coordinator
-    Storage<char> done;             // per chunk of the job: its work has returned
-    unsigned working = 0;           // workers inside a chunk's work
-    std::size_t awaited = SIZE_MAX; // the chunk the coordinator waits for, if it waits
-    bool stopping = false;
-    std::size_t stack_size = 0; // of each worker thread
+    std::condition_variable job_ready; // workers wait here for a job, under `mutex`
+    PoolJob job;                       // under `mutex`
+    std::uint64_t job_number = 0;      // under `mutex`: counts the jobs, so a worker sees a new one
+    bool job_open = false;             // under `mutex`: workers may still join the job
+    bool stopping = false;             // under `mutex`
+    std::atomic<unsigned> active{0};   // workers inside the job
+    std::atomic<std::size_t> next_chunk{SIZE_MAX}; // the next chunk to hand out (none: past all)
+    std::atomic<std::size_t> released{0}; // chunks below this one are released by the coordinator
+    Storage<std::atomic<std::uint32_t>> done; // per chunk of the job: its work has returned
+    std::size_t stack_size = 0;               // of each worker thread
 };
 
 // Workers need little stack: the reader's and the scaler's state is small and holds no recursion.
