@@ -1,13 +1,13 @@
 // The whole conversion of a data file into a GIF in memory. Input: bytes 0 and 1 choose the
-// picture's width and height, byte 2 transposition, a file that changes while it is read (from
-// the read that byte 1 chooses on, it holds the second half of the data instead of the first) and
-// the reading buffer's size; the rest is the data file. Checks: the conversion ends with a status
-// (never an exit or a crash); a bad row carries its reader result, a row number from 1 and a line
-// number; split between worker threads in chunks of 1 to 23 bytes, a file that does not change
-// converts exactly as it does read by one thread (status, row, picture, messages, progress);
-// a file that changes while it is read, alone or split, keeps no value outside the range it
-// found; a converted picture, written as GIF into memory, decodes with giflib to the same size
-// and pixels; writing it twice gives the same bytes.
+// picture's width and height (and byte 0 from 128 on double precision), byte 2 transposition, a
+// file that changes while it is read (from the read that byte 1 chooses on, it holds the second
+// half of the data instead of the first) and the reading buffer's size; the rest is the data file.
+// Checks: the conversion ends with a status (never an exit or a crash); a bad row carries its
+// reader result, a row number from 1 and a line number; split between worker threads in chunks of 1
+// to 23 bytes, a file that does not change converts exactly as it does read by one thread (status,
+// row, picture, messages, progress); a file that changes while it is read, alone or split, keeps no
+// value outside the range it found; a converted picture, written as GIF into memory, decodes with
+// giflib to the same size and pixels; writing it twice gives the same bytes.
 #include "fuzz_check.hpp"
 
 #include "convert/convert_testing.hpp"
@@ -76,6 +76,7 @@ bool same_conversion(const MemoryConversion& a, const MemoryConversion& b) {
 }
 
 void prepare(ConversionState& state, const std::uint8_t* data) {
+    state.double_precision = data[0] >= 128;
     state.width = 2 + data[0] % 40;
     state.height = 2 + data[1] % 40;
     state.read_buffer_size = min_read_buffer_size + (data[2] >> 2) * 8u;
@@ -94,7 +95,7 @@ WorkerPool& shared_pool() {
 bool kept_within_range(const ConversionState& state, const ValueRange& range) {
     for (std::int64_t r = 0; r < state.kept_rows; ++r) {
         for (std::int32_t j = 0; j < state.kept_per_row; ++j) {
-            const double v = state.kept[static_cast<std::size_t>(r * state.kept_stride + j)];
+            const double v = kept_value(state, r, j);
             if (std::isfinite(v) && (v < range.minimum || v > range.maximum)) return false;
         }
     }

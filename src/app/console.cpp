@@ -82,7 +82,7 @@ void console_note(Console& console, const char* format, ...) {
 }
 
 void console_progress(Console& console, char character, std::uint64_t position) {
-    if (console.err_ended) return;
+    if (console.err_ended || console.quiet) return;
     console.pending_progress.push_back('\b');
     console.pending_progress.push_back(character);
     if (console.pending_progress.size() >= max_pending_progress) {

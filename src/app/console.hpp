@@ -45,6 +45,7 @@ struct Console {
     bool out_ended = false;              // a write to standard output failed
     bool err_ended = false;              // a write to standard error failed
     bool err_at_line_start = true;       // the last character for standard error was a line end
+    bool quiet = false;                  // progress characters are not shown
 };
 
 // Formats like printf into a string of whatever length the text needs.

@@ -210,7 +210,7 @@ int finish_result(ResultEncoding& encoding, const std::string& result) {
 // The notes on what the picture shows: data left out, a file that changed, values beyond the
 // values' precision, and why a picture is black.
 void print_picture_notes(RunState& run, const ConversionState& state, const std::string& name,
-                         const ConversionResult& read) {
+                         const ConversionResult& read, const ValueRange& scale) {
     Console& console = run.console;
     if (read.clipped) {
         console_note(console,
@@ -226,20 +226,23 @@ void print_picture_notes(RunState& run, const ConversionState& state, const std:
                      name.c_str());
     }
     const ValueRange& range = read.range;
+    const bool doubles = run.settings.double_precision;
     if (range.positive_infinities + range.negative_infinities > 0) {
         console_note(console,
-                     "INFO: %s holds values beyond single precision (%lld positive, %lld "
-                     "negative): drawn white and black, the others scaled between the finite "
-                     "ones.\n",
-                     name.c_str(), static_cast<long long>(range.positive_infinities),
+                     "INFO: %s holds values beyond %s precision (%lld positive, %lld negative): "
+                     "drawn white and black, the others scaled between the finite ones.\n",
+                     name.c_str(), doubles ? "double" : "single",
+                     static_cast<long long>(range.positive_infinities),
                      static_cast<long long>(range.negative_infinities));
     }
+    // Black for want of data, or for want of a span on the scale the picture is drawn with (the
+    // file's own, or the run's).
     if (read.data_rows == 0) {
         console_note(console, "INFO: %s holds no data rows: the picture is black.\n", name.c_str());
-    } else if (has_finite_values(range) && range.minimum == range.maximum &&
+    } else if (has_finite_values(scale) && scale.minimum == scale.maximum &&
                range.positive_infinities == 0) {
-        console_note(console, "INFO: Every value of %s is %.9g: the picture is black.\n",
-                     name.c_str(), range.minimum);
+        console_note(console, "INFO: Every value of %s is %.*g: the picture is black.\n",
+                     name.c_str(), doubles ? 17 : 9, scale.minimum);
     }
 }
 
@@ -255,65 +258,156 @@ int open_data_file(RunState& run, const RunArgument& argument, std::string& data
     return run_goes_on;
 }
 
-int convert_file(RunState& run, ConversionState& state, GifWorkspace& gif,
-                 const RunArgument& argument) {
-    const std::string& name = argument.text;
-    if (names_a_gif_file(name)) {
-        console_print(run.console, ConsoleStream::err, "INFO: Ignoring file: %s\n", name.c_str());
-        return run_goes_on;
-    }
-    run.current_data_file = name;
-    std::string data_path;
+// A data file on its way to its picture: opened, its result decided.
+struct FileAtHand {
+    std::string name; // upper case, as messages show it
     bool sequential = false;
-    if (const int code = open_data_file(run, argument, data_path, sequential);
+    std::string result; // as the "Creating file" part shows it
+    std::string target; // where it is written
+};
+
+// Opens the data file `argument` names and decides its result. @return run_goes_on; or, for a
+// name holding ".gif", 0 (passed over); or the exit code of a stop.
+int open_file_at_hand(RunState& run, const RunArgument& argument, FileAtHand& file) {
+    file.name = argument.text;
+    if (names_a_gif_file(file.name)) {
+        console_print(run.console, ConsoleStream::err, "INFO: Ignoring file: %s\n",
+                      file.name.c_str());
+        return 0;
+    }
+    run.current_data_file = file.name;
+    std::string data_path;
+    if (const int code = open_data_file(run, argument, data_path, file.sequential);
         code != run_goes_on) {
         return code;
     }
-
     // A pipe's or a device's picture goes into the current folder, never into /dev.
-    const bool here = sequential || is_device_path(data_path);
-    std::string result = result_name_for(name);
-    if (here) result.erase(0, after_last_separator(result, path_separator_characters()));
-    ResultEncoding encoding;
-    encoding.run = &run;
-    encoding.gif = &gif;
-    encoding.width = state.width;
-    encoding.height = state.height;
-    const std::string path = here ? result : result_path_beside(data_path, result);
-    if (const int code = choose_target(run, result, path, encoding.target); code != run_goes_on) {
-        return code;
-    }
-    console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
-                  name.c_str(), result.c_str());
+    const bool here = file.sequential || is_device_path(data_path);
+    file.result = result_name_for(file.name);
+    if (here) file.result.erase(0, after_last_separator(file.result, path_separator_characters()));
+    const std::string path = here ? file.result : result_path_beside(data_path, file.result);
+    return choose_target(run, file.result, path, file.target);
+}
 
+// Reads the data file at hand once (keeping the values that land in its picture, or only its
+// range). @return run_goes_on, or the exit code of a bad row, a read error or a lack of memory.
+int read_file_at_hand(RunState& run, ConversionState& state, const FileAtHand& file, bool keep,
+                      ConversionResult& read) {
     DataInput input;
     input.file = &run.data_file;
-    input.sequential = sequential;
+    input.sequential = file.sequential;
     const DataSource source = data_source_for(input);
-    const bool transpose = run.settings.transpose;
     const TextSink messages{&run, write_reader_message};
     const ProgressSink progress{&run, print_row_progress};
-    const ConversionResult read = read_data(state, source, transpose, true, messages, progress);
-    if (read.fixed_rule) run.rule_fixed_by = name;
+    read = read_data(state, source, run.settings.transpose, keep, messages, progress);
+    if (read.fixed_rule) run.rule_fixed_by = file.name;
     if (read.status == ConversionStatus::bad_row) {
-        return stop_on_bad_row(run, name, read, state.rule.expected_count);
+        return stop_on_bad_row(run, file.name, read, state.rule.expected_count);
     }
     if (read.status == ConversionStatus::read_error) {
         console_print(run.console, ConsoleStream::err, "\nPANIC: Can't read file: %s\n\n",
-                      name.c_str());
+                      file.name.c_str());
         return exit_size_or_open;
     }
     if (read.status == ConversionStatus::no_memory) {
         error_report(run, "PANIC: No memory...\n", "PANIC: No memory...\n");
         return exit_size_or_open;
     }
+    return run_goes_on;
+}
 
-    draw_picture(state, read, read.range, transpose, progress, PixelSink{&encoding, encode_rows});
-    print_picture_notes(run, state, name, read);
-    const int code = finish_result(encoding, result);
+// Draws the picture of the file just read over `range` and writes it. @return run_goes_on, or
+// the exit code of a result that appeared meanwhile.
+int write_picture(RunState& run, ConversionState& state, GifWorkspace& gif, const FileAtHand& file,
+                  const ConversionResult& read, const ValueRange& range) {
+    ResultEncoding encoding;
+    encoding.run = &run;
+    encoding.gif = &gif;
+    encoding.target = file.target;
+    encoding.width = state.width; // set by the reading when the picture is as large as the data
+    encoding.height = state.height;
+    const ProgressSink progress{&run, print_row_progress};
+    draw_picture(state, read, range, run.settings.transpose, progress,
+                 PixelSink{&encoding, encode_rows});
+    print_picture_notes(run, state, file.name, read, range);
+    const int code = finish_result(encoding, file.result);
     if (code != run_goes_on) return code;
     if (run.settings.verbose) console_print(run.console, ConsoleStream::out, "\nRoughClean\n");
     file_close(run.data_file);
+    return run_goes_on;
+}
+
+void print_working_on(RunState& run, const FileAtHand& file) {
+    if (run.settings.quiet) return;
+    console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
+                  file.name.c_str(), file.result.c_str());
+}
+
+// Converts one data file over its own range, or over `run_range` when it is given (U).
+int convert_file(RunState& run, ConversionState& state, GifWorkspace& gif,
+                 const RunArgument& argument, const ValueRange* run_range) {
+    FileAtHand file;
+    if (const int code = open_file_at_hand(run, argument, file); code != run_goes_on) {
+        return code == 0 ? run_goes_on : code;
+    }
+    print_working_on(run, file);
+    ConversionResult read;
+    if (const int code = read_file_at_hand(run, state, file, true, read); code != run_goes_on) {
+        return code;
+    }
+    return write_picture(run, state, gif, file, read,
+                         run_range != nullptr ? *run_range : read.range);
+}
+
+// A result the first phase of a run with one scale found, and its data file.
+struct PlannedResult {
+    std::string target;
+    FileIdentity data;
+    std::string data_name;
+};
+
+// The first phase of a run with one gray scale: every data file read for its range, and every
+// check that could stop the run made, before any result is written. @return run_goes_on, or the
+// exit code of the stop.
+int range_of_run(RunState& run, ConversionState& state, ValueRange& range) {
+    std::vector<PlannedResult> planned;
+    const char* prefixes = switch_prefix_characters();
+    for (std::size_t i = 1; i < run.arguments.size(); ++i) {
+        if (names_a_switch(run.arguments[i], prefixes)) continue;
+        FileAtHand file;
+        if (const int code = open_file_at_hand(run, run.arguments[i], file); code != run_goes_on) {
+            if (code == 0) continue;
+            return code;
+        }
+        FileIdentity data;
+        file_identity(run.data_file, data);
+        for (const PlannedResult& earlier : planned) {
+            if (earlier.target == file.target && !(earlier.data == data)) {
+                console_print(run.console, ConsoleStream::err,
+                              "\nPANIC: The resultfile %s would be written by this run from %s and "
+                              "from %s.\n",
+                              file.result.c_str(), earlier.data_name.c_str(), file.name.c_str());
+                return exit_bad_data;
+            }
+        }
+        planned.push_back(PlannedResult{file.target, data, file.name});
+        if (!run.settings.quiet) {
+            console_print(run.console, ConsoleStream::err,
+                          "\nReading file: %-12s  for the scale of the run\n", file.name.c_str());
+        }
+        ConversionResult read;
+        if (const int code = read_file_at_hand(run, state, file, false, read);
+            code != run_goes_on) {
+            return code;
+        }
+        merge_range(range, read.range);
+        file_close(run.data_file);
+    }
+    if (has_finite_values(range)) {
+        console_note(run.console, "INFO: One gray scale for the run: %.*g black to %.*g white.\n",
+                     run.settings.double_precision ? 17 : 9, range.minimum,
+                     run.settings.double_precision ? 17 : 9, range.maximum);
+    }
     return run_goes_on;
 }
 
@@ -368,10 +462,19 @@ int run_conversion(RunState& run) {
                                ? static_cast<unsigned>(settings.workers)
                                : std::min(usable_processors(), static_cast<unsigned>(max_workers));
 
+    state.double_precision = settings.double_precision;
+    state.auto_size = settings.auto_size;
+    ValueRange run_range;
+    if (settings.one_scale) {
+        if (const int code = range_of_run(run, state, run_range); code != run_goes_on) return code;
+    }
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {
         if (names_a_switch(run.arguments[i], prefixes)) continue;
-        const int code = convert_file(run, state, *gif, run.arguments[i]);
+        // With one scale the first phase told of passed-over names already.
+        if (settings.one_scale && names_a_gif_file(run.arguments[i].text)) continue;
+        const int code = convert_file(run, state, *gif, run.arguments[i],
+                                      settings.one_scale ? &run_range : nullptr);
         if (code != run_goes_on) return code;
     }
 
@@ -380,7 +483,8 @@ int run_conversion(RunState& run) {
         console_print(run.console, ConsoleStream::err, "\nElapsed time: %ld s.\n",
                       static_cast<long>(now - run.start_time));
     }
-    if (settings.copyright || now % 19 == 0) print_copyright(run);
+    // Shown by chance too, as designed, but not in a quiet run.
+    if (settings.copyright || (!settings.quiet && now % 19 == 0)) print_copyright(run);
     // A result that could not be created or written is a failure the caller must see in the exit
     // code, not only in a message: the run still converts the files after it.
     return run.result_failed ? exit_size_or_open : 0;

@@ -3,6 +3,7 @@
 #include "app/run_log.hpp"
 #include "datafile/data_row_reader.hpp"
 #include "gif/picture.hpp"
+#include "platform/name_rules.hpp"
 
 namespace graygif {
 
@@ -24,6 +25,80 @@ bool decide_size(RunState& run, char letter, int& size) {
     }
     size = value;
     return true;
+}
+
+// Whether an argument (not one a wildcard found) is `option`, in any letter case.
+bool asks_for(const RunState& run, std::string_view option) {
+    for (std::size_t i = 1; i < run.arguments.size(); ++i) {
+        const RunArgument& argument = run.arguments[i];
+        if (!argument.from_wildcard && equal_ignoring_case(argument.text, option)) return true;
+    }
+    return false;
+}
+
+void print_help(RunState& run) {
+    const char* name = run.program_name.c_str();
+    console_print(
+        run.console, ConsoleStream::out,
+        "Usage: %s [switches] DATAFILE...\n"
+        "Converts ASCII data files (rows of decimal numbers) into gray-scale GIF pictures: the\n"
+        "smallest value black, the largest white; value c of data row r is the pixel in column c\n"
+        "of picture row r. Each picture is written beside its data file, under the data file's\n"
+        "name up to its first \".\" with \".gif\" (DATA.TXT gives DATA.gif).\n"
+        "\n"
+        "Switches: letters after \"-\", several in one argument (-RS); a letter followed by \"-\"\n"
+        "is off (-R-).\n"
+        "  -X#   picture width, 2..%d (default %d)\n"
+        "  -Y#   picture height, 2..%d (default %d)\n"
+        "  -R    transpose: data row r becomes picture column r (default off)\n"
+        "  -S    replace existing results (default off: an existing result stops the run)\n"
+        "  -G    write no run log (default: a line a run in \"%s\" in the current folder)\n"
+        "  -T    report the elapsed time (default off)\n"
+        "  -D    debug: echo the switches, report the clean-up (default off)\n"
+        "  -C    show the copyright notice (default off)\n"
+        "  -J#   threads that read a data file (default: one per processor, at most %d); no\n"
+        "        picture or message depends on it\n"
+        "  -A    each picture as large as its data: a file's values a row by its data rows\n"
+        "        (swapped with -R), 2..%d each; each file fixes its own values a row; X and Y\n"
+        "        are not used (default off)\n"
+        "  -U    one gray scale for all files of the run: every file is read for its range\n"
+        "        first, and nothing is written unless every file can be converted (default off)\n"
+        "  -P    values in double precision (default: single precision)\n"
+        "  -Q    quiet: no banner, no progress; problems and notes are still shown (default off)\n"
+        "  --help     this text\n"
+        "  --version  the program's name and version\n"
+        "\n"
+        "Names may hold * and ?: the program expands them (sorted without regard to letter case);\n"
+        "a name found so is always a data file. Switches may also stand in the environment\n"
+        "variable %s (%s=X512Y512); the command line takes precedence for X, Y, R, G, S and D.\n"
+        "\n"
+        "Data files: a row of values a line, separated by blanks, tabs or commas; every row of a\n"
+        "run with as many values as its first (with -A: of a file); values like 12, -0.5, 2.5E-3;\n"
+        "a line holding \"!\", \"%%\" or \"#\" is a comment; the data ends at the end of the file\n"
+        "or at the first line without a value.\n"
+        "\n"
+        "Exit codes: 0 every file converted; 1 no data file named; 4 a bad picture size, no\n"
+        "memory, a data file that cannot be opened or read, or a result that could not be "
+        "written;\n"
+        "5 an existing result (use -S), a result of this run from another file, or a bad data\n"
+        "file; 255 no memory for the argument list.\n",
+        name, max_picture_side, default_picture_size, max_picture_side, default_picture_size,
+        log_file_name, max_workers, max_picture_side, name, name);
+}
+
+// --help and --version, anywhere among the arguments, answer instead of a run: nothing is
+// converted or logged. @return run_goes_on when neither is asked for, else the exit code 0.
+int answer_help_or_version(RunState& run) {
+    if (asks_for(run, "--help")) {
+        print_help(run);
+        return 0;
+    }
+    if (asks_for(run, "--version")) {
+        console_print(run.console, ConsoleStream::out, "%s %s\n", run.program_name.c_str(),
+                      version_text);
+        return 0;
+    }
+    return run_goes_on;
 }
 
 void report_unknown_switch_characters(RunState& run) {
@@ -88,9 +163,7 @@ int run_startup(RunState& run) {
     // UTF-8 their bytes are parts of other characters.
     const bool code_page_437 = arguments_use_code_page_437();
     run.program_name = program_name_from(run.arguments.front().text, code_page_437);
-    console_print(run.console, ConsoleStream::err, "\n <<< %s >>>  Version: %s\n\n",
-                  run.program_name.c_str(), version_text);
-    run.start_time = run.clock();
+    if (const int code = answer_help_or_version(run); code != run_goes_on) return code;
 
     int data_files = 0;
     const char* prefixes = switch_prefix_characters();
@@ -110,6 +183,14 @@ int run_startup(RunState& run) {
         run.switch_text += environment_value;
     }
     decide_switches(run.switch_text, run.settings);
+    // The switches are decided before the banner, which a quiet run leaves out; nothing is
+    // printed in between.
+    run.console.quiet = run.settings.quiet;
+    if (!run.settings.quiet) {
+        console_print(run.console, ConsoleStream::err, "\n <<< %s >>>  Version: %s\n\n",
+                      run.program_name.c_str(), version_text);
+    }
+    run.start_time = run.clock();
     if (run.settings.echo) {
         console_print(run.console, ConsoleStream::out, "env:(%s) sw:(%s)\n",
                       environment_set ? environment_value.c_str() : "(null)",

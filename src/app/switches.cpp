@@ -87,6 +87,10 @@ void decide_switches(std::string_view switch_text, RunSettings& settings) {
     settings.stopwatch = switch_present(switch_text, 'T');
     settings.copyright = switch_present(switch_text, 'C');
     settings.usage_extra = switch_present(switch_text, '?');
+    settings.auto_size = switch_on(switch_text, 'A');
+    settings.one_scale = switch_on(switch_text, 'U');
+    settings.double_precision = switch_on(switch_text, 'P');
+    settings.quiet = switch_on(switch_text, 'Q');
     std::int32_t workers = 0;
     if (switch_number(switch_text, 'J', workers) && workers > 0) {
         settings.workers = std::min(workers, std::int32_t{max_workers});

@@ -11,8 +11,9 @@
 namespace graygif {
 
 inline constexpr const char* version_text = GRAYGIF_VERSION_TEXT; // the CMake project version
-// J (the number of worker threads) is this program's own addition to the switches.
-inline constexpr const char* allowed_switch_characters = "1234567890.RXYGSTDC-J";
+// J (the number of worker threads), A (the picture as large as the data), U (one gray scale for
+// the run), P (double precision) and Q (quiet) are this program's own additions to the switches.
+inline constexpr const char* allowed_switch_characters = "1234567890.RXYGSTDC-JAUPQ";
 inline constexpr int default_picture_size = 256;
 // More workers than this only cost memory (a read buffer each) on any machine of today.
 inline constexpr int max_workers = 64;
@@ -30,6 +31,10 @@ struct RunSettings {
     int x_size = default_picture_size;
     int y_size = default_picture_size;
     int workers = 0; // J#: threads that read a data file; 0: one per processor the run may use
+    bool auto_size = false;        // A: each picture as large as its file's data
+    bool one_scale = false;        // U: one gray scale, the range of all files of the run
+    bool double_precision = false; // P: values read, ranged and kept in double precision
+    bool quiet = false;            // Q: no banner, no "Working on file" lines, no progress
 };
 
 // Folds 'a'..'z' to 'A'..'Z' and, when `code_page_437`, the code-page-437 letters 0x84, 0x86,

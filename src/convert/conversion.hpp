@@ -14,6 +14,7 @@
 #include "datafile/data_row_reader.hpp"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -95,7 +96,7 @@ inline constexpr unsigned max_pool_workers = 64;
 // What one worker thread reads a chunk of a data file with.
 struct WorkerReader {
     DataFile reader;
-    Storage<float> values; // a row value array of its own
+    Storage<std::byte> values; // a row value array of its own
 };
 
 // What the run keeps from file to file: allocated when first needed, reused for every data file.
@@ -105,10 +106,17 @@ struct ConversionState {
     ColumnRule rule; // the run-wide number of values per row
     DataFile reader;
     std::size_t read_buffer_size = default_read_buffer_size;
-    Storage<float> values; // the row value array
+    // Values are single precision, or double precision for the whole run: the storage below holds
+    // either (as_values reads it as the run's type).
+    bool double_precision = false;
+    // The picture takes each file's size (its values a row and its rows, each 2..2048, swapped
+    // with transposition): read_data sets width and height, and each file's own first data row
+    // fixes its values per row.
+    bool auto_size = false;
+    Storage<std::byte> values; // the row value array
     // The kept values of the last file read: its data rows in order, `kept_stride` values apart
     // (the values a row has room for in the picture), as many rows as have a place.
-    Storage<float> kept;
+    Storage<std::byte> kept;
     std::int32_t kept_stride = 0;
     std::int64_t kept_rows = 0;
     std::int32_t kept_per_row = 0;
@@ -124,8 +132,8 @@ struct ConversionState {
     // Per worker of the pool (at most max_pool_workers), given memory when a file needs it:
     // fixed tables, so that nothing of the tables themselves is asked for when memory is short.
     std::array<WorkerReader, max_pool_workers> workers;
-    std::array<Storage<float>, 2 * max_pool_workers> chunk_kept;   // kept values of chunks read
-    std::array<Storage<std::uint8_t>, 2 * max_pool_workers> bands; // levels on their way on
+    std::array<Storage<std::byte>, 2 * max_pool_workers> chunk_kept; // kept values of chunks
+    std::array<Storage<std::uint8_t>, 2 * max_pool_workers> bands;   // levels on their way on
 };
 
 // Memory a conversion leaves unused after its workers took theirs, for the steps after the
@@ -134,6 +142,23 @@ inline constexpr std::size_t memory_kept_to_spare = std::size_t{1} << 20;
 
 // Stops the pool's workers and frees their buffers: the run goes on with one thread.
 void give_back_workers(ConversionState& state);
+
+// Storage read as values of type V (float or double), as the run keeps them.
+template <typename V> V* as_values(Storage<std::byte>& storage) {
+    return reinterpret_cast<V*>(storage.data);
+}
+template <typename V> const V* as_values(const Storage<std::byte>& storage) {
+    return reinterpret_cast<const V*>(storage.data);
+}
+
+// Value j of kept row `row` of the last read, whatever its precision (for tests and checks).
+inline double kept_value(const ConversionState& state, std::int64_t row, std::int32_t j) {
+    const std::size_t at =
+        static_cast<std::size_t>(row) * static_cast<std::size_t>(state.kept_stride) +
+        static_cast<std::size_t>(j);
+    return state.double_precision ? as_values<double>(state.kept)[at]
+                                  : static_cast<double>(as_values<float>(state.kept)[at]);
+}
 
 // Picture rows a band of levels holds: about 64 KiB, small enough to stay in the cache on their
 // way to the encoder. first_band_size: the bytes of a band of a picture `width` wide.

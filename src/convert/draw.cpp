@@ -20,22 +20,28 @@ std::uint8_t gray_level(double v, double minimum, double span) {
 namespace {
 
 // What drawing needs of the kept values and the range.
+struct DrawPlan;
+using DrawRows = void (*)(const DrawPlan& plan, std::int32_t first, std::int32_t count,
+                          std::uint8_t* out);
+
 struct DrawPlan {
-    const float* kept = nullptr;
-    std::size_t stride = 0;   // between kept rows
-    std::int64_t rows = 0;    // kept data rows
-    std::int32_t per_row = 0; // kept values of each
+    const void* kept = nullptr; // float or double values
+    std::size_t stride = 0;     // between kept rows
+    std::int64_t rows = 0;      // kept data rows
+    std::int32_t per_row = 0;   // kept values of each
     std::int32_t width = 0;
     std::int32_t height = 0;
     bool transpose = false;
     double minimum = 0.0;
     double span = 1.0;
-    std::int32_t band_rows = 0; // picture rows a band holds
+    std::int32_t band_rows = 0;   // picture rows a band holds
+    DrawRows draw_rows = nullptr; // for the values' precision
 };
 
 // gray_level over a row, written with selects only, so that the compiler computes several levels
 // side by side (the same operations, so the same levels).
-void levels_of_row(const float* values, std::int32_t count, std::uint8_t* out, double minimum,
+template <typename V>
+void levels_of_row(const V* values, std::int32_t count, std::uint8_t* out, double minimum,
                    double span) {
     for (std::int32_t j = 0; j < count; ++j) {
         double level = (static_cast<double>(values[j]) - minimum) / span * 255.0;
@@ -46,14 +52,16 @@ void levels_of_row(const float* values, std::int32_t count, std::uint8_t* out, d
 }
 
 // Picture rows [first, first + count) into `out`; pixels no data reaches are 0.
+template <typename V>
 void draw_rows(const DrawPlan& plan, std::int32_t first, std::int32_t count, std::uint8_t* out) {
+    const V* const kept = static_cast<const V*>(plan.kept);
     const auto width = static_cast<std::size_t>(plan.width);
     std::memset(out, 0, static_cast<std::size_t>(count) * width);
     if (!plan.transpose) {
         const auto last =
             static_cast<std::int32_t>(std::min<std::int64_t>(first + count, plan.rows));
         for (std::int32_t y = first; y < last; ++y) {
-            levels_of_row(plan.kept + static_cast<std::size_t>(y) * plan.stride, plan.per_row,
+            levels_of_row(kept + static_cast<std::size_t>(y) * plan.stride, plan.per_row,
                           out + static_cast<std::size_t>(y - first) * width, plan.minimum,
                           plan.span);
         }
@@ -63,10 +71,10 @@ void draw_rows(const DrawPlan& plan, std::int32_t first, std::int32_t count, std
     // row gives one short run of values to the band's rows, read in the order they lie.
     const std::int32_t last = std::min(first + count, plan.per_row);
     for (std::int64_t x = 0; x < plan.rows; ++x) {
-        const float* const row = plan.kept + static_cast<std::size_t>(x) * plan.stride;
+        const V* const row = kept + static_cast<std::size_t>(x) * plan.stride;
         for (std::int32_t y = first; y < last; ++y) {
             out[static_cast<std::size_t>(y - first) * width + static_cast<std::size_t>(x)] =
-                gray_level(row[y], plan.minimum, plan.span);
+                gray_level(static_cast<double>(row[y]), plan.minimum, plan.span);
         }
     }
 }
@@ -108,7 +116,7 @@ void draw_band(void* context, unsigned, std::size_t band) {
     const DrawJob& job = *static_cast<const DrawJob*>(context);
     const auto first = static_cast<std::int32_t>(band) * job.plan->band_rows;
     const std::int32_t count = std::min(job.plan->band_rows, job.plan->height - first);
-    draw_rows(*job.plan, first, count, job.state->bands[band % job.window].data);
+    job.plan->draw_rows(*job.plan, first, count, job.state->bands[band % job.window].data);
 }
 
 // Band buffers for the workers, as many as can be had up to two a worker. @return their number.
@@ -157,6 +165,7 @@ void draw_picture(ConversionState& state, const ConversionResult& read, const Va
                   bool transpose, const ProgressSink& progress, const PixelSink& pixels) {
     DrawPlan plan;
     plan.kept = state.kept.data;
+    plan.draw_rows = state.double_precision ? draw_rows<double> : draw_rows<float>;
     plan.stride = static_cast<std::size_t>(state.kept_stride);
     plan.rows = state.kept_rows;
     plan.per_row = state.kept_per_row;
@@ -172,7 +181,7 @@ void draw_picture(ConversionState& state, const ConversionResult& read, const Va
     if (!draw_split(state, plan, shown, pixels)) {
         Storage<std::uint8_t>& band = state.bands[0]; // reserved by read_data
         for (std::int32_t first = 0; first < plan.height; first += plan.band_rows) {
-            draw_rows(plan, first, std::min(plan.band_rows, plan.height - first), band.data);
+            plan.draw_rows(plan, first, std::min(plan.band_rows, plan.height - first), band.data);
             hand_on_band(plan, shown, pixels, band.data, first);
         }
     }

@@ -22,16 +22,16 @@ namespace {
 // Widens `range` by a row of `count` values (at least one): the row's own extremes first, each
 // taken as a comparison of the values one by one would take it. Infinite values, which a row
 // rarely holds, are counted instead of ranged.
-void widen(ValueRange& range, const float* values, int count) {
-    float low = values[0];
-    float high = values[0];
+template <typename V> void widen(ValueRange& range, const V* values, int count) {
+    V low = values[0];
+    V high = values[0];
     for (int j = 1; j < count; ++j) {
         if (values[j] < low) low = values[j];
         if (values[j] > high) high = values[j];
     }
     if (std::isinf(low) || std::isinf(high)) [[unlikely]] {
         for (int j = 0; j < count; ++j) {
-            const double v = values[j];
+            const auto v = static_cast<double>(values[j]);
             if (std::isinf(v)) {
                 ++(v > 0 ? range.positive_infinities : range.negative_infinities);
             } else {
@@ -93,10 +93,10 @@ void set_bad_row(Reading& reading, int count, const RowProblem& problem) {
 
 // Reads rows with the run's own reader from where it stands, at most `most` of them, on from
 // the data row result.data_rows.
-void read_rows_alone(Reading& reading, std::int64_t most) {
+template <typename V> void read_rows_alone(Reading& reading, std::int64_t most) {
     ConversionState& state = *reading.state;
     ConversionResult& result = reading.result;
-    float* const values = state.values.data;
+    V* const values = as_values<V>(state.values);
     const std::size_t stride = static_cast<std::size_t>(reading.place.values_room);
     for (std::int64_t n = 0; n < most; ++n) {
         const std::int64_t row = result.data_rows;
@@ -109,8 +109,8 @@ void read_rows_alone(Reading& reading, std::int64_t most) {
         result.clipped |= row_clipped(reading.place, count, row);
         if (reading.keep && row < reading.place.rows_room) {
             const int kept = std::min(count, reading.place.values_room);
-            std::memcpy(state.kept.data + static_cast<std::size_t>(row) * stride, values,
-                        static_cast<std::size_t>(kept) * sizeof(float));
+            std::memcpy(as_values<V>(state.kept) + static_cast<std::size_t>(row) * stride, values,
+                        static_cast<std::size_t>(kept) * sizeof(V));
         }
         result.data_rows = row + 1;
     }
@@ -163,13 +163,14 @@ struct SplitRead {
     std::atomic<std::int64_t> merged_rows{0};
 };
 
-void read_chunk(void* context, unsigned worker, std::size_t index) {
+template <typename V> void read_chunk(void* context, unsigned worker, std::size_t index) {
     SplitRead& split = *static_cast<SplitRead*>(context);
     const Reading& reading = *split.reading;
     WorkerReader& own = reading.state->workers[worker];
     Chunk& chunk = split.chunks[index];
-    Storage<float>* const kept =
+    Storage<std::byte>* const kept =
         split.window > 0 ? &reading.state->chunk_kept[index % split.window] : nullptr;
+    V* const values = as_values<V>(own.values);
     const std::int64_t first_row_at_least = split.merged_rows.load(std::memory_order_relaxed);
     const auto per_row = static_cast<std::size_t>(split.kept_per_row);
     ChunkReport report;
@@ -177,7 +178,7 @@ void read_chunk(void* context, unsigned worker, std::size_t index) {
     data_file_open_range(own.reader, reading.bytes, chunk.start, chunk.end);
     for (;;) {
         const std::uint64_t from = data_file_position(own.reader);
-        const int count = read_data_row(own.values.data, own.reader, rule, TextSink{});
+        const int count = read_data_row(values, own.reader, rule, TextSink{});
         if (count == row_range_end) break;
         if (count == row_end_of_data) {
             report.ends_data = true;
@@ -189,14 +190,14 @@ void read_chunk(void* context, unsigned worker, std::size_t index) {
             report.problem = own.reader.problem;
             break;
         }
-        widen(report.range, own.values.data, count);
+        widen(report.range, values, count);
         const std::size_t at = static_cast<std::size_t>(report.rows) * per_row;
         // Only the rows that may have a place, and never beyond the buffer: a file that grew
         // since it was cut into chunks is read on alone (merge_chunks).
         if (kept != nullptr && report.kept_rows == report.rows &&
             first_row_at_least + report.rows < reading.place.rows_room &&
-            at + per_row <= kept->size) {
-            std::memcpy(kept->data + at, own.values.data, per_row * sizeof(float));
+            (at + per_row) * sizeof(V) <= kept->size) {
+            std::memcpy(as_values<V>(*kept) + at, values, per_row * sizeof(V));
             ++report.kept_rows;
         }
         ++report.rows;
@@ -207,12 +208,12 @@ void read_chunk(void* context, unsigned worker, std::size_t index) {
 }
 
 // Shows the mismatch line of a bad row as the reader prints it while it reads the row alone.
-void show_mismatch(Reading& reading, const ChunkReport& report) {
+template <typename V> void show_mismatch(Reading& reading, const ChunkReport& report) {
     if (report.bad_result != row_count_mismatch) return;
     ConversionState& state = *reading.state;
     ColumnRule rule = state.rule;
     data_file_open_range(state.reader, reading.bytes, report.bad_from, no_limit);
-    read_data_row(state.values.data, state.reader, rule, reading.messages);
+    read_data_row(as_values<V>(state.values), state.reader, rule, reading.messages);
 }
 
 // The bytes a worker takes at a time: enough chunks for every worker to take several (a slow
@@ -261,7 +262,7 @@ std::size_t chunk_buffer_values(const SplitRead& split, std::uint64_t chunk_byte
 
 // Takes the reports of the chunks in order, as they come in. @return the index of the chunk
 // from which the file is to be read on alone (one whose kept rows fell short), or chunk_count.
-std::size_t merge_chunks(SplitRead& split) {
+template <typename V> std::size_t merge_chunks(SplitRead& split) {
     Reading& reading = *split.reading;
     ConversionResult& result = reading.result;
     ConversionState& state = *reading.state;
@@ -288,16 +289,17 @@ std::size_t merge_chunks(SplitRead& split) {
                 row_clipped(reading.place, state.rule.expected_count, first_row + report.rows - 1);
         }
         if (reading.keep) {
-            const float* from = state.chunk_kept[k % split.window].data;
+            const V* from = as_values<V>(state.chunk_kept[k % split.window]);
             for (std::int64_t i = 0; i < placed; ++i) {
-                std::memcpy(state.kept.data + static_cast<std::size_t>(first_row + i) * stride,
-                            from + static_cast<std::size_t>(i) * per_row, per_row * sizeof(float));
+                std::memcpy(as_values<V>(state.kept) +
+                                static_cast<std::size_t>(first_row + i) * stride,
+                            from + static_cast<std::size_t>(i) * per_row, per_row * sizeof(V));
             }
         }
         result.data_rows += report.rows;
         split.merged_rows.store(result.data_rows, std::memory_order_relaxed);
         if (report.bad_result < 0) {
-            show_mismatch(reading, report);
+            show_mismatch<V>(reading, report);
             if (report.bad_result != row_read_error) {
                 report_row(reading.progress, result.data_rows, report.position);
             }
@@ -315,11 +317,12 @@ std::size_t merge_chunks(SplitRead& split) {
 // most a chunk and the line that runs on beyond it: a smaller buffer than a whole file's reader
 // takes serves it, and costs less to set up (fresh memory is slow to touch).
 // @return the number of workers that have one.
-unsigned prepare_workers(ConversionState& state, ByteSource bytes, std::size_t buffer_size) {
+unsigned prepare_workers(ConversionState& state, ByteSource bytes, std::size_t buffer_size,
+                         std::size_t value_size) {
     const unsigned count = std::min(pool_size(*state.pool), max_pool_workers);
     unsigned ready = 0;
     while (ready < count && data_file_open(state.workers[ready].reader, bytes, buffer_size) &&
-           storage_reserve(state.workers[ready].values, max_row_values, false)) {
+           storage_reserve(state.workers[ready].values, max_row_values * value_size, false)) {
         ++ready;
     }
     return ready;
@@ -327,18 +330,62 @@ unsigned prepare_workers(ConversionState& state, ByteSource bytes, std::size_t b
 
 // Buffers for the kept values of the chunks read ahead of the merge, as many as can be had up
 // to two a worker. @return their number.
-std::size_t prepare_chunk_buffers(ConversionState& state, const SplitRead& split,
-                                  unsigned workers) {
-    const std::size_t size = chunk_buffer_values(split, split.chunk_bytes);
+std::size_t prepare_chunk_buffers(ConversionState& state, const SplitRead& split, unsigned workers,
+                                  std::size_t value_size) {
+    const std::size_t size = chunk_buffer_values(split, split.chunk_bytes) * value_size;
     const std::size_t wanted = 2 * std::size_t{workers};
     std::size_t ready = 0;
     while (ready < wanted && storage_reserve(state.chunk_kept[ready], size, false)) ++ready;
     return ready;
 }
 
+// Sides of a picture as large as its data.
+constexpr std::int32_t min_side = 2;
+constexpr std::int32_t max_side = 2048;
+
+// A picture as large as the data: the first data row, read alone, fixes the file's values per
+// row and so where each value has its place; it is kept as the first row. @return false when
+// the kept values cannot have their room.
+template <typename V> bool read_first_row_for(Reading& reading, std::size_t value_size) {
+    const bool keep = reading.keep;
+    reading.keep = false;
+    read_rows_alone<V>(reading, 1);
+    reading.keep = keep;
+    ConversionState& state = *reading.state;
+    if (reading.result.status != ConversionStatus::converted || reading.result.data_rows == 0) {
+        return true;
+    }
+    const int count = state.rule.expected_count;
+    reading.place.values_room = std::min(count, max_side);
+    const auto room = static_cast<std::size_t>(reading.place.values_room);
+    if (!keep) return true;
+    if (!storage_reserve(state.kept, static_cast<std::size_t>(max_side) * room * value_size,
+                         false)) {
+        return false;
+    }
+    std::memcpy(state.kept.data, state.values.data, room * value_size);
+    return true;
+}
+
+bool read_first_row_for_size(Reading& reading, std::size_t value_size) {
+    return value_size == sizeof(double) ? read_first_row_for<double>(reading, value_size)
+                                        : read_first_row_for<float>(reading, value_size);
+}
+
+// The size of a picture as large as the data just read: its values a row and its rows, each
+// held to 2..2048.
+void set_picture_size(ConversionState& state, const ConversionResult& result, bool transpose) {
+    const auto values = static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(result.values_per_row, min_side, max_side));
+    const auto rows =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(result.data_rows, min_side, max_side));
+    state.width = transpose ? rows : values;
+    state.height = transpose ? values : rows;
+}
+
 // The one band of levels that drawing alone needs.
 bool reserve_first_band(ConversionState& state) {
-    return storage_reserve(state.bands[0], first_band_size(state.width), false);
+    return storage_reserve(state.bands[0], first_band_size(std::max(state.width, max_side)), false);
 }
 
 std::size_t split_buffer_size(const ConversionState& state) {
@@ -347,12 +394,13 @@ std::size_t split_buffer_size(const ConversionState& state) {
 
 // Reads the rest of the file split between the workers; what cannot be split (too few workers
 // or buffers, a file that grew) is read alone.
+template <typename V>
 void read_split(Reading& reading, const DataSource& source, unsigned workers) {
     ConversionState& state = *reading.state;
     ConversionResult& result = reading.result;
     // An open rule is fixed by the first data row: read alone, it stands before the chunks.
     if (!state.rule.count_fixed) {
-        read_rows_alone(reading, 1);
+        read_rows_alone<V>(reading, 1);
         if (result.status != ConversionStatus::converted || result.data_rows == 0) return;
     }
     const std::uint64_t head_end = data_file_position(state.reader);
@@ -365,25 +413,25 @@ void read_split(Reading& reading, const DataSource& source, unsigned workers) {
     bool alone =
         !cut_chunks(split, head_end, source.size, chunk_size_for(state, source.size, workers));
     if (!alone && reading.keep) {
-        split.window = prepare_chunk_buffers(state, split, workers);
+        split.window = prepare_chunk_buffers(state, split, workers, sizeof(V));
         alone = split.window == 0;
     }
     if (!memory_to_spare(memory_kept_to_spare)) {
         give_back_workers(state);
         alone = true;
     }
-    const PoolJob job{&split, read_chunk, split.chunk_count,
+    const PoolJob job{&split, read_chunk<V>, split.chunk_count,
                       split.window > 0 ? split.window : SIZE_MAX, workers};
     alone = alone || !pool_begin(*state.pool, job);
     std::uint64_t from = head_end;
     if (!alone) {
-        const std::size_t stop = merge_chunks(split);
+        const std::size_t stop = merge_chunks<V>(split);
         if (stop == split.chunk_count || result.status != ConversionStatus::converted) return;
         from = split.chunks[stop].start; // kept rows fell short: the file grew meanwhile
     }
     // The reader counts lines from `from` on; reading.lines holds those before it.
     data_file_open_range(state.reader, reading.bytes, from, no_limit);
-    read_rows_alone(reading, INT64_MAX);
+    read_rows_alone<V>(reading, INT64_MAX);
 }
 
 } // namespace
@@ -391,7 +439,7 @@ void read_split(Reading& reading, const DataSource& source, unsigned workers) {
 void give_back_workers(ConversionState& state) {
     pool_stop(*state.pool);
     for (WorkerReader& worker : state.workers) worker = WorkerReader{};
-    for (Storage<float>& buffer : state.chunk_kept) buffer = Storage<float>{};
+    for (Storage<std::byte>& buffer : state.chunk_kept) buffer = Storage<std::byte>{};
     for (std::size_t i = 1; i < state.bands.size(); ++i) state.bands[i] = Storage<std::uint8_t>{};
 }
 
@@ -409,8 +457,16 @@ ConversionResult read_data(ConversionState& state, const DataSource& source, boo
     bool split = state.pool != nullptr && source.size >= state.split_from &&
                  source.unchanged != nullptr && !source.bytes.sequential;
     // What one thread needs first: whatever is left may go to the workers.
-    if (!storage_reserve(state.values, max_row_values, false) ||
-        (keep && !storage_reserve(state.kept, picture, false)) || !reserve_first_band(state) ||
+    const std::size_t value_size = state.double_precision ? sizeof(double) : sizeof(float);
+    // A picture as large as the data has its size only once the file is read: its values are
+    // kept with room for the largest.
+    if (state.auto_size) {
+        state.rule = ColumnRule{};
+        reading.place = Placement{max_side, max_side};
+    }
+    if (!storage_reserve(state.values, max_row_values * value_size, false) ||
+        (keep && !state.auto_size && !storage_reserve(state.kept, picture * value_size, false)) ||
+        !reserve_first_band(state) ||
         !data_file_open(state.reader, source.bytes,
                         split ? split_buffer_size(state) : state.read_buffer_size)) {
         ConversionResult failed;
@@ -430,21 +486,29 @@ ConversionResult read_data(ConversionState& state, const DataSource& source, boo
         const std::size_t worker_buffer = static_cast<std::size_t>(
             std::clamp<std::uint64_t>(chunk_size_for(state, source.size, pool_size(*state.pool)),
                                       std::uint64_t{16} << 10, split_buffer_size(state)));
-        workers = prepare_workers(state, source.bytes, worker_buffer);
+        workers = prepare_workers(state, source.bytes, worker_buffer, value_size);
     }
     if (split && (workers < 2 || !memory_to_spare(memory_kept_to_spare))) {
         give_back_workers(state);
         workers = 0;
     }
+    if (state.auto_size && !read_first_row_for_size(reading, value_size)) {
+        give_back_workers(state);
+        ConversionResult failed;
+        failed.status = ConversionStatus::no_memory;
+        return failed;
+    }
     if (workers >= 2) {
-        read_split(reading, source, workers);
+        (state.double_precision ? read_split<double> : read_split<float>)(reading, source, workers);
     } else {
-        read_rows_alone(reading, INT64_MAX);
+        (state.double_precision ? read_rows_alone<double> : read_rows_alone<float>)(reading,
+                                                                                    INT64_MAX);
     }
     ConversionResult& result = reading.result;
     result.values_per_row = result.data_rows > 0 ? state.rule.expected_count : 0;
     result.fixed_rule = rule_was_open && state.rule.count_fixed;
     result.changed = source.unchanged != nullptr && !source.unchanged(source.bytes.context);
+    if (state.auto_size) set_picture_size(state, result, transpose);
     state.kept_stride = reading.place.values_room;
     state.kept_rows = keep ? std::min<std::int64_t>(result.data_rows, reading.place.rows_room) : 0;
     state.kept_per_row = std::min(result.values_per_row, reading.place.values_room);

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include <sys/stat.h>
@@ -596,11 +597,122 @@ TEST(BadRows, ReportedWithTheirDataRowNumber) {
     }
 }
 
-} // namespace
-} // namespace graygif
+// The picture as large as the data (A): each file its own size and values a row, clamped to
+// 2..2048, swapped with R; X and Y are checked but do not count.
+TEST(OwnSwitches, PictureAsLargeAsTheData) {
+    std::string tall; // 2050 rows: two beyond the largest picture
+    for (int r = 0; r < 2050; ++r) tall += std::to_string(r % 7) + " 1\n";
+    struct Case {
+        std::vector<std::string> args;
+        const char* file;
+        int width, height;
+        bool clipped;
+    };
+    const Case cases[] = {
+        {{"-A", "-X9", "T.DAT", "ONE.DAT"}, "T.gif", 3, 2, false},
+        {{"-A", "T.DAT", "ONE.DAT"}, "ONE.gif", 2, 2, false}, // one value, one row: 2 x 2
+        {{"-AR", "T.DAT"}, "T.gif", 2, 3, false},
+        {{"-A", "W.DAT"}, "W.gif", 2, 2048, true},
+        {{"-AR", "W.DAT"}, "W.gif", 2048, 2, true},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        write_file(dir.file("T.DAT"), "0 1 2\n3 4 5\n");
+        write_file(dir.file("ONE.DAT"), "7\n");
+        write_file(dir.file("W.DAT"), tall);
+        std::vector<std::string> args{"-G"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const testing::InProcessRun result = testing::run_in_process(args, dir.path());
+        ASSERT_EQ(result.exit_code, 0) << c.file << result.err;
+        const DecodedGif gif = decode_gif_file(dir.file(c.file));
+        EXPECT_EQ(gif.width, c.width) << c.file;
+        EXPECT_EQ(gif.height, c.height) << c.file;
+        EXPECT_EQ(holds(result.err, "INFO: Data beyond"), c.clipped) << result.err;
+    }
+    ScratchDir dir;
+    write_file(dir.file("T.DAT"), "0 1 2\n3 4 5\n");
+    EXPECT_EQ(testing::run_in_process({"-A", "-X1", "T.DAT"}, dir.path()).exit_code, 4);
+}
 
-namespace graygif {
-namespace {
+// One scale for the run (U): pictures drawn over the range of all files, found in a first phase
+// that makes every check before any result is written.
+TEST(OwnSwitches, OneScaleForTheRun) {
+    ScratchDir dir;
+    write_file(dir.file("LOW.DAT"), "0 1\n2 3\n");
+    write_file(dir.file("HIGH.DAT"), "4 5\n6 7\n");
+    write_file(dir.file("BAD.DAT"), "1 x\n");
+    testing::InProcessRun result =
+        testing::run_in_process({"-G", "-U", "-X2", "-Y2", "LOW.DAT", "HIGH.DAT"}, dir.path());
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(holds(result.err, "\nINFO: One gray scale for the run: 0 black to 7 white.\n"));
+    EXPECT_EQ(decode_gif_file(dir.file("LOW.gif")).pixels,
+              (std::vector<std::uint8_t>{0, 36, 72, 109}));
+    EXPECT_EQ(decode_gif_file(dir.file("HIGH.gif")).pixels,
+              (std::vector<std::uint8_t>{145, 182, 218, 255}));
+    // All or nothing: a bad file, an existing result or one result from two files stops the run
+    // before anything is written.
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"-U", "NEW.DAT", "BAD.DAT"},
+                                               {"-U", "NEW.DAT", "LOW.DAT"},
+                                               {"-US", "NEW.DAT", "NEW.TXT"}}) {
+        write_file(dir.file("NEW.DAT"), "1 2\n");
+        write_file(dir.file("NEW.TXT"), "3 4\n");
+        result = testing::run_in_process(args, dir.path());
+        EXPECT_EQ(result.exit_code, 5) << args.back() << result.err;
+        EXPECT_FALSE(testing::file_exists(dir.file("NEW.gif"))) << args.back();
+    }
+}
+
+// Double precision (P) tells apart what single precision cannot: a pressure field of 101325 +-
+// 0.05, whose single-precision values are 13 apart.
+TEST(OwnSwitches, DoublePrecisionShowsLargeOffsetData) {
+    ScratchDir dir;
+    std::string data;
+    for (int r = 0; r < 64; ++r) {
+        for (int c = 0; c < 64; ++c)
+            data += std::to_string(101324.95 + 0.1 * (r * 64 + c) / 4095) + " ";
+        data += "\n";
+    }
+    write_file(dir.file("P.DAT"), data);
+    auto levels = [&](const std::vector<std::string>& args) {
+        EXPECT_EQ(testing::run_in_process(args, dir.path()).exit_code, 0);
+        const DecodedGif gif = decode_gif_file(dir.file("P.gif"));
+        return std::set<std::uint8_t>(gif.pixels.begin(), gif.pixels.end()).size();
+    };
+    EXPECT_LT(levels({"-G", "-S", "-X64", "-Y64", "P.DAT"}), 20u);
+    EXPECT_GE(levels({"-G", "-S", "-P", "-X64", "-Y64", "P.DAT"}), 250u);
+}
+
+// Quiet (Q): a successful run prints nothing; problems and notes still show, with their codes.
+// --help and --version answer on standard output, convert and log nothing.
+TEST(OwnSwitches, QuietHelpAndVersion) {
+    ScratchDir dir;
+    write_file(dir.file("A.DAT"), "1 2\n3 4\n");
+    testing::InProcessRun result =
+        testing::run_in_process({"-Q", "A.DAT"}, dir.path(), {}, 19 * 100);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out + result.err, "");
+    result = testing::run_in_process({"-Q", "-X1", "A.DAT"}, dir.path());
+    EXPECT_EQ(result.exit_code, 4);
+    EXPECT_EQ(result.err, "PANIC: No. of must be btween 2 and 2048: Value=1\n");
+    result = testing::run_in_process({"-Q", "A.DAT"}, dir.path());
+    EXPECT_EQ(result.exit_code, 5);
+    EXPECT_EQ(result.err, "\nPANIC: The resultfile A.gif alredy exists.\nUse switch S to overwrite "
+                          "the file.\n");
+    const std::string log = read_file(dir.file("logfile"));
+    for (const char* option : {"--HeLp", "--version"}) {
+        result = testing::run_in_process({"A.DAT", option, "-X1"}, dir.path());
+        EXPECT_EQ(result.exit_code, 0) << option;
+        EXPECT_EQ(result.err, "") << option;
+        EXPECT_EQ(read_file(dir.file("logfile")), log) << option;
+    }
+    EXPECT_EQ(result.out, "GRAYGIF " GRAYGIF_VERSION_TEXT "\n");
+    result = testing::run_in_process({"--help"}, dir.path());
+    for (const char* part :
+         {"Usage: GRAYGIF", "-X#", "-J#", "-A ", "-U ", "-P ", "-Q ", "GRAYGIF=", "Exit codes"}) {
+        EXPECT_TRUE(holds(result.out, part)) << part;
+    }
+}
 
 TEST(Wildcards, PatternWithoutAShellConvertsMatchesInSortedOrder) {
     ScratchDir dir;

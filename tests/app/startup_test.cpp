@@ -135,11 +135,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "",
                 banner + "PANIC: No. of must be btween 2 and 2048: Value=5000\n"},
         CliCase{"unknown_characters",
-                {"-QZ", "-J2", "-X1", "A.DAT"},
+                {"-WZ", "-J2", "-AUP", "-X1", "A.DAT"},
                 plain_env,
                 4,
                 "",
-                banner + "INFO: Unknown character in switch/environment: \"Q\"\n" +
+                banner + "INFO: Unknown character in switch/environment: \"W\"\n" +
                     "INFO: Unknown character in switch/environment: \"Z\"\n" + size_panic_1}),
     [](const ::testing::TestParamInfo<CliCase>& param_info) {
         return std::string(param_info.param.title);

@@ -57,6 +57,20 @@ TEST(Switches, EverySettingIsDecidedFromTheSwitchText) {
         {"S-S", false, false, false, true, false, false, false, false},
         {"T-C-?", false, false, false, true, false, true, true, true}, // "-" turns none off
     };
+    struct Own {
+        std::string text;
+        bool auto_size, one_scale, double_precision, quiet;
+    };
+    for (const Own& c :
+         {Own{"AUPQ", true, true, true, true}, Own{"A-U-P-Q-", false, false, false, false},
+          Own{"PA-Q", false, false, true, true}, Own{"", false, false, false, false}}) {
+        RunSettings s;
+        decide_switches(c.text, s);
+        EXPECT_EQ(s.auto_size, c.auto_size) << c.text;
+        EXPECT_EQ(s.one_scale, c.one_scale) << c.text;
+        EXPECT_EQ(s.double_precision, c.double_precision) << c.text;
+        EXPECT_EQ(s.quiet, c.quiet) << c.text;
+    }
     for (const Case& c : cases) {
         RunSettings s;
         decide_switches(c.text, s);
