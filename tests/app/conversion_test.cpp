@@ -1,6 +1,7 @@
 // The conversion run end to end: the built program converts data files in a scratch folder;
 // exit code, both streams, the run log and the written pictures are checked.
 #include "app/run_testing.hpp"
+#include "convert/conversion.hpp"
 #include "support/gif_decode.hpp"
 #include "support/test_support.hpp"
 
@@ -55,9 +56,19 @@ bool holds(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// The pixels of a decoded picture at (x, y).
+// The pixels of a decoded picture at (x, y); -1, with a failure reported, where there is none.
 int pixel(const DecodedGif& gif, int x, int y) {
-    return gif.pixels[static_cast<std::size_t>(y * gif.width + x)];
+    const auto at = static_cast<std::size_t>(y * gif.width + x);
+    if (!gif.ok || x >= gif.width || at >= gif.pixels.size()) {
+        ADD_FAILURE() << "no pixel (" << x << ", " << y
+                      << ") in a picture that decodes: " << gif.ok;
+        return -1;
+    }
+    return gif.pixels[at];
+}
+
+int first_pixel(const std::string& path) {
+    return pixel(decode_gif_file(path), 0, 0);
 }
 
 TEST(ConversionRun, TwoByTwoPictureIsTheKnown802Bytes) {
@@ -236,6 +247,7 @@ TEST(ConversionRun, WorkerThreadsChangeNoByte) {
         for (int c = 0; c < 24; ++c) data += std::to_string((r * 31 + c * 17) % 1000) + ".25 ";
         data += r % 7 == 0 ? "\r\n" : "\n";
     }
+    ASSERT_GE(data.size(), default_split_from); // else no file would be split
     for (const char* transpose : {"-R-", "-R"}) {
         std::string gif, err;
         for (const char* threads : {"-J1", "-J3"}) {
@@ -376,7 +388,7 @@ TEST(Overwrite, ExistingResultStopsTheRunUnlessS) {
     ProcessResult result = convert(dir, {"A.DAT", "A.TXT"});
     EXPECT_EQ(result.exit_code, 5);
     EXPECT_TRUE(result.err.ends_with(exists)) << result.err;
-    EXPECT_EQ(decode_gif_file(dir.file("A.gif")).pixels[0], 0); // from A.DAT
+    EXPECT_EQ(first_pixel(dir.file("A.gif")), 0); // from A.DAT
 
     // With S an earlier run's result is replaced, but never one this run wrote from another
     // data file (both are A.gif); the same file named twice, however typed, converts again.
@@ -386,7 +398,7 @@ TEST(Overwrite, ExistingResultStopsTheRunUnlessS) {
         "\nPANIC: The resultfile A.gif was written by this run from ./A.TXT.\n"))
         << result.err;
     EXPECT_EQ(result.err.find("Working on file: A.DAT"), std::string::npos);
-    EXPECT_EQ(decode_gif_file(dir.file("A.gif")).pixels[0], 255); // from A.TXT
+    EXPECT_EQ(first_pixel(dir.file("A.gif")), 255); // from A.TXT
     EXPECT_FALSE(holds(read_file(dir.file("logfile")), "File:"));
 }
 

@@ -289,10 +289,14 @@ TEST(Interruption, WhileAResultIsWrittenLeavesNoTemporaryFile) {
             testing::start_process(testing::program_path(), argv, dir.path(), plain_env);
         // Interrupt as soon as a temporary result exists: in the middle of a write.
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!has_temporary_file(dir.path()) && std::chrono::steady_clock::now() < give_up) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        bool seen = false;
+        while (!(seen = has_temporary_file(dir.path())) &&
+               std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
         ::kill(process.pid, signal_number);
+        // Else the interruption came at no write at all and proves nothing.
+        EXPECT_TRUE(seen) << "no temporary result was ever seen";
         const ProcessResult result = testing::finish_process(process);
         EXPECT_EQ(result.exit_code, 128 + signal_number) << result.err;
         EXPECT_FALSE(has_temporary_file(dir.path())) << signal_number;

@@ -1,3 +1,5 @@
+#include "app/conversion_run.hpp"
+#include "app/run_log.hpp"
 #include "app/switches.hpp"
 
 #include <gtest/gtest.h>
@@ -127,6 +129,24 @@ TEST(Switches, OnlyTheFirstCharacterMarksASwitch) {
     EXPECT_TRUE(is_switch_argument("/R", "-/"));
     EXPECT_FALSE(is_switch_argument("A-R", "-/"));
     EXPECT_FALSE(is_switch_argument("", "-/"));
+}
+
+// The rules only whole runs reached before: result names, the ".gif" check, the log's entry.
+TEST(PureRules, ResultNamesGifNamesAndTheStartEntry) {
+    const std::pair<std::string, std::string> results[] = {
+        {"DATA.TXT", "DATA.gif"},     {"DATA", "DATA.gif"},   {"RUN1.V2.DAT", "RUN1.gif"},
+        {"V1.2/X.DAT", "V1.2/X.gif"}, {"./A.DAT", "./A.gif"}, {".HIDDEN", ".gif"},
+    };
+    for (const auto& [data, result] : results) EXPECT_EQ(result_name_for(data), result) << data;
+    for (const auto& [name, gif] : std::initializer_list<std::pair<const char*, bool>>{
+             {"A.GIF", true}, {"a.Gif.dat", true}, {"GIF.DAT", false}, {"A.GI", false}}) {
+        EXPECT_EQ(names_a_gif_file(name), gif) << name;
+    }
+    const LocalTime time{2026, 3, 4, 5, 6, 7};
+    const std::vector<RunArgument> arguments{
+        {"graygif", "graygif"}, {"-S", "-s"}, {"A\nB.DAT", "a\nb.dat"}};
+    EXPECT_EQ(start_entry_text(time, "GRAYGIF", arguments),
+              "03-04-2026 05:06:07 GRAYGIF -S A?B.DAT\n");
 }
 
 } // namespace
