@@ -44,3 +44,33 @@ awk 'BEGIN {
         print line
     }
 }' > SERIES.DAT
+
+# frames/FRAME1.DAT .. FRAME4.DAT: four frames of a simulation, a warm spot that spreads and cools,
+# 64 values a row, 48 rows: meant for -AU, which gives every frame its size and one gray scale.
+mkdir -p frames
+for t in 1 2 3 4; do
+    awk -v t="$t" 'BEGIN {
+        w = 4 + 3 * t; peak = 100 / t
+        for (r = 0; r < 48; r++) {
+            line = ""
+            for (c = 0; c < 64; c++) {
+                d2 = (c - 20 - 6 * t) ^ 2 + (r - 24) ^ 2
+                line = line (c ? " " : "") sprintf("%.4f", 15 + peak * exp(-d2 / (2 * w * w)))
+            }
+            print line
+        }
+    }' > "frames/FRAME$t.DAT"
+done
+
+# PRESSURE.DAT: a pressure field of 101325 Pa +- 0.05, 96 values a row, 96 rows: single precision
+# holds about 7 digits, and shows it in 13 gray levels; -P shows all 256.
+awk 'BEGIN {
+    for (r = 0; r < 96; r++) {
+        line = ""
+        for (c = 0; c < 96; c++) {
+            v = 101325 + 0.05 * sin(c / 15.0) * cos(r / 20.0)
+            line = line (c ? " " : "") sprintf("%.6f", v)
+        }
+        print line
+    }
+}' > PRESSURE.DAT
