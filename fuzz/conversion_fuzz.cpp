@@ -91,17 +91,6 @@ WorkerPool& shared_pool() {
     return *pool;
 }
 
-// No value kept for the picture lies outside the range the same read found.
-bool kept_within_range(const ConversionState& state, const ValueRange& range) {
-    for (std::int64_t r = 0; r < state.kept_rows; ++r) {
-        for (std::int32_t j = 0; j < state.kept_per_row; ++j) {
-            const double v = kept_value(state, r, j);
-            if (std::isfinite(v) && (v < range.minimum || v > range.maximum)) return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -132,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(changed.result.status == ConversionStatus::converted ||
                        changed.result.status == ConversionStatus::bad_row);
             if (changed.result.status == ConversionStatus::converted) {
-                FUZZ_CHECK(kept_within_range(state, changed.result.range));
+                FUZZ_CHECK(testing::kept_values_within_range(state, changed.result.range));
             }
         }
         return 0;
@@ -163,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(result.result.row_number >= 1 && result.result.problem.line >= 1);
         return 0;
     }
-    FUZZ_CHECK(kept_within_range(state, result.result.range));
+    FUZZ_CHECK(testing::kept_values_within_range(state, result.result.range));
     const std::vector<std::uint8_t> bytes = encode(result.picture, *workspace);
     const testing::DecodedGif decoded = testing::decode_gif(bytes);
     FUZZ_CHECK(decoded.ok);

@@ -65,18 +65,6 @@ struct Engine {
     }
 };
 
-// Every finite value kept for the picture lies in the range the same read found: the levels
-// never come from values the range did not see.
-bool kept_values_within_range(const ConversionState& state, const ValueRange& range) {
-    for (std::int64_t r = 0; r < state.kept_rows; ++r) {
-        for (std::int32_t j = 0; j < state.kept_per_row; ++j) {
-            const double v = kept_value(state, r, j);
-            if (std::isfinite(v) && (v < range.minimum || v > range.maximum)) return false;
-        }
-    }
-    return true;
-}
-
 // Split between workers in chunks of a few bytes, a file reads as it does by one thread: every
 // boundary case of a chunk (a line that starts in one chunk and ends in a later one, comment
 // lines, the end of the data) meets a chunk's edge somewhere.
@@ -250,7 +238,7 @@ TEST(ConvertData, FileChangedWhileItIsReadIsDrawnAsItWasRead) {
                     EXPECT_TRUE(result.changed) << where;
                 }
                 if (result.status != ConversionStatus::converted) continue;
-                EXPECT_TRUE(kept_values_within_range(engine.state, result.range)) << where;
+                EXPECT_TRUE(testing::kept_values_within_range(engine.state, result.range)) << where;
                 EXPECT_EQ(converted.progress.size(), 2 * static_cast<std::size_t>(result.data_rows))
                     << where;
             }

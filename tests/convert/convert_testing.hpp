@@ -4,6 +4,7 @@
 #include "convert/conversion.hpp"
 #include "gif/picture.hpp"
 
+#include <cmath>
 #include <string>
 
 namespace graygif::testing {
@@ -31,6 +32,18 @@ inline void collect_rows(void* context, const std::uint8_t* pixels, std::int32_t
     picture.pixels.insert(picture.pixels.end(), pixels,
                           pixels + static_cast<std::size_t>(count) *
                                        static_cast<std::size_t>(picture.width));
+}
+
+// Every finite value the last read kept for the picture lies in the range it found: the levels
+// never come from values the range did not see.
+inline bool kept_values_within_range(const ConversionState& state, const ValueRange& range) {
+    for (std::int64_t r = 0; r < state.kept_rows; ++r) {
+        for (std::int32_t j = 0; j < state.kept_per_row; ++j) {
+            const double v = kept_value(state, r, j);
+            if (std::isfinite(v) && (v < range.minimum || v > range.maximum)) return false;
+        }
+    }
+    return true;
 }
 
 // read_data, then draw_picture over the file's own range.
