@@ -1,5 +1,6 @@
 // The conversion run end to end: the built program converts data files in a scratch folder;
 // exit code, both streams, the run log and the written pictures are checked.
+#include "app/conversion_run.hpp"
 #include "app/run_testing.hpp"
 #include "convert/conversion.hpp"
 #include "support/gif_decode.hpp"
@@ -191,6 +192,51 @@ TEST(ConversionRun, PipesAreReadOnceInOrder) {
         EXPECT_EQ(fifo.exit_code, 0) << fifo.err;
         EXPECT_EQ(read_file(dir.file("PIPE.gif")), expected) << workers;
         EXPECT_FALSE(testing::file_exists(dir.file("sub/PIPE.gif")));
+    }
+}
+
+// A data file that changes while it is read is told as changed (its size, modification or
+// change time moved): here it grows after the first read.
+TEST(ConversionRun, FileThatChangesWhileItIsReadIsTold) {
+    for (const bool grows : {false, true}) {
+        ScratchDir dir;
+        write_file(dir.file("A.DAT"), "1 2\n3 4\n");
+        FileHandle file;
+        ASSERT_EQ(file_open_read(dir.file("A.DAT"), file), OpenResult::ok);
+        DataInput input;
+        input.file = &file;
+        DataSource source = data_source_for(input);
+        struct Growing {
+            ByteSource inner;
+            bool (*unchanged)(void* context);
+            std::string path;
+            bool grows;
+        } growing{source.bytes, source.unchanged, dir.file("A.DAT"), grows};
+        source.bytes.context = &growing;
+        source.unchanged = [](void* context) {
+            auto& g = *static_cast<Growing*>(context);
+            return g.unchanged(g.inner.context);
+        };
+        source.bytes.read_at = [](void* context, std::uint64_t offset, char* buffer,
+                                  std::size_t size) -> std::int64_t {
+            auto& g = *static_cast<Growing*>(context);
+            const std::int64_t got = g.inner.read_at(g.inner.context, offset, buffer, size);
+            if (g.grows) {
+                g.grows = false;
+                FileHandle out;
+                EXPECT_TRUE(file_open_append(g.path, out));
+                EXPECT_TRUE(file_write_all(out, "5 6\n", 4));
+                file_close(out);
+            }
+            return got;
+        };
+        ConversionState state;
+        state.width = 2;
+        state.height = 3;
+        const ConversionResult read = read_data(state, source, false, true, {}, {});
+        file_close(file);
+        EXPECT_EQ(read.changed, grows) << grows;
+        EXPECT_EQ(read.data_rows, grows ? 3 : 2) << grows; // the reading goes on to the end
     }
 }
 
