@@ -22,14 +22,27 @@ std::size_t take_chunk(WorkerPool& pool, const PoolJob& job) {
     std::size_t chunk = pool.next_chunk.load();
     for (;;) {
         if (chunk >= job.chunk_count) return past_all;
-        const std::size_t released = pool.released.load();
-        if (chunk - released >= job.window) {
-            pool.released.wait(released); // until the coordinator releases one, or finishes
-            chunk = pool.next_chunk.load();
+        if (chunk - pool.released.load() >= job.window) {
+            // Until the coordinator releases a chunk, or finishes the job (announced first, so
+            // that the coordinator, seeing the announcement after moving, wakes this worker).
+            std::unique_lock<std::mutex> lock(pool.mutex);
+            pool.window_waiters.fetch_add(1);
+            pool.job_ready.wait(lock, [&] {
+                chunk = pool.next_chunk.load();
+                return chunk >= job.chunk_count || chunk - pool.released.load() < job.window;
+            });
+            pool.window_waiters.fetch_sub(1);
             continue;
         }
         if (pool.next_chunk.compare_exchange_weak(chunk, chunk + 1)) return chunk;
     }
+}
+
+// Wakes the threads waiting under the pool's lock (taken, so that none is between its check
+// and its wait).
+void wake(WorkerPool& pool, std::condition_variable& waiting) {
+    { const std::lock_guard<std::mutex> lock(pool.mutex); }
+    waiting.notify_all();
 }
 
 void run_worker(WorkerPool& pool, unsigned worker) {
@@ -55,9 +68,9 @@ void run_worker(WorkerPool& pool, unsigned worker) {
              chunk = take_chunk(pool, job)) {
             job.work(job.context, worker, chunk);
             pool.done[chunk].store(1);
-            pool.done[chunk].notify_all(); // costs a call only where the coordinator waits
+            if (pool.awaited.load() == chunk) wake(pool, pool.chunk_done);
         }
-        if (pool.active.fetch_sub(1) == 1) pool.active.notify_all();
+        if (pool.active.fetch_sub(1) == 1) wake(pool, pool.chunk_done);
     }
 }
 
@@ -70,9 +83,8 @@ void worker_entry(void* context) {
 // Hands out no further chunk.
 void stop_handing_out(WorkerPool& pool) {
     pool.next_chunk.store(past_all);
-    // Wakes workers waiting for the window: they find no chunk left.
-    pool.released.store(past_all);
-    pool.released.notify_all();
+    // Workers waiting for the window find no chunk left.
+    wake(pool, pool.job_ready);
 }
 
 } // namespace
@@ -106,6 +118,7 @@ bool pool_begin(WorkerPool& pool, const PoolJob& job) {
         pool.job = job;
         pool.done = std::move(done);
         pool.released.store(0);
+        pool.awaited.store(SIZE_MAX);
         pool.next_chunk.store(0);
         ++pool.job_number;
         pool.job_open = true;
@@ -117,22 +130,23 @@ bool pool_begin(WorkerPool& pool, const PoolJob& job) {
 void pool_wait_for_chunk(WorkerPool& pool, std::size_t chunk) {
     if (chunk > pool.released.load()) {
         pool.released.store(chunk);
-        pool.released.notify_all(); // a worker may wait for the window
+        if (pool.window_waiters.load() != 0) wake(pool, pool.job_ready);
     }
     std::atomic<std::uint32_t>& done = pool.done[chunk];
-    while (done.load() == 0) done.wait(0);
+    if (done.load() != 0) return;
+    // Announced before the last look: a worker that finishes the chunk after it sees it.
+    pool.awaited.store(chunk);
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    pool.chunk_done.wait(lock, [&] { return done.load() != 0; });
+    pool.awaited.store(SIZE_MAX);
 }
 
 void pool_finish(WorkerPool& pool) {
     stop_handing_out(pool);
-    {
-        const std::lock_guard<std::mutex> lock(pool.mutex);
-        pool.job_open = false;
-    }
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    pool.job_open = false;
     // Every chunk handed out has returned once no worker is inside the job.
-    for (unsigned active = pool.active.load(); active != 0; active = pool.active.load()) {
-        pool.active.wait(active);
-    }
+    pool.chunk_done.wait(lock, [&] { return pool.active.load() == 0; });
 }
 
 void pool_stop(WorkerPool& pool) {

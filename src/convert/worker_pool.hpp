@@ -32,20 +32,24 @@ struct PoolJob {
 };
 
 // Chunks are handed out and reported done without a lock (a chunk takes tens of microseconds,
-// and a contended lock each time costs as much); the lock only starts and stops jobs.
+// and a contended lock each time costs as much); the lock starts and stops jobs, and guards the
+// waits, which are announced so that a wake-up is sent only where a thread waits.
 struct WorkerPool {
     std::vector<ThreadHandle> threads;
     std::mutex mutex;
-    std::condition_variable job_ready; // workers wait here for a job, under `mutex`
-    PoolJob job;                       // under `mutex`
-    std::uint64_t job_number = 0;      // under `mutex`: counts the jobs, so a worker sees a new one
-    bool job_open = false;             // under `mutex`: workers may still join the job
-    bool stopping = false;             // under `mutex`
-    std::atomic<unsigned> active{0};   // workers inside the job
+    std::condition_variable job_ready;  // workers wait here for a job or the window, under `mutex`
+    std::condition_variable chunk_done; // the coordinator waits here, under `mutex`
+    PoolJob job;                        // under `mutex`
+    std::uint64_t job_number = 0;       // under `mutex`: counts the jobs, so a worker sees a new one
+    bool job_open = false;              // under `mutex`: workers may still join the job
+    bool stopping = false;              // under `mutex`
+    std::atomic<unsigned> active{0};    // workers inside the job
     std::atomic<std::size_t> next_chunk{SIZE_MAX}; // the next chunk to hand out (none: past all)
     std::atomic<std::size_t> released{0}; // chunks below this one are released by the coordinator
-    Storage<std::atomic<std::uint32_t>> done; // per chunk of the job: its work has returned
-    std::size_t stack_size = 0;               // of each worker thread
+    std::atomic<std::size_t> awaited{SIZE_MAX}; // the chunk the coordinator waits for, if any
+    std::atomic<unsigned> window_waiters{0};    // workers that wait for the window to move
+    Storage<std::atomic<std::uint32_t>> done;   // per chunk of the job: its work has returned
+    std::size_t stack_size = 0;                 // of each worker thread
 };
 
 // Workers need little stack: the reader's and the scaler's state is small and holds no recursion.
