@@ -90,8 +90,7 @@ ResultWrite write_result_file(const std::string& target, const Picture& picture,
                               GifWorkspace& workspace, ExistingResultRule rule,
                               const Seam& before_move, const FileHandle& data_file) {
     PendingResult result;
-    if (!result_begin(result, target, picture.width, picture.height, workspace, rule,
-                      data_file)) {
+    if (!result_begin(result, target, picture.width, picture.height, workspace, rule, data_file)) {
         return ResultWrite::cannot_create;
     }
     result_add_pixels(workspace, picture.pixels.data(), picture.pixels.size());

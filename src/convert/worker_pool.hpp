@@ -40,10 +40,10 @@ struct WorkerPool {
     std::condition_variable job_ready;  // workers wait here for a job or the window, under `mutex`
     std::condition_variable chunk_done; // the coordinator waits here, under `mutex`
     PoolJob job;                        // under `mutex`
-    std::uint64_t job_number = 0;       // under `mutex`: counts the jobs, so a worker sees a new one
-    bool job_open = false;              // under `mutex`: workers may still join the job
-    bool stopping = false;              // under `mutex`
-    std::atomic<unsigned> active{0};    // workers inside the job
+    std::uint64_t job_number = 0;    // under `mutex`: counts the jobs, so a worker sees a new one
+    bool job_open = false;           // under `mutex`: workers may still join the job
+    bool stopping = false;           // under `mutex`
+    std::atomic<unsigned> active{0}; // workers inside the job
     std::atomic<std::size_t> next_chunk{SIZE_MAX}; // the next chunk to hand out (none: past all)
     std::atomic<std::size_t> released{0}; // chunks below this one are released by the coordinator
     std::atomic<std::size_t> awaited{SIZE_MAX}; // the chunk the coordinator waits for, if any

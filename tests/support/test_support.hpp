@@ -46,9 +46,9 @@ struct ProcessResult {
 // What a child process is given besides its arguments, folder and environment; set in the child
 // before it starts the program.
 struct ChildOptions {
-    long long file_size_limit = -1;       // RLIMIT_FSIZE in bytes; -1: inherited
-    long long open_files_limit = -1;      // RLIMIT_NOFILE; -1: inherited
-    long long address_space_limit = -1;   // RLIMIT_AS in bytes; -1: inherited
+    long long file_size_limit = -1;     // RLIMIT_FSIZE in bytes; -1: inherited
+    long long open_files_limit = -1;    // RLIMIT_NOFILE; -1: inherited
+    long long address_space_limit = -1; // RLIMIT_AS in bytes; -1: inherited
     // Standard input: these bytes through a pipe (at most the pipe's 64 KiB: they are written
     // before the child runs); none: /dev/null.
     const std::string* input = nullptr;
