@@ -5,7 +5,9 @@
 #include "platform/name_rules.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
+#include <climits>
 #include <memory>
 
 namespace graygif {
@@ -266,6 +268,17 @@ struct FileAtHand {
     std::string target; // where it is written
 };
 
+// Decides the result of the data file at hand, found at `data_path`. @return run_goes_on, or the
+// exit code of a result that may not be written.
+int decide_result(RunState& run, FileAtHand& file, const std::string& data_path) {
+    // A pipe's or a device's picture goes into the current folder, never into /dev.
+    const bool here = file.sequential || is_device_path(data_path);
+    file.result = result_name_for(file.name);
+    if (here) file.result.erase(0, after_last_separator(file.result, path_separator_characters()));
+    const std::string path = here ? file.result : result_path_beside(data_path, file.result);
+    return choose_target(run, file.result, path, file.target);
+}
+
 // Opens the data file `argument` names and decides its result. @return run_goes_on; or, for a
 // name holding ".gif", 0 (passed over); or the exit code of a stop.
 int open_file_at_hand(RunState& run, const RunArgument& argument, FileAtHand& file) {
@@ -281,25 +294,13 @@ int open_file_at_hand(RunState& run, const RunArgument& argument, FileAtHand& fi
         code != run_goes_on) {
         return code;
     }
-    // A pipe's or a device's picture goes into the current folder, never into /dev.
-    const bool here = file.sequential || is_device_path(data_path);
-    file.result = result_name_for(file.name);
-    if (here) file.result.erase(0, after_last_separator(file.result, path_separator_characters()));
-    const std::string path = here ? file.result : result_path_beside(data_path, file.result);
-    return choose_target(run, file.result, path, file.target);
+    return decide_result(run, file, data_path);
 }
 
-// Reads the data file at hand once (keeping the values that land in its picture, or only its
-// range). @return run_goes_on, or the exit code of a bad row, a read error or a lack of memory.
-int read_file_at_hand(RunState& run, ConversionState& state, const FileAtHand& file, bool keep,
-                      ConversionResult& read) {
-    DataInput input;
-    input.file = &run.data_file;
-    input.sequential = file.sequential;
-    const DataSource source = data_source_for(input);
-    const TextSink messages{&run, write_reader_message};
-    const ProgressSink progress{&run, print_row_progress};
-    read = read_data(state, source, run.settings.transpose, keep, messages, progress);
+// What a reading found, told: the bad row, a read error, a lack of memory. @return run_goes_on,
+// or the exit code.
+int settle_read(RunState& run, const ConversionState& state, const FileAtHand& file,
+                const ConversionResult& read) {
     if (read.fixed_rule) run.rule_fixed_by = file.name;
     if (read.status == ConversionStatus::bad_row) {
         return stop_on_bad_row(run, file.name, read, state.rule.expected_count);
@@ -314,6 +315,20 @@ int read_file_at_hand(RunState& run, ConversionState& state, const FileAtHand& f
         return exit_size_or_open;
     }
     return run_goes_on;
+}
+
+// Reads the data file at hand once (keeping the values that land in its picture, or only its
+// range). @return run_goes_on, or the exit code of a bad row, a read error or a lack of memory.
+int read_file_at_hand(RunState& run, ConversionState& state, const FileAtHand& file, bool keep,
+                      ConversionResult& read) {
+    DataInput input;
+    input.file = &run.data_file;
+    input.sequential = file.sequential;
+    const DataSource source = data_source_for(input);
+    const TextSink messages{&run, write_reader_message};
+    const ProgressSink progress{&run, print_row_progress};
+    read = read_data(state, source, run.settings.transpose, keep, messages, progress);
+    return settle_read(run, state, file, read);
 }
 
 // Draws the picture of the file just read over `range` and writes it. @return run_goes_on, or
@@ -341,22 +356,6 @@ void print_working_on(RunState& run, const FileAtHand& file) {
     if (run.settings.quiet) return;
     console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
                   file.name.c_str(), file.result.c_str());
-}
-
-// Converts one data file over its own range, or over `run_range` when it is given (U).
-int convert_file(RunState& run, ConversionState& state, GifWorkspace& gif,
-                 const RunArgument& argument, const ValueRange* run_range) {
-    FileAtHand file;
-    if (const int code = open_file_at_hand(run, argument, file); code != run_goes_on) {
-        return code == 0 ? run_goes_on : code;
-    }
-    print_working_on(run, file);
-    ConversionResult read;
-    if (const int code = read_file_at_hand(run, state, file, true, read); code != run_goes_on) {
-        return code;
-    }
-    return write_picture(run, state, gif, file, read,
-                         run_range != nullptr ? *run_range : read.range);
 }
 
 // A result the first phase of a run with one scale found, and its data file.
@@ -411,6 +410,175 @@ int range_of_run(RunState& run, ConversionState& state, ValueRange& range) {
     return run_goes_on;
 }
 
+// The reading of the next data file by a thread of its own, while the current file's picture is
+// drawn, encoded and written: where files are small, one file's reading and another's encoding
+// share the processors better than a small file split between workers, which leaves them idle
+// while its picture is encoded. What the reading would have shown waits, and is shown in its
+// place, after the current file's messages.
+struct ReadAhead {
+    const RunArgument* argument = nullptr; // the data file it reads
+    std::string data_path;
+    FileHandle file;
+    ConversionState* state = nullptr;
+    bool transpose = false;
+    ConversionResult read;
+    std::int64_t progress_shown = 0; // progress characters the reading showed
+    std::int64_t message_after = -1; // the reader's message came after this many of them
+    std::string message;             // reserved before the reading starts: it allocates nothing
+    WorkerPool* pool = nullptr;      // whose worker reads it, as a job of one chunk
+};
+
+// Files of at most this size are read ahead; larger ones are split between the workers. Only
+// for pictures of at most read_ahead_picture values: two files' values are kept at once.
+constexpr std::uint64_t read_ahead_below = std::uint64_t{1} << 20;
+constexpr std::size_t read_ahead_picture = std::size_t{1} << 20;
+
+void keep_message(void* context, const char* data, std::size_t size) {
+    ReadAhead& ahead = *static_cast<ReadAhead*>(context);
+    ahead.message_after = ahead.progress_shown;
+    ahead.message.append(data, std::min(size, ahead.message.capacity() - ahead.message.size()));
+}
+
+void count_progress(void* context, char, std::uint64_t) {
+    ++static_cast<ReadAhead*>(context)->progress_shown;
+}
+
+void read_ahead(void* context, unsigned, std::size_t) {
+    ReadAhead& ahead = *static_cast<ReadAhead*>(context);
+    DataInput input;
+    input.file = &ahead.file;
+    const DataSource source = data_source_for(input);
+    ahead.read = read_data(*ahead.state, source, ahead.transpose, true,
+                           TextSink{&ahead, keep_message}, ProgressSink{&ahead, count_progress});
+}
+
+// Starts reading `argument` ahead into `state`, when it is a small data file that opens (any
+// problem is left to its turn, where it is told in its place). @return whether it started.
+bool start_read_ahead(RunState& run, const RunArgument& argument, ConversionState& state,
+                      ReadAhead& ahead) {
+    const auto picture =
+        static_cast<std::size_t>(state.width) * static_cast<std::size_t>(state.height);
+    if (names_a_gif_file(argument.text) || picture > read_ahead_picture) return false;
+    // The pool a split file would start; a worker of it reads the file.
+    WorkerPool& pool = run.workers;
+    if (pool_size(pool) == 0 && !pool.started_once) {
+        pool.started_once = true;
+        pool_start(pool, state.wanted_workers);
+    }
+    if (pool_size(pool) < 2) return false;
+    bool sequential = false;
+    if (!resolve_existing_name(argument.typed, run.folder_listings, ahead.data_path) ||
+        file_open_read(ahead.data_path, ahead.file, &sequential) != OpenResult::ok) {
+        return false;
+    }
+    FileStatus status;
+    if (sequential || !file_status(ahead.file, status) || status.size >= read_ahead_below) {
+        file_close(ahead.file);
+        return false;
+    }
+    ahead.argument = &argument;
+    ahead.state = &state;
+    ahead.transpose = run.settings.transpose;
+    ahead.progress_shown = 0;
+    ahead.message_after = -1;
+    ahead.message.clear();
+    ahead.message.reserve(static_cast<std::size_t>(status.size) + 64); // the longest it can be
+    ahead.pool = &pool;
+    if (!pool_begin(pool, PoolJob{&ahead, read_ahead, 1, SIZE_MAX, UINT_MAX})) {
+        file_close(ahead.file);
+        ahead.argument = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void wait_for_read_ahead(ReadAhead& ahead) {
+    pool_wait_for_chunk(*ahead.pool, 0);
+    pool_finish(*ahead.pool);
+}
+
+// Waits for a reading ahead that is not to be used, and closes its file.
+void abandon_read_ahead(ReadAhead& ahead) {
+    if (ahead.argument == nullptr) return;
+    wait_for_read_ahead(ahead);
+    file_close(ahead.file);
+    ahead.argument = nullptr;
+}
+
+// Takes the file read ahead as the file at hand: its result decided now (the file before may
+// have written it), its "Working on file" line, then what its reading showed.
+int adopt_read_ahead(RunState& run, ReadAhead& ahead, FileAtHand& file) {
+    wait_for_read_ahead(ahead);
+    file.name = ahead.argument->text;
+    ahead.argument = nullptr;
+    run.current_data_file = file.name;
+    run.data_file = ahead.file;
+    ahead.file = FileHandle{};
+    if (const int code = decide_result(run, file, ahead.data_path); code != run_goes_on) {
+        return code;
+    }
+    print_working_on(run, file);
+    for (std::int64_t k = 0; k < ahead.progress_shown; ++k) {
+        if (k == ahead.message_after) {
+            console_write_text(run.console, ConsoleStream::err, ahead.message.data(),
+                               ahead.message.size());
+        }
+        console_progress(run.console, progress_characters[k % 4], 0);
+    }
+    if (ahead.message_after == ahead.progress_shown) {
+        console_write_text(run.console, ConsoleStream::err, ahead.message.data(),
+                           ahead.message.size());
+    }
+    return settle_read(run, *ahead.state, file, ahead.read);
+}
+
+// The data file argument after argument i, if any.
+const RunArgument* next_data_file(const RunState& run, std::size_t i) {
+    const char* prefixes = switch_prefix_characters();
+    for (std::size_t j = i + 1; j < run.arguments.size(); ++j) {
+        if (!names_a_switch(run.arguments[j], prefixes)) return &run.arguments[j];
+    }
+    return nullptr;
+}
+
+// Converts the data file of argument i, read here or adopted from the reading ahead, and starts
+// reading the next one ahead where it pays. @return run_goes_on, 0 for a name passed over, or
+// the exit code of a stop.
+int convert_argument(RunState& run, std::array<ConversionState, 2>& states, std::size_t& current,
+                     ReadAhead& ahead, GifWorkspace& gif, std::size_t i,
+                     const ValueRange* run_range) {
+    const RunArgument& argument = run.arguments[i];
+    FileAtHand file;
+    ConversionResult read;
+    int code = run_goes_on;
+    if (ahead.argument == &argument) {
+        current = 1 - current;
+        code = adopt_read_ahead(run, ahead, file);
+        read = ahead.read;
+    } else {
+        code = open_file_at_hand(run, argument, file);
+        if (code != run_goes_on) return code;
+        print_working_on(run, file);
+        states[current].pool = &run.workers;
+        code = read_file_at_hand(run, states[current], file, true, read);
+    }
+    if (code != run_goes_on) return code;
+    ConversionState& state = states[current];
+    ConversionState& spare = states[1 - current];
+    spare.rule = state.rule; // the next reading goes on under the run's rule
+    const RunArgument* next = next_data_file(run, i);
+    const bool ahead_pays = state.wanted_workers >= 2 && run_range == nullptr;
+    spare.pool = nullptr; // read ahead by one worker, alone
+    const bool reading_ahead =
+        next != nullptr && ahead_pays && start_read_ahead(run, *next, spare, ahead);
+    // The pool has a job: the current picture is drawn by this thread.
+    if (reading_ahead) state.pool = nullptr;
+    code =
+        write_picture(run, state, gif, file, read, run_range != nullptr ? *run_range : read.range);
+    if (code != run_goes_on) abandon_read_ahead(ahead);
+    return code;
+}
+
 void print_copyright(RunState& run) {
     console_print(run.console, ConsoleStream::err,
                   "\ngraygif Version %s - ASCII data files to gray-scale GIF pictures.\n"
@@ -452,30 +620,37 @@ bool names_a_gif_file(const std::string& name) {
 }
 
 int run_conversion(RunState& run) {
-    ConversionState state;
+    // Two states: one file's values are drawn from the one while the next file is read ahead
+    // into the other.
+    std::array<ConversionState, 2> states;
+    std::size_t current = 0;
     const std::unique_ptr<GifWorkspace> gif(new GifWorkspace);
     const RunSettings& settings = run.settings;
-    state.width = settings.transpose ? settings.y_size : settings.x_size;
-    state.height = settings.transpose ? settings.x_size : settings.y_size;
-    state.pool = &run.workers;
-    state.wanted_workers = settings.workers > 0
-                               ? static_cast<unsigned>(settings.workers)
-                               : std::min(usable_processors(), static_cast<unsigned>(max_workers));
-
-    state.double_precision = settings.double_precision;
-    state.auto_size = settings.auto_size;
+    for (ConversionState& state : states) {
+        state.width = settings.transpose ? settings.y_size : settings.x_size;
+        state.height = settings.transpose ? settings.x_size : settings.y_size;
+        state.wanted_workers = settings.workers > 0 ? static_cast<unsigned>(settings.workers)
+                                                    : std::min(usable_processors(),
+                                                               static_cast<unsigned>(max_workers));
+        state.double_precision = settings.double_precision;
+        state.auto_size = settings.auto_size;
+    }
+    states[0].pool = &run.workers;
     ValueRange run_range;
     if (settings.one_scale) {
-        if (const int code = range_of_run(run, state, run_range); code != run_goes_on) return code;
+        if (const int code = range_of_run(run, states[0], run_range); code != run_goes_on) {
+            return code;
+        }
     }
+    ReadAhead ahead;
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {
         if (names_a_switch(run.arguments[i], prefixes)) continue;
         // With one scale the first phase told of passed-over names already.
         if (settings.one_scale && names_a_gif_file(run.arguments[i].text)) continue;
-        const int code = convert_file(run, state, *gif, run.arguments[i],
-                                      settings.one_scale ? &run_range : nullptr);
-        if (code != run_goes_on) return code;
+        const int code = convert_argument(run, states, current, ahead, *gif, i,
+                                          settings.one_scale ? &run_range : nullptr);
+        if (code != run_goes_on && code != 0) return code;
     }
 
     const std::int64_t now = run.clock();

@@ -126,7 +126,6 @@ struct ConversionState {
     // their buffers, only mean fewer of them, or one.
     WorkerPool* pool = nullptr;
     unsigned wanted_workers = 0;
-    bool pool_started = false;
     std::uint64_t split_from = default_split_from;
     std::uint64_t chunk_size = 0; // bytes a worker takes at a time; 0: chosen from the file's size
     // Per worker of the pool (at most max_pool_workers), given memory when a file needs it:

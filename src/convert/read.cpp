@@ -473,8 +473,8 @@ ConversionResult read_data(ConversionState& state, const DataSource& source, boo
         failed.status = ConversionStatus::no_memory;
         return failed;
     }
-    if (split && !state.pool_started && pool_size(*state.pool) == 0) {
-        state.pool_started = true; // of workers the system refused, later files ask no more
+    if (split && !state.pool->started_once && pool_size(*state.pool) == 0) {
+        state.pool->started_once = true; // of workers the system refused, later files ask no more
         // One worker alone would only hold memory.
         if (pool_start(*state.pool, state.wanted_workers) == 1) give_back_workers(state);
     }

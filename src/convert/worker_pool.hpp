@@ -50,6 +50,7 @@ struct WorkerPool {
     std::atomic<unsigned> window_waiters{0};    // workers that wait for the window to move
     Storage<std::atomic<std::uint32_t>> done;   // per chunk of the job: its work has returned
     std::size_t stack_size = 0;                 // of each worker thread
+    bool started_once = false; // by a conversion that wanted workers: it asks once a run
 };
 
 // Workers need little stack: the reader's and the scaler's state is small and holds no recursion.

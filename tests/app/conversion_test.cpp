@@ -36,8 +36,9 @@ const std::string copyright =
     "Free software under the MIT License: see the LICENSE file.\n";
 
 // Runs graygif in `dir`; the copyright notice that a run shows by chance is taken off.
-ProcessResult convert(const ScratchDir& dir, const std::vector<std::string>& args) {
-    ProcessResult result = testing::run_graygif(args, dir.path(), plain_env);
+ProcessResult convert(const ScratchDir& dir, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env = plain_env) {
+    ProcessResult result = testing::run_graygif(args, dir.path(), env);
     const bool asked = std::find(args.begin(), args.end(), "-C") != args.end();
     if (!asked && result.err.size() >= copyright.size() &&
         result.err.compare(result.err.size() - copyright.size(), copyright.size(), copyright) ==
@@ -310,6 +311,60 @@ TEST(ConversionRun, WorkerThreadsChangeNoByte) {
                 EXPECT_EQ(result.err, err) << transpose;
             }
         }
+    }
+}
+
+// A run of several files says and writes the same with one thread as with workers, which read
+// a small file ahead while the one before it is encoded: messages, notes and stops of the later
+// files come in their place.
+TEST(ConversionRun, FilesReadAheadChangeNoByte) {
+    std::string big = "# big\n"; // split between the workers, not read ahead
+    for (int r = 0; r < 12000; ++r)
+        big += std::to_string(r % 97) + " " + std::to_string(r % 13) + "\n";
+    struct Case {
+        const char* title;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"plain", {"A.DAT", "B.DAT", "X.GIF", "C.DAT", "COMMENTS.DAT", "BIG.DAT", "D.DAT"}},
+        {"mismatch", {"A.DAT", "B.DAT", "WIDE.DAT", "C.DAT"}},
+        {"bad_character", {"A.DAT", "BAD.DAT", "C.DAT"}},
+        {"missing", {"A.DAT", "MISSING.DAT", "C.DAT"}},
+        {"exists", {"A.DAT", "A.TXT", "C.DAT"}},
+        {"written_by_this_run", {"-S", "A.DAT", "A.TXT", "C.DAT"}},
+        {"notes", {"-X2", "-Y2", "A.DAT", "INF.DAT", "EQUAL.DAT", "C.DAT"}},
+    };
+    for (const Case& c : cases) {
+        std::string results[2];
+        for (const int workers : {1, 2}) {
+            ScratchDir dir;
+            write_file(dir.file("A.DAT"), "1 2\n3 4\n");
+            write_file(dir.file("A.TXT"), "4 3\n2 1\n");
+            write_file(dir.file("B.DAT"), "# b\n5 6\n7 8\n9 1\n");
+            write_file(dir.file("C.DAT"), "2 2\n0 1\n");
+            write_file(dir.file("D.DAT"), "3 1\n");
+            write_file(dir.file("X.GIF"), "1 2\n");
+            write_file(dir.file("COMMENTS.DAT"), "# nothing\n");
+            write_file(dir.file("BIG.DAT"), big);
+            write_file(dir.file("WIDE.DAT"), "1 2\n1 2 3\n");
+            write_file(dir.file("BAD.DAT"), "1 2\n3 x\n");
+            write_file(dir.file("INF.DAT"), "1 4e38\n5 6\n");
+            write_file(dir.file("EQUAL.DAT"), "7 7\n7 7\n");
+            // The threads from the environment, so that the log's entries are alike.
+            std::vector<std::string> env = plain_env;
+            env.push_back("GRAYGIF=J" + std::to_string(workers));
+            const ProcessResult result = convert(dir, c.args, env);
+            std::string& all = results[workers - 1];
+            all = std::to_string(result.exit_code) + "|" + result.out + "|" + result.err;
+            const std::string log = read_file(dir.file("logfile"));
+            all += "|" + log.substr(std::min(log.size(), std::size_t{20})); // after the date
+            for (const std::string& name : testing::list_dir(dir.path())) {
+                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".gif") == 0) {
+                    all += "|" + name + ":" + read_file(dir.file(name));
+                }
+            }
+        }
+        EXPECT_EQ(results[1], results[0]) << c.title;
     }
 }
 
