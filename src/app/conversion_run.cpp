@@ -466,6 +466,12 @@ bool start_read_ahead(RunState& run, const RunArgument& argument, ConversionStat
         pool_start(pool, state.wanted_workers);
     }
     if (pool_size(pool) < 2) return false;
+    // Room for what the reading ahead takes (its buffers, the first time), and as much to spare
+    // as a split reading leaves: else the file is read in its turn, alone.
+    const std::size_t value_size = state.double_precision ? sizeof(double) : sizeof(float);
+    const std::size_t needs =
+        state.reader.buffer ? 0 : picture * value_size + state.read_buffer_size;
+    if (!memory_to_spare(needs + memory_kept_to_spare)) return false;
     bool sequential = false;
     if (!resolve_existing_name(argument.typed, run.folder_listings, ahead.data_path) ||
         file_open_read(ahead.data_path, ahead.file, &sequential) != OpenResult::ok) {
@@ -508,7 +514,6 @@ void abandon_read_ahead(ReadAhead& ahead) {
 // Takes the file read ahead as the file at hand: its result decided now (the file before may
 // have written it), its "Working on file" line, then what its reading showed.
 int adopt_read_ahead(RunState& run, ReadAhead& ahead, FileAtHand& file) {
-    wait_for_read_ahead(ahead);
     file.name = ahead.argument->text;
     ahead.argument = nullptr;
     run.current_data_file = file.name;
@@ -551,6 +556,19 @@ int convert_argument(RunState& run, std::array<ConversionState, 2>& states, std:
     FileAtHand file;
     ConversionResult read;
     int code = run_goes_on;
+    if (ahead.argument == &argument) {
+        wait_for_read_ahead(ahead);
+        if (ahead.read.status == ConversionStatus::no_memory) {
+            // Two files' buffers did not fit: this one is read again, alone, in its turn.
+            file_close(ahead.file);
+            ahead.argument = nullptr;
+            ConversionState& spare = states[1 - current];
+            spare.kept = {};
+            spare.values = {};
+            spare.reader = DataFile{};
+            for (Storage<std::uint8_t>& band : spare.bands) band = {};
+        }
+    }
     if (ahead.argument == &argument) {
         current = 1 - current;
         code = adopt_read_ahead(run, ahead, file);

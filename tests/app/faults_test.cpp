@@ -304,8 +304,8 @@ TEST(Interruption, WhileAResultIsWrittenLeavesNoTemporaryFile) {
 }
 
 // Threads never cost a conversion: at the smallest limit on the address space where one thread
-// converts a 4 MB file, any number of workers converts it too, to the same bytes (they make do
-// with the threads and buffers there is room for).
+// converts a 4 MB file (or four small ones), any number of workers converts it too, to the same
+// bytes (they make do with the threads and buffers there is room for).
 TEST(MemoryLimit, WorkersNeverCostAConversion) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's shadow memory takes more address space than any limit here";
@@ -317,28 +317,40 @@ TEST(MemoryLimit, WorkersNeverCostAConversion) {
         data += "\n";
     }
     write_file(dir.file("BIG.DAT"), data);
-    auto convert_under = [&](long long limit, const char* workers) {
-        ChildOptions options;
-        options.address_space_limit = limit;
-        return testing::run_graygif({"-G", "-S", "-X512", "-Y512", workers, "BIG.DAT"}, dir.path(),
-                                    plain_env, options);
-    };
-    long long low = 1 << 20;  // fails
-    long long high = 1 << 30; // converts
-    ASSERT_EQ(convert_under(high, "-J1").exit_code, 0);
-    while (high - low > (1 << 20)) {
-        const long long middle = (low + high) / 2;
-        (convert_under(middle, "-J1").exit_code == 0 ? high : low) = middle;
-    }
-    ASSERT_EQ(convert_under(high, "-J1").exit_code, 0);
-    const std::string alone = read_file(dir.file("BIG.gif"));
-    // There, and at limits above it that hold some threads but not all of them and their
-    // buffers (where threads of the system's stack size used to leave no room).
-    for (long long limit = high; limit < (160 << 20); limit += 24 << 20) {
-        for (const char* workers : {"-J2", "-J7", "-J64"}) {
-            const ProcessResult result = convert_under(limit, workers);
-            EXPECT_EQ(result.exit_code, 0) << workers << " at " << limit << ": " << result.err;
-            EXPECT_EQ(read_file(dir.file("BIG.gif")), alone) << workers << " at " << limit;
+    // And the same data as four small files, which are read ahead while the one before is
+    // written (two files' buffers at once).
+    const std::size_t quarter = data.find('\n', data.size() / 4) + 1;
+    for (int k = 0; k < 4; ++k)
+        write_file(dir.file("S" + std::to_string(k) + ".DAT"), data.substr(0, quarter));
+    for (const std::vector<std::string>& files :
+         {std::vector<std::string>{"BIG.DAT"},
+          std::vector<std::string>{"S0.DAT", "S1.DAT", "S2.DAT", "S3.DAT"}}) {
+        auto convert_under = [&](long long limit, const char* workers) {
+            ChildOptions options;
+            options.address_space_limit = limit;
+            std::vector<std::string> args{"-G", "-S", "-X512", "-Y512", workers};
+            args.insert(args.end(), files.begin(), files.end());
+            return testing::run_graygif(args, dir.path(), plain_env, options);
+        };
+        const std::string picture =
+            dir.file(files.back().substr(0, files.back().find('.')) + ".gif");
+        long long low = 1 << 20;  // fails
+        long long high = 1 << 30; // converts
+        ASSERT_EQ(convert_under(high, "-J1").exit_code, 0);
+        while (high - low > (1 << 20)) {
+            const long long middle = (low + high) / 2;
+            (convert_under(middle, "-J1").exit_code == 0 ? high : low) = middle;
+        }
+        ASSERT_EQ(convert_under(high, "-J1").exit_code, 0);
+        const std::string alone = read_file(picture);
+        // There, and at limits above it that hold some threads but not all of them and their
+        // buffers (where threads of the system's stack size used to leave no room).
+        for (long long limit = high; limit < (160 << 20); limit += 24 << 20) {
+            for (const char* workers : {"-J2", "-J7", "-J64"}) {
+                const ProcessResult result = convert_under(limit, workers);
+                EXPECT_EQ(result.exit_code, 0) << workers << " at " << limit << ": " << result.err;
+                EXPECT_EQ(read_file(picture), alone) << workers << " at " << limit;
+            }
         }
     }
 }
