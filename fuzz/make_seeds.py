@@ -105,3 +105,10 @@ write("lzw", "ramp", bytes([63]) + bytes(i % 256 for i in range(64 * 40)))
 write("lzw", "random", bytes([99]) + bytes(rng.randrange(256) for _ in range(100 * 60)))
 write("lzw", "one_pixel", bytes([0, 7]))
 write("lzw", "zeros_then_noise", bytes([31]) + bytes(32 * 20) + bytes(rng.randrange(4) for _ in range(32 * 40)))
+# Noise without zeros, with the string "0 after 0" made after another string whose first slot
+# is slot 0 (pixel 16 after code 1, here): the case where a key of 0 can be lost in a later
+# slot, which the encoder follows in the table layout it was designed with.
+late_zero = bytearray()
+while len(late_zero) < 256 * 48:
+    late_zero += bytes(1 + rng.randrange(255) for _ in range(1496)) + bytes([16, 1, 0, 0])
+write("lzw", "key_zero_late", bytes([255]) + bytes(late_zero[: 256 * 48]))
