@@ -456,7 +456,6 @@ ConversionResult read_data(ConversionState& state, const DataSource& source, boo
         static_cast<std::size_t>(state.width) * static_cast<std::size_t>(state.height);
     bool split = state.pool != nullptr && source.size >= state.split_from &&
                  source.unchanged != nullptr && !source.bytes.sequential;
-    // What one thread needs first: whatever is left may go to the workers.
     const std::size_t value_size = state.double_precision ? sizeof(double) : sizeof(float);
     // A picture as large as the data has its size only once the file is read: its values are
     // kept with room for the largest.
@@ -464,6 +463,7 @@ ConversionResult read_data(ConversionState& state, const DataSource& source, boo
         state.rule = ColumnRule{};
         reading.place = Placement{max_side, max_side};
     }
+    // What one thread needs first: whatever is left may go to the workers.
     if (!storage_reserve(state.values, max_row_values * value_size, false) ||
         (keep && !state.auto_size && !storage_reserve(state.kept, picture * value_size, false)) ||
         !reserve_first_band(state) ||
