@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace graygif::testing {
@@ -52,8 +53,9 @@ inline InProcessRun run_in_process(const std::vector<std::string>& args, const s
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
     for (std::string& a : argv) pointers.push_back(a.data());
-    char here[4096];
-    if (::getcwd(here, sizeof here) == nullptr || ::chdir(folder.c_str()) != 0) return result;
+    // Back by descriptor: a run as another user may not walk the path to the test's folder.
+    const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (here < 0 || ::chdir(folder.c_str()) != 0) return result;
     const std::size_t equals = variable.find('=');
     const std::string name = variable.substr(0, equals);
     if (!name.empty()) ::setenv(name.c_str(), variable.c_str() + equals + 1, 1);
@@ -72,7 +74,8 @@ inline InProcessRun run_in_process(const std::vector<std::string>& args, const s
     result.exit_code = run_program(run);
     result.pauses = fake_time.pauses;
     if (!name.empty()) ::unsetenv(name.c_str());
-    if (::chdir(here) != 0) result.exit_code = -1;
+    if (::fchdir(here) != 0) result.exit_code = -1;
+    ::close(here);
     return result;
 }
 
