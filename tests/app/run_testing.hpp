@@ -15,11 +15,19 @@
 
 namespace graygif::testing {
 
+// Called with the standard error of the run so far after each piece of it: a test acts at a
+// chosen point of the run.
+struct ErrorWatch {
+    void (*seen)(void* context, const std::string& err) = nullptr;
+    void* context = nullptr;
+};
+
 struct InProcessRun {
     int exit_code = -1;
     std::string out;
     std::string err;
     int pauses = 0; // of the log's retries
+    ErrorWatch watch;
 };
 
 struct FakeTime {
@@ -40,6 +48,8 @@ inline void fake_pause(unsigned milliseconds) {
 inline bool capture(void* context, ConsoleStream stream, const char* data, std::size_t size) {
     auto& run = *static_cast<InProcessRun*>(context);
     (stream == ConsoleStream::out ? run.out : run.err).append(data, size);
+    if (stream == ConsoleStream::err && run.watch.seen != nullptr)
+        run.watch.seen(run.watch.context, run.err);
     return true;
 }
 
@@ -47,8 +57,10 @@ inline bool capture(void* context, ConsoleStream stream, const char* data, std::
 // no variable of the program's name). The clock starts at `start` seconds (not a multiple of 19:
 // no copyright by chance).
 inline InProcessRun run_in_process(const std::vector<std::string>& args, const std::string& folder,
-                                   const std::string& variable = {}, std::int64_t start = 1000) {
+                                   const std::string& variable = {}, std::int64_t start = 1000,
+                                   ErrorWatch watch = {}) {
     InProcessRun result;
+    result.watch = watch;
     std::vector<std::string> argv{"graygif"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;

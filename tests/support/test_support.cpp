@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -34,6 +35,12 @@ void drain(int& fd, std::string& into, bool& open, std::size_t kept) {
         fd = -1;
         open = false;
     }
+}
+
+long long steady_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -99,7 +106,9 @@ RunningProcess start_process(const std::string& program, const std::vector<std::
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
     if (in_pipe[0] >= 0) ::close(in_pipe[0]);
-    return RunningProcess{pid, out_pipe[0], err_pipe[0], options.output_kept};
+    return RunningProcess{
+        pid, out_pipe[0], err_pipe[0], options.output_kept,
+        options.timeout_seconds > 0 ? steady_ms() + 1000LL * options.timeout_seconds : -1};
 }
 
 ProcessResult finish_process(RunningProcess& process) {
@@ -109,7 +118,17 @@ ProcessResult finish_process(RunningProcess& process) {
     while (out_open || err_open) {
         pollfd fds[2] = {{out_open ? process.out_fd : -1, POLLIN, 0},
                          {err_open ? process.err_fd : -1, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+        int wait_ms = -1;
+        if (process.kill_at_ms >= 0) {
+            const long long left = process.kill_at_ms - steady_ms();
+            if (left <= 0) {
+                // The output ends when the killed child's pipes close.
+                ::kill(process.pid, SIGKILL);
+                process.kill_at_ms = -1;
+            }
+            wait_ms = left <= 0 ? -1 : static_cast<int>(left);
+        }
+        if (::poll(fds, 2, wait_ms) < 0 && errno != EINTR) break;
         if (out_open && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
             drain(process.out_fd, result.out, out_open, process.output_kept);
         if (err_open && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -118,7 +137,15 @@ ProcessResult finish_process(RunningProcess& process) {
     if (process.out_fd >= 0) ::close(process.out_fd);
     if (process.err_fd >= 0) ::close(process.err_fd);
     int status = 0;
-    while (::waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
+    for (;;) {
+        const pid_t done = ::waitpid(process.pid, &status, process.kill_at_ms >= 0 ? WNOHANG : 0);
+        if (done == process.pid || (done < 0 && errno != EINTR)) break;
+        if (done == 0 && steady_ms() >= process.kill_at_ms) {
+            ::kill(process.pid, SIGKILL);
+            process.kill_at_ms = -1;
+        } else if (done == 0) {
+            ::usleep(1000);
+        }
     }
     process = RunningProcess{};
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -59,6 +59,9 @@ struct ChildOptions {
     // The test closes its end of each output pipe once this many bytes came through it, as
     // `| head -c1` does; later writes of the child to that stream fail.
     std::size_t output_kept = static_cast<std::size_t>(-1);
+    // A child that may hang is killed with SIGKILL after this many seconds (exit code 128 + 9);
+    // 0: waited for however long it takes.
+    int timeout_seconds = 0;
 };
 
 // Where a file must be closed to others than its owner: as root, the program runs as user nobody
@@ -72,6 +75,7 @@ struct RunningProcess {
     int out_fd = -1;
     int err_fd = -1;
     std::size_t output_kept = static_cast<std::size_t>(-1);
+    long long kill_at_ms = -1; // on the steady clock; -1: never
 };
 
 // Starts `program` with `argv` (argv[0] included) in folder `cwd`, with exactly the environment
