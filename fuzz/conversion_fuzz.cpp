@@ -1,13 +1,18 @@
-// The whole conversion of a data file into a GIF in memory. Input: bytes 0 and 1 choose the
-// picture's width and height (and byte 0 from 128 on double precision), byte 2 transposition, a
-// file that changes while it is read (from the read that byte 1 chooses on, it holds the second
-// half of the data instead of the first) and the reading buffer's size; the rest is the data file.
-// Checks: the conversion ends with a status (never an exit or a crash); a bad row carries its
-// reader result, a row number from 1 and a line number; split between worker threads in chunks of 1
-// to 23 bytes, a file that does not change converts exactly as it does read by one thread (status,
-// row, picture, messages, progress); a file that changes while it is read, alone or split, keeps no
-// value outside the range it found; a converted picture, written as GIF into memory, decodes with
-// giflib to the same size and pixels; writing it twice gives the same bytes.
+// The conversion of a run of one to three data files into GIF pictures in memory. Input: bytes 0
+// and 1 choose the picture's X and Y size (and byte 0 from 128 on double precision); byte 2
+// transposition (bit 0), a file that changes while it is read (bit 1: from the read that byte 1
+// chooses on, it holds the second half of the data instead of the first) and the reading buffer's
+// size (bits 2 to 7); byte 3 a picture as large as the data (bit 0, switch A), one scale for the
+// run (bit 1, switch U) and the number of files (bits 2 and 3: 1 + their value, at most 3); the
+// rest is the data, the files cut apart at form feeds.
+// Checks: every conversion ends with a status (never an exit or a crash); a bad row carries its
+// reader result, a row number from 1 and a line number; split between worker threads in chunks of
+// 1 to 23 bytes, and with each file after the first read ahead while the one before is drawn, a
+// run that does not change converts exactly as it does read by one thread (status, row, picture
+// size and pixels, messages, progress); a file that changes while it is read, alone or split,
+// keeps no value outside the range it found (drawing asserts it); a converted picture, written as
+// GIF into memory, decodes with giflib to the same size and pixels; writing it twice gives the
+// same bytes.
 #include "fuzz_check.hpp"
 
 #include "convert/convert_testing.hpp"
@@ -15,8 +20,8 @@
 #include "support/gif_decode.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -55,110 +60,156 @@ bool unchanged(void* context) {
     return source.replacement == nullptr || source.reads.load() <= source.change_at;
 }
 
-MemoryConversion convert(ConversionState& state, ChangingSource& source, bool transpose) {
-    const DataSource data{ByteSource{&source, read_changing, false}, source.size, unchanged};
-    return testing::convert_in_memory(state, data, transpose);
+DataSource source_of(ChangingSource& source) {
+    return DataSource{ByteSource{&source, read_changing, false}, source.size, unchanged};
 }
 
-std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace) {
-    bool written = false;
-    std::vector<std::uint8_t> bytes = testing::encode_gif(picture, workspace, &written);
-    FUZZ_CHECK(written);
-    return bytes;
+// The files of a run (at most three).
+struct RunFiles {
+    std::array<ChangingSource, 3> file;
+    std::size_t count = 1;
+};
+
+enum class Threads { alone, split, ahead };
+
+EngineSettings settings_for(const std::uint8_t* data, Threads threads) {
+    EngineSettings settings;
+    settings.double_precision = data[0] >= 128;
+    settings.x_size = 2 + data[0] % 40;
+    settings.y_size = 2 + data[1] % 40;
+    settings.transpose = (data[2] & 1) != 0;
+    settings.read_buffer_size = min_read_buffer_size + (data[2] >> 2) * 8u;
+    settings.auto_size = (data[3] & 1) != 0;
+    settings.workers = threads == Threads::alone ? 1 : 3;
+    // Split from the first byte on; read ahead, and never split.
+    settings.split_from = threads == Threads::split ? 0 : UINT64_MAX;
+    settings.chunk_size = 1 + data[0] % 23;
+    return settings;
 }
 
 bool same_conversion(const MemoryConversion& a, const MemoryConversion& b) {
     return a.result.status == b.result.status && a.result.row_result == b.result.row_result &&
            a.result.row_number == b.result.row_number &&
            a.result.problem.line == b.result.problem.line && a.result.clipped == b.result.clipped &&
-           a.picture.pixels == b.picture.pixels && a.messages == b.messages &&
-           a.progress == b.progress;
+           a.size.width == b.size.width && a.size.height == b.size.height && a.pixels == b.pixels &&
+           a.messages == b.messages && a.progress == b.progress;
 }
 
-void prepare(ConversionState& state, const std::uint8_t* data) {
-    state.double_precision = data[0] >= 128;
-    state.width = 2 + data[0] % 40;
-    state.height = 2 + data[1] % 40;
-    state.read_buffer_size = min_read_buffer_size + (data[2] >> 2) * 8u;
+// Reads and draws `files` in order as a run does, up to the first that is not converted; with
+// `one_scale` each is read for the scale of the run first. @return what each gave.
+std::vector<MemoryConversion> convert_run(const std::uint8_t* data, Threads threads,
+                                          RunFiles& files, bool one_scale) {
+    const EnginePtr engine = engine_create(settings_for(data, threads));
+    std::vector<MemoryConversion> out(files.count);
+    ValueRange scale;
+    for (std::size_t k = 0; one_scale && k < files.count; ++k) {
+        out[k].result = engine_read(*engine, source_of(files.file[k]), false, {}, {});
+        if (out[k].result.status != ConversionStatus::converted) return out;
+        merge_range(scale, out[k].result.range);
+        files.file[k].reads = 0;
+    }
+    bool ahead = false;
+    for (std::size_t k = 0; k < files.count; ++k) {
+        MemoryConversion& file = out[k];
+        const TextSink messages{&file.messages, testing::append_message};
+        const ProgressSink progress{&file.progress, testing::append_progress};
+        if (ahead && engine_take_read_ahead(*engine, file.result)) {
+            engine_show_read_ahead(*engine, messages, progress);
+        } else {
+            file.result = engine_read(*engine, source_of(files.file[k]), true, messages, progress);
+        }
+        if (file.result.status != ConversionStatus::converted) return out;
+        ahead = threads == Threads::ahead && !one_scale && k + 1 < files.count &&
+                engine_read_ahead(*engine, source_of(files.file[k + 1]));
+        file.size = engine_picture_size(*engine);
+        engine_draw(*engine, file.result, one_scale ? scale : file.result.range, progress,
+                    PixelSink{&file, testing::collect_rows});
+    }
+    return out;
 }
 
-WorkerPool& shared_pool() {
-    static WorkerPool* const pool = [] {
-        auto* started = new WorkerPool; // never stopped: its threads wait until the exit
-        pool_start(*started, 3);
-        return started;
-    }();
-    return *pool;
+std::vector<std::uint8_t> encode(const MemoryConversion& converted, GifWorkspace& workspace) {
+    Picture picture;
+    picture.width = converted.size.width;
+    picture.height = converted.size.height;
+    picture.pixels.assign(converted.pixels.begin(), converted.pixels.end());
+    bool written = false;
+    std::vector<std::uint8_t> bytes = testing::encode_gif(picture, workspace, &written);
+    FUZZ_CHECK(written);
+    return bytes;
+}
+
+// The files of the input: cut at form feeds, at most `count`.
+void cut_files(RunFiles& files, const char* text, std::size_t size, std::size_t count) {
+    files.count = 0;
+    for (std::size_t begin = 0; files.count < count;) {
+        const char* feed = static_cast<const char*>(
+            files.count + 1 < count ? std::memchr(text + begin, '\f', size - begin) : nullptr);
+        const std::size_t end = feed != nullptr ? static_cast<std::size_t>(feed - text) : size;
+        files.file[files.count].data = text + begin;
+        files.file[files.count].size = end - begin;
+        ++files.count;
+        if (feed == nullptr) break;
+        begin = end + 1;
+    }
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 3) return 0;
+    if (size < 4) return 0;
     static const std::unique_ptr<GifWorkspace> workspace(new GifWorkspace);
-    const bool transpose = (data[2] & 1) != 0;
-    const bool changes = (data[2] & 2) != 0;
-    const char* text = reinterpret_cast<const char*>(data + 3);
-    const std::size_t text_size = size - 3;
+    const char* text = reinterpret_cast<const char*>(data + 4);
+    const std::size_t text_size = size - 4;
+    const bool one_scale = (data[3] & 2) != 0;
 
-    if (changes) {
+    if ((data[2] & 2) != 0) {
         // Read alone and split, the file changing at a read the input chooses.
-        for (const bool split : {false, true}) {
-            ChangingSource source;
-            source.data = text;
-            source.size = text_size / 2;
-            source.replacement = text + text_size / 2;
-            source.replacement_size = text_size - text_size / 2;
-            source.change_at = data[1] % 8;
-            ConversionState state;
-            prepare(state, data);
-            if (split) {
-                state.pool = &shared_pool();
-                state.split_from = 0;
-                state.chunk_size = 1 + data[0] % 23;
-            }
-            const MemoryConversion changed = convert(state, source, transpose);
-            FUZZ_CHECK(changed.result.status == ConversionStatus::converted ||
-                       changed.result.status == ConversionStatus::bad_row);
-            if (changed.result.status == ConversionStatus::converted) {
-                FUZZ_CHECK(testing::kept_values_within_range(state, changed.result.range));
-            }
+        for (const Threads threads : {Threads::alone, Threads::split}) {
+            RunFiles files;
+            ChangingSource& file = files.file[0];
+            file.data = text;
+            file.size = text_size / 2;
+            file.replacement = text + text_size / 2;
+            file.replacement_size = text_size - text_size / 2;
+            file.change_at = data[1] % 8;
+            const ConversionStatus status =
+                convert_run(data, threads, files, false)[0].result.status;
+            FUZZ_CHECK(status == ConversionStatus::converted ||
+                       status == ConversionStatus::bad_row);
         }
         return 0;
     }
 
-    ConversionState state;
-    prepare(state, data);
-    ChangingSource source;
-    source.data = text;
-    source.size = text_size;
-    const MemoryConversion result = convert(state, source, transpose);
-    FUZZ_CHECK(result.result.status == ConversionStatus::converted ||
-               result.result.status == ConversionStatus::bad_row);
-
-    // Split between workers in chunks of a few bytes: the same in every respect.
-    ConversionState split;
-    prepare(split, data);
-    split.pool = &shared_pool();
-    split.split_from = 0;
-    split.chunk_size = 1 + data[0] % 23;
-    ChangingSource again;
-    again.data = text;
-    again.size = text_size;
-    FUZZ_CHECK(same_conversion(convert(split, again, transpose), result));
-
-    if (result.result.status == ConversionStatus::bad_row) {
-        FUZZ_CHECK(result.result.row_result < 0 && result.result.row_result >= row_too_many_values);
-        FUZZ_CHECK(result.result.row_number >= 1 && result.result.problem.line >= 1);
-        return 0;
+    const std::size_t count = std::min<std::size_t>(1 + ((data[3] >> 2) & 3), 3);
+    RunFiles files;
+    cut_files(files, text, text_size, count);
+    const std::vector<MemoryConversion> alone = convert_run(data, Threads::alone, files, one_scale);
+    for (const Threads threads : {Threads::split, Threads::ahead}) {
+        RunFiles again;
+        cut_files(again, text, text_size, count);
+        const std::vector<MemoryConversion> other = convert_run(data, threads, again, one_scale);
+        for (std::size_t k = 0; k < alone.size(); ++k) {
+            FUZZ_CHECK(same_conversion(other[k], alone[k]));
+        }
     }
-    FUZZ_CHECK(testing::kept_values_within_range(state, result.result.range));
-    const std::vector<std::uint8_t> bytes = encode(result.picture, *workspace);
-    const testing::DecodedGif decoded = testing::decode_gif(bytes);
-    FUZZ_CHECK(decoded.ok);
-    FUZZ_CHECK(decoded.width == state.width && decoded.height == state.height);
-    FUZZ_CHECK(std::equal(decoded.pixels.begin(), decoded.pixels.end(),
-                          result.picture.pixels.begin(), result.picture.pixels.end()));
-    FUZZ_CHECK(encode(result.picture, *workspace) == bytes);
+    for (const MemoryConversion& file : alone) {
+        const ConversionResult& result = file.result;
+        FUZZ_CHECK(result.status == ConversionStatus::converted ||
+                   result.status == ConversionStatus::bad_row);
+        if (result.status == ConversionStatus::bad_row) {
+            FUZZ_CHECK(result.row_result < 0 && result.row_result >= row_too_many_values);
+            FUZZ_CHECK(result.row_number >= 1 && result.problem.line >= 1);
+            break;
+        }
+        if (file.pixels.empty()) break; // read for the scale only: a later file stopped the run
+        const std::vector<std::uint8_t> bytes = encode(file, *workspace);
+        const testing::DecodedGif decoded = testing::decode_gif(bytes);
+        FUZZ_CHECK(decoded.ok);
+        FUZZ_CHECK(decoded.width == file.size.width && decoded.height == file.size.height);
+        FUZZ_CHECK(std::equal(decoded.pixels.begin(), decoded.pixels.end(), file.pixels.begin(),
+                              file.pixels.end()));
+        FUZZ_CHECK(encode(file, *workspace) == bytes);
+    }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "app/program.hpp"
 
 #include "app/conversion_run.hpp"
+#include "app/messages.hpp"
 #include "app/run_log.hpp"
 #include "app/startup.hpp"
 #include "args/arguments.hpp"
@@ -32,16 +33,16 @@ void clean_up_at_exit() {
     std::set_new_handler(nullptr); // a failure while reporting must not come back here
     assert(std::this_thread::get_id() == main_thread);
     RunState& run = *process_run;
-    error_report(run, "PANIC: No memory...\n", "PANIC: No memory...\n");
+    const int code = *stop_on_no_memory(run).stop;
     clean_up_run(run);
-    std::exit(exit_size_or_open);
+    std::exit(code);
 }
 
 } // namespace
 
 int run_program(RunState& run) {
-    int code = run_startup(run);
-    if (code == run_goes_on) code = run_conversion(run);
+    const std::optional<int> stop = run_startup(run);
+    const int code = stop ? *stop : run_conversion(run);
     clean_up_run(run);
     return code;
 }

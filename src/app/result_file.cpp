@@ -1,6 +1,12 @@
 #include "app/result_file.hpp"
 
+#include "app/messages.hpp"
+#include "app/run_state.hpp"
+#include "platform/name_rules.hpp"
 #include "platform/platform.hpp"
+
+#include <algorithm>
+#include <iterator>
 
 namespace graygif {
 namespace {
@@ -17,13 +23,84 @@ bool may_be_the_file(const std::string& name, const FileHandle& file) {
     return !name_identity(name, of_name) || !file_identity(file, of_file) || of_name == of_file;
 }
 
+bool is_one_of(const std::string& name, const std::vector<FileIdentity>& files) {
+    FileIdentity of_name;
+    return name_identity(name, of_name) &&
+           std::find(files.begin(), files.end(), of_name) != files.end();
+}
+
+// The result of the data file found at `data_path`: beside it, under the file-name part of the
+// result name (which keeps the upper case of the argument, as messages and the log show it).
+std::string result_path_beside(const std::string& data_path, const std::string& result) {
+    const char* separators = path_separator_characters();
+    std::string path = data_path.substr(0, after_last_separator(data_path, separators));
+    path.append(result, after_last_separator(result, separators));
+    return path;
+}
+
+// The earlier data file of this run whose result `target` is, when that file is not the one at
+// hand: one run never overwrites a picture it wrote with another file's (results are named up
+// to the first ".", so run1.v2.dat and run1.v3.dat share one).
+const WrittenResult* written_from_another(const RunState& run, const std::string& target) {
+    FileIdentity result;
+    FileIdentity data;
+    if (!name_identity(target, result) || !file_identity(run.data_file, data)) return nullptr;
+    for (const WrittenResult& written : run.written) {
+        if (!(written.result == result) || written.data == data) continue;
+        // Still the file this run wrote there: one that another run replaced meanwhile is not
+        // this run's any more, and its number may have gone to a new file.
+        FileIdentity now;
+        if (name_identity(written.path, now) && now == written.result) return &written;
+    }
+    return nullptr;
+}
+
 } // namespace
+
+std::string result_name_for(const std::string& data_file_name) {
+    // Cut in the file-name part only: a "." in a folder name ("./x.dat", "v1.2/x.dat") must not
+    // put the result beside the folder under a name of its own.
+    const std::size_t start = after_last_separator(data_file_name, path_separator_characters());
+    const std::size_t dot = data_file_name.find('.', start);
+    return data_file_name.substr(0, dot) + result_extension;
+}
+
+bool names_a_gif_file(const std::string& name) {
+    const auto it = std::search(name.begin(), name.end(), std::begin(".gif"), std::end(".gif") - 1,
+                                [](char a, char b) { return ascii_lower(a) == b; });
+    return it != name.end();
+}
+
+Step plan_result(RunState& run, const std::string& name, const std::string& data_path, bool here,
+                 ResultPlan& plan) {
+    plan.result = result_name_for(name);
+    if (here) plan.result.erase(0, after_last_separator(plan.result, path_separator_characters()));
+    const std::string path = here ? plan.result : result_path_beside(data_path, plan.result);
+    if (!resolve_existing_name(path, run.folder_listings, plan.target)) {
+        plan.target = path;
+        return go_on();
+    }
+    if (!run.settings.overwrite) return stop_on_existing_result(run, plan.result);
+    if (const WrittenResult* earlier = written_from_another(run, plan.target)) {
+        return stop_on_result_of_another(run, plan.result, earlier->data_name);
+    }
+    return go_on();
+}
+
+void note_result_written(RunState& run, const std::string& destination) {
+    WrittenResult kept;
+    kept.path = destination;
+    kept.data_name = run.current_data_file;
+    if (name_identity(destination, kept.result) && file_identity(run.data_file, kept.data)) {
+        run.written.push_back(kept);
+    }
+}
 
 // Rather than created in place (truncated, then written), a result is written beside its place
 // and moved in: a failed write then never costs the user the old picture.
 bool result_begin(PendingResult& result, const std::string& target, std::int32_t width,
                   std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule,
-                  const FileHandle& data_file) {
+                  const FileHandle& data_file, const std::vector<FileIdentity>& data_files) {
     result = PendingResult{};
     result.rule = rule;
     // With S links are followed to the file they lead to. Without S the name itself must stay
@@ -36,8 +113,9 @@ bool result_begin(PendingResult& result, const std::string& target, std::int32_t
         if (existing == ExistingFile::unwritable) return false;
         result.replacing = existing == ExistingFile::writable;
         // A link or a second name of the data file would have its data replaced by their picture.
-        if (result.replacing && file_is_open(data_file) &&
-            may_be_the_file(result.destination, data_file))
+        if (result.replacing &&
+            ((file_is_open(data_file) && may_be_the_file(result.destination, data_file)) ||
+             is_one_of(result.destination, data_files)))
             return false;
     }
     if (!file_create_temporary(result.destination, result.file, result.temporary)) return false;
@@ -50,7 +128,7 @@ void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std:
     lzw_add_pixels(workspace.encoder, pixels, count);
 }
 
-ResultWrite result_end(PendingResult& result, GifWorkspace& workspace, const Seam& before_move) {
+ResultWrite result_end(PendingResult& result, GifWorkspace& workspace) {
     bool written = gif_finish(workspace.sink, workspace.encoder);
     // Private while it was written: the protection of the result comes with the whole picture.
     const bool kept =
@@ -66,7 +144,6 @@ ResultWrite result_end(PendingResult& result, GifWorkspace& workspace, const Sea
         return written && closed ? ResultWrite::cannot_create : ResultWrite::write_error;
     }
 
-    run_seam(before_move);
     const MoveResult moved =
         result.rule == ExistingResultRule::replace
             ? (replace_file(result.temporary, result.destination) ? MoveResult::moved
@@ -84,17 +161,6 @@ void result_abandon(PendingResult& result) {
     file_close(result.file);
     if (!result.temporary.empty()) remove_file(result.temporary);
     result.temporary.clear();
-}
-
-ResultWrite write_result_file(const std::string& target, const Picture& picture,
-                              GifWorkspace& workspace, ExistingResultRule rule,
-                              const Seam& before_move, const FileHandle& data_file) {
-    PendingResult result;
-    if (!result_begin(result, target, picture.width, picture.height, workspace, rule, data_file)) {
-        return ResultWrite::cannot_create;
-    }
-    result_add_pixels(workspace, picture.pixels.data(), picture.pixels.size());
-    return result_end(result, workspace, before_move);
 }
 
 } // namespace graygif

@@ -1,28 +1,48 @@
-// Writing a result file: the picture goes into a temporary file beside the result, which takes
-// the result's place only when it is complete, so that no failure leaves half a picture behind.
+// Result files: their names, the policy on results that exist, and their writing: the picture goes
+// into a temporary file beside the result, which takes the result's place only when it is
+// complete, so that no failure leaves half a picture behind.
 #pragma once
 #ifndef GRAYGIF_LAYER_APP
 #error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
 #endif
 
 #include "gif/gif_writer.hpp"
-#include "gif/picture.hpp"
 #include "platform/platform.hpp"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace graygif {
 
-// A point in a run where a test may step in (to change a file at that moment).
-struct Seam {
-    void* context = nullptr;
-    void (*run)(void* context) = nullptr;
+struct RunState;
+struct Step;
+
+inline constexpr const char* result_extension = ".gif";
+
+// The result name of a data file: cut at the first "." of its file-name part (after the last
+// of path_separator_characters()), followed by ".gif".
+std::string result_name_for(const std::string& data_file_name);
+
+// Whether a data file name holds ".gif" (in any letter case): such files are passed over.
+bool names_a_gif_file(const std::string& name);
+
+// The result of a data file: as the "Creating file" part shows it, and where it is written (the
+// existing entry of that name, found as a data file is, or a new file).
+struct ResultPlan {
+    std::string result;
+    std::string target;
 };
 
-inline void run_seam(const Seam& seam) {
-    if (seam.run != nullptr) seam.run(seam.context);
-}
+// Decides the result of the data file at `data_path` (open as the run's data file), named `name`
+// in messages: beside it, or in the current folder for an input read in order or a system entry
+// (`here`). @return the step: a result that may not be replaced, or one this run wrote from
+// another data file, stops the run (told).
+Step plan_result(RunState& run, const std::string& name, const std::string& data_path, bool here,
+                 ResultPlan& plan);
+
+// Keeps a result just written as this run's, so that no other data file replaces it.
+void note_result_written(RunState& run, const std::string& destination);
 
 enum class ExistingResultRule {
     keep,    // an existing file of that name is never replaced (no S)
@@ -51,26 +71,19 @@ struct PendingResult {
 // it replaces, or else the one creating the result would give. With ExistingResultRule::replace a
 // symbolic link is followed to its end and the file there (missing or writable) replaced; the
 // new file is flushed to the disk before it replaces it. The open `data_file` (closed: none) is
-// never replaced, whatever name leads to it. @return false when the result cannot be created
-// (nothing was changed).
+// never replaced, whatever name leads to it, and neither is any file of `data_files`.
+// @return false when the result cannot be created (nothing was changed).
 bool result_begin(PendingResult& result, const std::string& target, std::int32_t width,
                   std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule,
-                  const FileHandle& data_file);
+                  const FileHandle& data_file, const std::vector<FileIdentity>& data_files = {});
 
 // Encodes the next `count` pixels of the picture, in row order.
 void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std::size_t count);
 
-// Completes the file (all pixels given) and moves it into place. `before_move` runs when the
-// new content is complete, just before it is moved.
-ResultWrite result_end(PendingResult& result, GifWorkspace& workspace,
-                       const Seam& before_move = {});
+// Completes the file (all pixels given) and moves it into place.
+ResultWrite result_end(PendingResult& result, GifWorkspace& workspace);
 
 // Removes the temporary file of a result that is not to be completed.
 void result_abandon(PendingResult& result);
-
-// A whole picture's result in one: result_begin, its pixels and result_end.
-ResultWrite write_result_file(const std::string& target, const Picture& picture,
-                              GifWorkspace& workspace, ExistingResultRule rule,
-                              const Seam& before_move = {}, const FileHandle& data_file = {});
 
 } // namespace graygif

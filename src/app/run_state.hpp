@@ -8,16 +8,21 @@
 #include "app/console.hpp"
 #include "app/result_file.hpp"
 #include "app/switches.hpp"
-#include "convert/worker_pool.hpp"
+#include "convert/engine.hpp"
 #include "platform/platform.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace graygif {
 
 inline constexpr const char* log_file_name = "logfile";
+
+inline constexpr int exit_usage = 1;
+inline constexpr int exit_size_or_open = 4; // bad picture size, no memory, data file not opened
+inline constexpr int exit_bad_data = 5;     // existing result file or a bad data file
 
 // One argument of the run.
 struct RunArgument {
@@ -32,6 +37,22 @@ inline bool names_a_switch(const RunArgument& argument, const char* prefixes) {
     return !argument.from_wildcard && is_switch_argument(argument.text, prefixes);
 }
 
+// What a step of the run leads to: on, past the data file at hand (`skip`), or the end of the
+// run with an exit code (`stop`).
+struct Step {
+    bool skip = false;
+    std::optional<int> stop;
+};
+inline Step go_on() {
+    return Step{};
+}
+inline Step skip_file() {
+    return Step{true, std::nullopt};
+}
+inline Step stop_with(int exit_code) {
+    return Step{false, exit_code};
+}
+
 // A result this run has written, and the data file it came from.
 struct WrittenResult {
     std::string path; // where it was written
@@ -42,7 +63,8 @@ struct WrittenResult {
 
 struct RunState {
     Console console;
-    std::vector<RunArgument> arguments; // program name first
+    std::vector<RunArgument> arguments;  // program name first
+    std::vector<std::size_t> data_files; // the arguments that name data files, in order
     std::string program_name;
     std::string switch_text;
     RunSettings settings;
@@ -53,14 +75,16 @@ struct RunState {
     // Handles that an exit may leave open; the exit-time clean-up closes them.
     FileHandle log_file;
     FileHandle data_file;
+    FileHandle ahead_file;      // the next data file, while the engine reads it ahead
     bool result_failed = false; // a result could not be created or written: exit code 4
     NameIndex folder_listings;  // folders listed for names typed in another case
     std::vector<WrittenResult>
         written;               // every result of the run, so none is overwritten by another
     std::string rule_fixed_by; // the data file whose first data row fixed the values per row
-    // Threads that read parts of a data file, started when a file first needs them; they are
-    // stopped before the process ends.
-    WorkerPool workers;
+    std::vector<FileIdentity> data_identities; // of every data file of the run: never a result
+    std::vector<FileIdentity> read_once;       // inputs read that can be read only once
+    // The engine and its threads, stopped before the process ends.
+    EnginePtr engine;
     PendingResult* pending_result = nullptr; // a result being written; an exit removes it
     // The time and the pause between attempts to open the log: a test may give its own.
     std::int64_t (*clock)() = calendar_time_now;

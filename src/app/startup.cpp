@@ -2,7 +2,6 @@
 
 #include "app/run_log.hpp"
 #include "datafile/data_row_reader.hpp"
-#include "gif/picture.hpp"
 #include "platform/name_rules.hpp"
 
 namespace graygif {
@@ -83,12 +82,12 @@ void print_help(RunState& run) {
         "5 an existing result (use -S), a result of this run from another file, or a bad data\n"
         "file; 255 no memory for the argument list.\n",
         name, max_picture_side, default_picture_size, max_picture_side, default_picture_size,
-        log_file_name, max_workers, max_picture_side, name, name);
+        log_file_name, static_cast<int>(max_workers), max_picture_side, name, name);
 }
 
 // --help and --version, anywhere among the arguments, answer instead of a run: nothing is
-// converted or logged. @return run_goes_on when neither is asked for, else the exit code 0.
-int answer_help_or_version(RunState& run) {
+// converted or logged. @return nothing when neither is asked for, else the exit code 0.
+std::optional<int> answer_help_or_version(RunState& run) {
     if (asks_for(run, "--help")) {
         print_help(run);
         return 0;
@@ -98,7 +97,7 @@ int answer_help_or_version(RunState& run) {
                       version_text);
         return 0;
     }
-    return run_goes_on;
+    return std::nullopt;
 }
 
 void report_unknown_switch_characters(RunState& run) {
@@ -115,11 +114,12 @@ void report_unknown_switch_characters(RunState& run) {
 void clean_up_run(RunState& run) {
     if (run.cleaned_up) return;
     run.cleaned_up = true;
-    pool_stop(run.workers); // no thread may run on into the exit
+    run.engine.reset(); // no thread may run on into the exit
     const bool report = run.settings.verbose && run.settled;
     if (report) print_err(run, "\nMajorClean...");
     file_close(run.log_file);
     file_close(run.data_file);
+    file_close(run.ahead_file);
     if (run.pending_result != nullptr) result_abandon(*run.pending_result);
     run.pending_result = nullptr;
     if (report) print_err(run, "Ready!\n");
@@ -153,7 +153,7 @@ void print_usage(RunState& run) {
     }
 }
 
-int run_startup(RunState& run) {
+std::optional<int> run_startup(RunState& run) {
     // A result beyond the file-size limit is a write error to report, not the end of the run;
     // an interrupted write leaves no temporary file.
     ignore_file_size_signal();
@@ -163,9 +163,8 @@ int run_startup(RunState& run) {
     // UTF-8 their bytes are parts of other characters.
     const bool code_page_437 = arguments_use_code_page_437();
     run.program_name = program_name_from(run.arguments.front().text, code_page_437);
-    if (const int code = answer_help_or_version(run); code != run_goes_on) return code;
+    if (const std::optional<int> code = answer_help_or_version(run)) return code;
 
-    int data_files = 0;
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {
         RunArgument& argument = run.arguments[i];
@@ -173,7 +172,7 @@ int run_startup(RunState& run) {
         if (names_a_switch(argument, prefixes))
             run.switch_text.append(argument.text, 1);
         else
-            ++data_files;
+            run.data_files.push_back(i);
     }
 
     std::string environment_value;
@@ -197,7 +196,7 @@ int run_startup(RunState& run) {
                       run.switch_text.c_str());
     }
 
-    if (data_files == 0) {
+    if (run.data_files.empty()) {
         print_usage(run);
         return exit_usage;
     }
@@ -208,7 +207,7 @@ int run_startup(RunState& run) {
         return exit_size_or_open;
     }
     if (run.settings.write_log) write_start_entry(run);
-    return run_goes_on;
+    return std::nullopt;
 }
 
 } // namespace graygif

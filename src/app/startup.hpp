@@ -9,14 +9,9 @@
 
 namespace graygif {
 
-inline constexpr int exit_usage = 1;
-inline constexpr int exit_size_or_open = 4; // bad picture size, no memory, data file not opened
-inline constexpr int exit_bad_data = 5;     // existing result file or a bad data file
-inline constexpr int run_goes_on = -1;      // not an exit code: the next step may start
-
-// Runs start-up over run.arguments (program name first). @return run_goes_on when the conversion
-// run may start, else the exit code of the usage text or of a bad picture size.
-int run_startup(RunState& run);
+// Runs start-up over run.arguments (program name first). @return nothing when the conversion run
+// may start, else the exit code of the usage text, the help or a bad picture size.
+std::optional<int> run_startup(RunState& run);
 
 // The usage text, split between the two streams as it is printed.
 void print_usage(RunState& run);

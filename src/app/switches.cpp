@@ -93,7 +93,7 @@ void decide_switches(std::string_view switch_text, RunSettings& settings) {
     settings.quiet = switch_on(switch_text, 'Q');
     std::int32_t workers = 0;
     if (switch_number(switch_text, 'J', workers) && workers > 0) {
-        settings.workers = std::min(workers, std::int32_t{max_workers});
+        settings.workers = std::min(workers, static_cast<std::int32_t>(max_workers));
     }
 }
 

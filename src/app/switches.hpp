@@ -4,6 +4,8 @@
 #error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
 #endif
 
+#include "convert/engine.hpp"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,8 +17,6 @@ inline constexpr const char* version_text = GRAYGIF_VERSION_TEXT; // the CMake p
 // the run), P (double precision) and Q (quiet) are this program's own additions to the switches.
 inline constexpr const char* allowed_switch_characters = "1234567890.RXYGSTDC-JAUPQ";
 inline constexpr int default_picture_size = 256;
-// More workers than this only cost memory (a read buffer each) on any machine of today.
-inline constexpr int max_workers = 64;
 
 // Every switch of the run, decided once at start-up: no later step looks at the switch text.
 struct RunSettings {

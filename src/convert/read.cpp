@@ -1,6 +1,6 @@
 // One read of a data file: its range and the values that land in the picture, by one thread or
 // split between workers.
-#include "convert/conversion.hpp"
+#include "convert/engine_state.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -51,24 +51,21 @@ void report_row(const ProgressSink& progress, std::int64_t row, std::uint64_t po
     }
 }
 
-// Where the values of a data row have a place: without transposition value j of row r is pixel
-// (j, r); with it, pixel (r, j).
+// Where the values of a data row have a place (in data space: value j of row r; only drawing
+// knows where that lies in a transposed picture).
 struct Placement {
     std::int32_t values_room = 0; // values of a row that have a place
     std::int32_t rows_room = 0;   // rows that have a place
 };
-
-Placement placement_for(const ConversionState& state, bool transpose) {
-    return transpose ? Placement{state.height, state.width} : Placement{state.width, state.height};
-}
 
 bool row_clipped(const Placement& place, int count, std::int64_t row) {
     return row >= place.rows_room || count > place.values_room;
 }
 
 // One read in progress.
-struct Reading {
-    ConversionState* state = nullptr;
+template <typename V> struct Reading {
+    EngineCore<V>* core = nullptr;
+    FileState<V>* file = nullptr;
     ByteSource bytes;
     Placement place;
     bool keep = false;
@@ -78,7 +75,7 @@ struct Reading {
     std::uint64_t lines = 0; // lines of the file before the reader's own count began
 };
 
-void set_bad_row(Reading& reading, int count, const RowProblem& problem) {
+template <typename V> void set_bad_row(Reading<V>& reading, int count, const RowProblem& problem) {
     ConversionResult& result = reading.result;
     if (count == row_read_error) {
         result.status = ConversionStatus::read_error;
@@ -89,27 +86,28 @@ void set_bad_row(Reading& reading, int count, const RowProblem& problem) {
     result.row_number = result.data_rows + 1;
     result.problem = problem;
     result.problem.line += reading.lines;
+    result.expected_count = reading.core->rule.expected_count;
 }
 
-// Reads rows with the run's own reader from where it stands, at most `most` of them, on from
+// Reads rows with the file's own reader from where it stands, at most `most` of them, on from
 // the data row result.data_rows.
-template <typename V> void read_rows_alone(Reading& reading, std::int64_t most) {
-    ConversionState& state = *reading.state;
+template <typename V> void read_rows_alone(Reading<V>& reading, std::int64_t most) {
+    FileState<V>& file = *reading.file;
     ConversionResult& result = reading.result;
-    V* const values = as_values<V>(state.values);
+    V* const values = file.values.data;
     const std::size_t stride = static_cast<std::size_t>(reading.place.values_room);
     for (std::int64_t n = 0; n < most; ++n) {
         const std::int64_t row = result.data_rows;
-        const int count = read_data_row(values, state.reader, state.rule, reading.messages);
+        const int count = read_data_row(values, file.reader, reading.core->rule, reading.messages);
         if (count == row_end_of_data) return;
         if (count == row_read_error) return set_bad_row(reading, count, {});
-        report_row(reading.progress, row, data_file_position(state.reader));
-        if (count < 0) return set_bad_row(reading, count, state.reader.problem);
+        report_row(reading.progress, row, data_file_position(file.reader));
+        if (count < 0) return set_bad_row(reading, count, file.reader.problem);
         widen(result.range, values, count);
         result.clipped |= row_clipped(reading.place, count, row);
         if (reading.keep && row < reading.place.rows_room) {
             const int kept = std::min(count, reading.place.values_room);
-            std::memcpy(as_values<V>(state.kept) + static_cast<std::size_t>(row) * stride, values,
+            std::memcpy(file.kept.values.data + static_cast<std::size_t>(row) * stride, values,
                         static_cast<std::size_t>(kept) * sizeof(V));
         }
         result.data_rows = row + 1;
@@ -150,8 +148,9 @@ struct Chunk {
     ChunkReport report;
 };
 
-struct SplitRead {
-    Reading* reading = nullptr;
+template <typename V> struct SplitRead {
+    Reading<V>* reading = nullptr;
+    Workers<V>* workers = nullptr;
     Storage<Chunk> chunks;
     std::size_t chunk_count = 0;
     std::uint64_t chunk_bytes = 0; // of each chunk as cut (the last may grow with the file)
@@ -164,13 +163,13 @@ struct SplitRead {
 };
 
 template <typename V> void read_chunk(void* context, unsigned worker, std::size_t index) {
-    SplitRead& split = *static_cast<SplitRead*>(context);
-    const Reading& reading = *split.reading;
-    WorkerReader& own = reading.state->workers[worker];
+    SplitRead<V>& split = *static_cast<SplitRead<V>*>(context);
+    const Reading<V>& reading = *split.reading;
+    WorkerReader<V>& own = split.workers->readers[worker];
     Chunk& chunk = split.chunks[index];
-    Storage<std::byte>* const kept =
-        split.window > 0 ? &reading.state->chunk_kept[index % split.window] : nullptr;
-    V* const values = as_values<V>(own.values);
+    Storage<V>* const kept =
+        split.window > 0 ? &split.workers->chunk_kept[index % split.window] : nullptr;
+    V* const values = own.values.data;
     const std::int64_t first_row_at_least = split.merged_rows.load(std::memory_order_relaxed);
     const auto per_row = static_cast<std::size_t>(split.kept_per_row);
     ChunkReport report;
@@ -196,8 +195,8 @@ template <typename V> void read_chunk(void* context, unsigned worker, std::size_
         // since it was cut into chunks is read on alone (merge_chunks).
         if (kept != nullptr && report.kept_rows == report.rows &&
             first_row_at_least + report.rows < reading.place.rows_room &&
-            (at + per_row) * sizeof(V) <= kept->size) {
-            std::memcpy(as_values<V>(*kept) + at, values, per_row * sizeof(V));
+            at + per_row <= kept->size) {
+            std::memcpy(kept->data + at, values, per_row * sizeof(V));
             ++report.kept_rows;
         }
         ++report.rows;
@@ -208,19 +207,20 @@ template <typename V> void read_chunk(void* context, unsigned worker, std::size_
 }
 
 // Shows the mismatch line of a bad row as the reader prints it while it reads the row alone.
-template <typename V> void show_mismatch(Reading& reading, const ChunkReport& report) {
+template <typename V> void show_mismatch(Reading<V>& reading, const ChunkReport& report) {
     if (report.bad_result != row_count_mismatch) return;
-    ConversionState& state = *reading.state;
-    ColumnRule rule = state.rule;
-    data_file_open_range(state.reader, reading.bytes, report.bad_from, no_limit);
-    read_data_row(as_values<V>(state.values), state.reader, rule, reading.messages);
+    FileState<V>& file = *reading.file;
+    ColumnRule rule = reading.core->rule;
+    data_file_open_range(file.reader, reading.bytes, report.bad_from, no_limit);
+    read_data_row(file.values.data, file.reader, rule, reading.messages);
 }
 
 // The bytes a worker takes at a time: enough chunks for every worker to take several (a slow
 // chunk then holds up little), and no more bytes in the workers' hands at once than a budget that
 // does not grow with their number (each holds its chunk's text and values).
-std::uint64_t chunk_size_for(const ConversionState& state, std::uint64_t bytes, unsigned workers) {
-    if (state.chunk_size != 0) return state.chunk_size;
+std::uint64_t chunk_size_for(const EngineSettings& settings, std::uint64_t bytes,
+                             unsigned workers) {
+    if (settings.chunk_size != 0) return settings.chunk_size;
     constexpr std::uint64_t usual_smallest = std::uint64_t{64} << 10; // below, handing over costs
     constexpr std::uint64_t smallest = std::uint64_t{16} << 10;
     constexpr std::uint64_t largest = std::uint64_t{1} << 20;
@@ -231,7 +231,8 @@ std::uint64_t chunk_size_for(const ConversionState& state, std::uint64_t bytes, 
 }
 
 // Cuts [from, size) into chunks; the last one takes in whatever follows, should the file grow.
-bool cut_chunks(SplitRead& split, std::uint64_t from, std::uint64_t size,
+template <typename V>
+bool cut_chunks(SplitRead<V>& split, std::uint64_t from, std::uint64_t size,
                 std::uint64_t chunk_size) {
     constexpr std::uint64_t most_chunks = 4096; // a table small for any file
     const std::uint64_t bytes = size > from ? size - from : 0;
@@ -249,65 +250,73 @@ bool cut_chunks(SplitRead& split, std::uint64_t from, std::uint64_t size,
     return true;
 }
 
-// The bytes a chunk's buffer needs at most: every data row of `count` values takes at least
+// The values a chunk's buffer needs at most: every data row of `count` values takes at least
 // 2 x count bytes (a character a value and a separator or line end after each), but the last
 // row of a chunk may run on beyond it.
-std::size_t chunk_buffer_values(const SplitRead& split, std::uint64_t chunk_bytes) {
+template <typename V> std::size_t chunk_buffer_values(const SplitRead<V>& split) {
     const Placement& place = split.reading->place;
     const auto picture = static_cast<std::uint64_t>(place.rows_room) *
                          static_cast<std::uint64_t>(split.kept_per_row);
     return static_cast<std::size_t>(std::min<std::uint64_t>(
-        chunk_bytes / 2 + static_cast<std::uint64_t>(place.values_room), picture));
+        split.chunk_bytes / 2 + static_cast<std::uint64_t>(place.values_room), picture));
+}
+
+// Takes the report of one chunk into the read. @return false where the read ends with it.
+template <typename V>
+bool merge_chunk(SplitRead<V>& split, const ChunkReport& report, std::size_t k) {
+    Reading<V>& reading = *split.reading;
+    ConversionResult& result = reading.result;
+    const std::int64_t first_row = result.data_rows;
+    const std::int64_t placed =
+        std::clamp<std::int64_t>(reading.place.rows_room - first_row, 0, report.rows);
+    for (std::int64_t i = 0; i < report.rows; ++i) {
+        report_row(reading.progress, first_row + i, report.position);
+    }
+    merge_range(result.range, report.range);
+    if (report.rows > 0) {
+        result.clipped |= row_clipped(reading.place, reading.core->rule.expected_count,
+                                      first_row + report.rows - 1);
+    }
+    if (reading.keep) {
+        const auto stride = static_cast<std::size_t>(reading.place.values_room);
+        const auto per_row = static_cast<std::size_t>(split.kept_per_row);
+        const V* from = split.workers->chunk_kept[k % split.window].data;
+        for (std::int64_t i = 0; i < placed; ++i) {
+            std::memcpy(reading.file->kept.values.data +
+                            static_cast<std::size_t>(first_row + i) * stride,
+                        from + static_cast<std::size_t>(i) * per_row, per_row * sizeof(V));
+        }
+    }
+    result.data_rows += report.rows;
+    split.merged_rows.store(result.data_rows, std::memory_order_relaxed);
+    if (report.bad_result < 0) {
+        show_mismatch<V>(reading, report);
+        if (report.bad_result != row_read_error) {
+            report_row(reading.progress, result.data_rows, report.position);
+        }
+        set_bad_row(reading, report.bad_result, report.problem);
+        return false;
+    }
+    reading.lines += report.lines;
+    return !report.ends_data;
 }
 
 // Takes the reports of the chunks in order, as they come in. @return the index of the chunk
 // from which the file is to be read on alone (one whose kept rows fell short), or chunk_count.
-template <typename V> std::size_t merge_chunks(SplitRead& split) {
-    Reading& reading = *split.reading;
-    ConversionResult& result = reading.result;
-    ConversionState& state = *reading.state;
-    WorkerPool& pool = *state.pool;
-    const auto stride = static_cast<std::size_t>(reading.place.values_room);
-    const auto per_row = static_cast<std::size_t>(split.kept_per_row);
+template <typename V> std::size_t merge_chunks(SplitRead<V>& split) {
+    Reading<V>& reading = *split.reading;
+    WorkerPool& pool = split.workers->pool;
     std::size_t read_on_from = split.chunk_count;
     for (std::size_t k = 0; k < split.chunk_count; ++k) {
         pool_wait_for_chunk(pool, k);
         const ChunkReport& report = split.chunks[k].report;
-        const std::int64_t first_row = result.data_rows;
-        const std::int64_t placed =
-            std::clamp<std::int64_t>(reading.place.rows_room - first_row, 0, report.rows);
+        const std::int64_t placed = std::clamp<std::int64_t>(
+            reading.place.rows_room - reading.result.data_rows, 0, report.rows);
         if (reading.keep && placed > report.kept_rows) {
             read_on_from = k;
             break;
         }
-        for (std::int64_t i = 0; i < report.rows; ++i) {
-            report_row(reading.progress, first_row + i, report.position);
-        }
-        merge_range(result.range, report.range);
-        if (report.rows > 0) {
-            result.clipped |=
-                row_clipped(reading.place, state.rule.expected_count, first_row + report.rows - 1);
-        }
-        if (reading.keep) {
-            const V* from = as_values<V>(state.chunk_kept[k % split.window]);
-            for (std::int64_t i = 0; i < placed; ++i) {
-                std::memcpy(as_values<V>(state.kept) +
-                                static_cast<std::size_t>(first_row + i) * stride,
-                            from + static_cast<std::size_t>(i) * per_row, per_row * sizeof(V));
-            }
-        }
-        result.data_rows += report.rows;
-        split.merged_rows.store(result.data_rows, std::memory_order_relaxed);
-        if (report.bad_result < 0) {
-            show_mismatch<V>(reading, report);
-            if (report.bad_result != row_read_error) {
-                report_row(reading.progress, result.data_rows, report.position);
-            }
-            set_bad_row(reading, report.bad_result, report.problem);
-            break;
-        }
-        reading.lines += report.lines;
-        if (report.ends_data) break;
+        if (!merge_chunk(split, report, k)) break;
     }
     pool_finish(pool);
     return read_on_from;
@@ -317,12 +326,12 @@ template <typename V> std::size_t merge_chunks(SplitRead& split) {
 // most a chunk and the line that runs on beyond it: a smaller buffer than a whole file's reader
 // takes serves it, and costs less to set up (fresh memory is slow to touch).
 // @return the number of workers that have one.
-unsigned prepare_workers(ConversionState& state, ByteSource bytes, std::size_t buffer_size,
-                         std::size_t value_size) {
-    const unsigned count = std::min(pool_size(*state.pool), max_pool_workers);
+template <typename V>
+unsigned prepare_workers(Workers<V>& workers, ByteSource bytes, std::size_t buffer_size) {
+    const unsigned count = std::min(pool_size(workers.pool), max_workers);
     unsigned ready = 0;
-    while (ready < count && data_file_open(state.workers[ready].reader, bytes, buffer_size) &&
-           storage_reserve(state.workers[ready].values, max_row_values * value_size, false)) {
+    while (ready < count && data_file_open(workers.readers[ready].reader, bytes, buffer_size) &&
+           storage_reserve(workers.readers[ready].values, max_row_values, false)) {
         ++ready;
     }
     return ready;
@@ -330,99 +339,54 @@ unsigned prepare_workers(ConversionState& state, ByteSource bytes, std::size_t b
 
 // Buffers for the kept values of the chunks read ahead of the merge, as many as can be had up
 // to two a worker. @return their number.
-std::size_t prepare_chunk_buffers(ConversionState& state, const SplitRead& split, unsigned workers,
-                                  std::size_t value_size) {
-    const std::size_t size = chunk_buffer_values(split, split.chunk_bytes) * value_size;
+template <typename V> std::size_t prepare_chunk_buffers(SplitRead<V>& split, unsigned workers) {
+    const std::size_t size = chunk_buffer_values(split);
     const std::size_t wanted = 2 * std::size_t{workers};
     std::size_t ready = 0;
-    while (ready < wanted && storage_reserve(state.chunk_kept[ready], size, false)) ++ready;
+    while (ready < wanted && storage_reserve(split.workers->chunk_kept[ready], size, false)) {
+        ++ready;
+    }
     return ready;
 }
 
-// Sides of a picture as large as its data.
-constexpr std::int32_t min_side = 2;
-constexpr std::int32_t max_side = 2048;
-
-// A picture as large as the data: the first data row, read alone, fixes the file's values per
-// row and so where each value has its place; it is kept as the first row. @return false when
-// the kept values cannot have their room.
-template <typename V> bool read_first_row_for(Reading& reading, std::size_t value_size) {
-    const bool keep = reading.keep;
-    reading.keep = false;
-    read_rows_alone<V>(reading, 1);
-    reading.keep = keep;
-    ConversionState& state = *reading.state;
-    if (reading.result.status != ConversionStatus::converted || reading.result.data_rows == 0) {
-        return true;
-    }
-    const int count = state.rule.expected_count;
-    reading.place.values_room = std::min(count, max_side);
-    const auto room = static_cast<std::size_t>(reading.place.values_room);
-    if (!keep) return true;
-    if (!storage_reserve(state.kept, static_cast<std::size_t>(max_side) * room * value_size,
-                         false)) {
-        return false;
-    }
-    std::memcpy(state.kept.data, state.values.data, room * value_size);
-    return true;
-}
-
-bool read_first_row_for_size(Reading& reading, std::size_t value_size) {
-    return value_size == sizeof(double) ? read_first_row_for<double>(reading, value_size)
-                                        : read_first_row_for<float>(reading, value_size);
-}
-
-// The size of a picture as large as the data just read: its values a row and its rows, each
-// held to 2..2048.
-void set_picture_size(ConversionState& state, const ConversionResult& result, bool transpose) {
-    const auto values = static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(result.values_per_row, min_side, max_side));
-    const auto rows =
-        static_cast<std::int32_t>(std::clamp<std::int64_t>(result.data_rows, min_side, max_side));
-    state.width = transpose ? rows : values;
-    state.height = transpose ? values : rows;
-}
-
-// The one band of levels that drawing alone needs.
-bool reserve_first_band(ConversionState& state) {
-    return storage_reserve(state.bands[0], first_band_size(std::max(state.width, max_side)), false);
-}
-
-std::size_t split_buffer_size(const ConversionState& state) {
-    return std::min(state.read_buffer_size, std::size_t{256} << 10);
+std::size_t split_buffer_size(const EngineSettings& settings) {
+    return std::min(settings.read_buffer_size, std::size_t{256} << 10);
 }
 
 // Reads the rest of the file split between the workers; what cannot be split (too few workers
 // or buffers, a file that grew) is read alone.
 template <typename V>
-void read_split(Reading& reading, const DataSource& source, unsigned workers) {
-    ConversionState& state = *reading.state;
+void read_split(Reading<V>& reading, Workers<V>& workers, const DataSource& source,
+                unsigned count) {
+    EngineCore<V>& core = *reading.core;
+    FileState<V>& file = *reading.file;
     ConversionResult& result = reading.result;
     // An open rule is fixed by the first data row: read alone, it stands before the chunks.
-    if (!state.rule.count_fixed) {
+    if (!core.rule.count_fixed) {
         read_rows_alone<V>(reading, 1);
         if (result.status != ConversionStatus::converted || result.data_rows == 0) return;
     }
-    const std::uint64_t head_end = data_file_position(state.reader);
-    SplitRead split;
+    const std::uint64_t head_end = data_file_position(file.reader);
+    SplitRead<V> split;
     split.reading = &reading;
-    split.rule = state.rule;
-    split.kept_per_row = std::min(state.rule.expected_count, reading.place.values_room);
+    split.workers = &workers;
+    split.rule = core.rule;
+    split.kept_per_row = std::min(core.rule.expected_count, reading.place.values_room);
     split.merged_rows.store(result.data_rows, std::memory_order_relaxed);
-    reading.lines = state.reader.lines;
-    bool alone =
-        !cut_chunks(split, head_end, source.size, chunk_size_for(state, source.size, workers));
+    reading.lines = file.reader.lines;
+    bool alone = !cut_chunks(split, head_end, source.size,
+                             chunk_size_for(core.settings, source.size, count));
     if (!alone && reading.keep) {
-        split.window = prepare_chunk_buffers(state, split, workers, sizeof(V));
+        split.window = prepare_chunk_buffers(split, count);
         alone = split.window == 0;
     }
     if (!memory_to_spare(memory_kept_to_spare)) {
-        give_back_workers(state);
+        give_back_workers(workers);
         alone = true;
     }
     const PoolJob job{&split, read_chunk<V>, split.chunk_count,
-                      split.window > 0 ? split.window : SIZE_MAX, workers};
-    alone = alone || !pool_begin(*state.pool, job);
+                      split.window > 0 ? split.window : SIZE_MAX, count};
+    alone = alone || !pool_begin(workers.pool, job);
     std::uint64_t from = head_end;
     if (!alone) {
         const std::size_t stop = merge_chunks<V>(split);
@@ -430,89 +394,143 @@ void read_split(Reading& reading, const DataSource& source, unsigned workers) {
         from = split.chunks[stop].start; // kept rows fell short: the file grew meanwhile
     }
     // The reader counts lines from `from` on; reading.lines holds those before it.
-    data_file_open_range(state.reader, reading.bytes, from, no_limit);
+    data_file_open_range(file.reader, reading.bytes, from, no_limit);
     read_rows_alone<V>(reading, INT64_MAX);
+}
+
+// Workers ready to read a file of `size` bytes split: none where what they need is not there
+// (the file is then read alone).
+template <typename V>
+unsigned workers_for_split(EngineCore<V>& core, Workers<V>& workers, ByteSource bytes,
+                           std::uint64_t size) {
+    if (workers_at_hand(core) < 2) return 0;
+    // A worker's reader holds a chunk (a longer line is streamed through it).
+    const std::size_t buffer = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(chunk_size_for(core.settings, size, pool_size(workers.pool)),
+                                  std::uint64_t{16} << 10, split_buffer_size(core.settings)));
+    const unsigned ready = prepare_workers(workers, bytes, buffer);
+    if (ready < 2 || !memory_to_spare(memory_kept_to_spare)) {
+        give_back_workers(workers);
+        return 0;
+    }
+    return ready;
+}
+
+// A picture as large as the data: the first data row, read alone, fixes the file's values per
+// row and so where each value has its place; it is kept as the first row. @return false where the
+// read ends there (its data ended, or the row was refused), or the kept values cannot have their
+// room (the read's status says which).
+template <typename V> bool read_first_row_for_size(Reading<V>& reading) {
+    FileState<V>& file = *reading.file;
+    ConversionResult& result = reading.result;
+    const bool keep = reading.keep;
+    reading.keep = false;
+    read_rows_alone<V>(reading, 1);
+    reading.keep = keep;
+    if (result.status != ConversionStatus::converted || result.data_rows == 0) return false;
+    reading.place.values_room = std::min(reading.core->rule.expected_count, max_picture_side);
+    const auto room = static_cast<std::size_t>(reading.place.values_room);
+    if (!keep) return true;
+    if (!storage_reserve(file.kept.values, static_cast<std::size_t>(max_picture_side) * room,
+                         false)) {
+        result.status = ConversionStatus::no_memory;
+        return false;
+    }
+    std::memcpy(file.kept.values.data, file.values.data, room * sizeof(V));
+    return true;
+}
+
+// What the values kept by `reading` make: the picture of a data space of x by y (transposed:
+// y wide and x high).
+template <typename V> void settle_kept(Reading<V>& reading) {
+    const EngineSettings& settings = reading.core->settings;
+    const ConversionResult& result = reading.result;
+    KeptValues<V>& kept = reading.file->kept;
+    std::int32_t x = settings.x_size;
+    std::int32_t y = settings.y_size;
+    if (settings.auto_size) {
+        x = static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(result.values_per_row, min_picture_side, max_picture_side));
+        y = static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(result.data_rows, min_picture_side, max_picture_side));
+    }
+    kept.picture = settings.transpose ? PictureSize{y, x} : PictureSize{x, y};
+    kept.stride = reading.place.values_room;
+    kept.rows =
+        reading.keep ? std::min<std::int64_t>(result.data_rows, reading.place.rows_room) : 0;
+    kept.per_row = std::min(result.values_per_row, reading.place.values_room);
+}
+
+template <typename V> ConversionResult no_memory() {
+    ConversionResult failed;
+    failed.status = ConversionStatus::no_memory;
+    return failed;
 }
 
 } // namespace
 
-void give_back_workers(ConversionState& state) {
-    pool_stop(*state.pool);
-    for (WorkerReader& worker : state.workers) worker = WorkerReader{};
-    for (Storage<std::byte>& buffer : state.chunk_kept) buffer = Storage<std::byte>{};
-    for (std::size_t i = 1; i < state.bands.size(); ++i) state.bands[i] = Storage<std::uint8_t>{};
+template <typename V> void give_back_workers(Workers<V>& workers) {
+    pool_stop(workers.pool);
+    for (WorkerReader<V>& reader : workers.readers) reader = WorkerReader<V>{};
+    for (Storage<V>& buffer : workers.chunk_kept) buffer = Storage<V>{};
+    for (Storage<std::uint8_t>& band : workers.bands) band = Storage<std::uint8_t>{};
 }
 
-ConversionResult read_data(ConversionState& state, const DataSource& source, bool transpose,
-                           bool keep, const TextSink& messages, const ProgressSink& progress) {
-    Reading reading;
-    reading.state = &state;
+template <typename V>
+ConversionResult read_file(EngineCore<V>& core, FileState<V>& file, Workers<V>* workers,
+                           const DataSource& source, bool keep, const TextSink& messages,
+                           const ProgressSink& progress) {
+    const EngineSettings& settings = core.settings;
+    Reading<V> reading;
+    reading.core = &core;
+    reading.file = &file;
     reading.bytes = source.bytes;
-    reading.place = placement_for(state, transpose);
+    reading.place = Placement{settings.x_size, settings.y_size};
     reading.keep = keep;
     reading.messages = messages;
     reading.progress = progress;
-    const auto picture =
-        static_cast<std::size_t>(state.width) * static_cast<std::size_t>(state.height);
-    bool split = state.pool != nullptr && source.size >= state.split_from &&
-                 source.unchanged != nullptr && !source.bytes.sequential;
-    const std::size_t value_size = state.double_precision ? sizeof(double) : sizeof(float);
     // A picture as large as the data has its size only once the file is read: its values are
-    // kept with room for the largest.
-    if (state.auto_size) {
-        state.rule = ColumnRule{};
-        reading.place = Placement{max_side, max_side};
+    // kept with room for the largest, and each file's first row fixes its values per row.
+    if (settings.auto_size) {
+        core.rule = ColumnRule{};
+        reading.place = Placement{max_picture_side, max_picture_side};
     }
-    // What one thread needs first: whatever is left may go to the workers.
-    if (!storage_reserve(state.values, max_row_values * value_size, false) ||
-        (keep && !state.auto_size && !storage_reserve(state.kept, picture * value_size, false)) ||
-        !reserve_first_band(state) ||
-        !data_file_open(state.reader, source.bytes,
-                        split ? split_buffer_size(state) : state.read_buffer_size)) {
-        ConversionResult failed;
-        failed.status = ConversionStatus::no_memory;
-        return failed;
+    const bool may_split = workers != nullptr && source.size >= settings.split_from &&
+                           source.unchanged != nullptr && !source.bytes.sequential;
+    // What one thread needs comes first: whatever is left may go to the workers.
+    const auto picture =
+        static_cast<std::size_t>(settings.x_size) * static_cast<std::size_t>(settings.y_size);
+    if (!storage_reserve(file.values, max_row_values, false) ||
+        (keep && !settings.auto_size && !storage_reserve(file.kept.values, picture, false)) ||
+        !storage_reserve(file.band, band_bytes, false) ||
+        !data_file_open(file.reader, source.bytes,
+                        may_split ? split_buffer_size(settings) : settings.read_buffer_size)) {
+        return no_memory<V>();
     }
-    if (split && !state.pool->started_once && pool_size(*state.pool) == 0) {
-        state.pool->started_once = true; // of workers the system refused, later files ask no more
-        // One worker alone would only hold memory.
-        if (pool_start(*state.pool, state.wanted_workers) == 1) give_back_workers(state);
-    }
-    split = split && pool_size(*state.pool) > 1;
-    const bool rule_was_open = !state.rule.count_fixed;
-    unsigned workers = 0;
-    if (split) {
-        // A worker's reader holds a chunk (a longer line is streamed through it).
-        const std::size_t worker_buffer = static_cast<std::size_t>(
-            std::clamp<std::uint64_t>(chunk_size_for(state, source.size, pool_size(*state.pool)),
-                                      std::uint64_t{16} << 10, split_buffer_size(state)));
-        workers = prepare_workers(state, source.bytes, worker_buffer, value_size);
-    }
-    if (split && (workers < 2 || !memory_to_spare(memory_kept_to_spare))) {
-        give_back_workers(state);
-        workers = 0;
-    }
-    if (state.auto_size && !read_first_row_for_size(reading, value_size)) {
-        give_back_workers(state);
-        ConversionResult failed;
-        failed.status = ConversionStatus::no_memory;
-        return failed;
-    }
-    if (workers >= 2) {
-        (state.double_precision ? read_split<double> : read_split<float>)(reading, source, workers);
-    } else {
-        (state.double_precision ? read_rows_alone<double> : read_rows_alone<float>)(reading,
-                                                                                    INT64_MAX);
+    const bool rule_was_open = !core.rule.count_fixed;
+    if (!settings.auto_size || read_first_row_for_size(reading)) {
+        const unsigned split =
+            may_split ? workers_for_split(core, *workers, source.bytes, source.size) : 0;
+        if (split >= 2) {
+            read_split<V>(reading, *workers, source, split);
+        } else {
+            read_rows_alone<V>(reading, INT64_MAX);
+        }
     }
     ConversionResult& result = reading.result;
-    result.values_per_row = result.data_rows > 0 ? state.rule.expected_count : 0;
-    result.fixed_rule = rule_was_open && state.rule.count_fixed;
+    if (result.status == ConversionStatus::no_memory) return no_memory<V>();
+    result.values_per_row = result.data_rows > 0 ? core.rule.expected_count : 0;
+    result.fixed_rule = rule_was_open && core.rule.count_fixed;
     result.changed = source.unchanged != nullptr && !source.unchanged(source.bytes.context);
-    if (state.auto_size) set_picture_size(state, result, transpose);
-    state.kept_stride = reading.place.values_room;
-    state.kept_rows = keep ? std::min<std::int64_t>(result.data_rows, reading.place.rows_room) : 0;
-    state.kept_per_row = std::min(result.values_per_row, reading.place.values_room);
+    settle_kept(reading);
     return result;
 }
+
+template void give_back_workers(Workers<float>&);
+template void give_back_workers(Workers<double>&);
+template ConversionResult read_file(EngineCore<float>&, FileState<float>&, Workers<float>*,
+                                    const DataSource&, bool, const TextSink&, const ProgressSink&);
+template ConversionResult read_file(EngineCore<double>&, FileState<double>&, Workers<double>*,
+                                    const DataSource&, bool, const TextSink&, const ProgressSink&);
 
 } // namespace graygif

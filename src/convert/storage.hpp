@@ -4,6 +4,9 @@
 #ifndef GRAYGIF_LAYER_CONVERT
 #error "this target may not use src/convert (see the layers in the top CMakeLists.txt)"
 #endif
+#ifndef GRAYGIF_CONVERT_INSIDE
+#error "the engine's threads and memory are its own: use convert/engine.hpp"
+#endif
 
 #include <cstddef>
 #include <cstdint>

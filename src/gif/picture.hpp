@@ -41,9 +41,6 @@ template <typename T> struct ZeroedAllocator {
 
 using PixelBytes = std::vector<std::uint8_t, ZeroedAllocator<std::uint8_t>>;
 
-inline constexpr int min_picture_side = 2;
-inline constexpr int max_picture_side = 2048;
-
 // width x height gray levels, row after row from the top-left: pixel (x, y) at y * width + x.
 // Each byte is a gray level and the index of the palette entry (level, level, level).
 struct Picture {

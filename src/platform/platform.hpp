@@ -177,6 +177,17 @@ bool file_identity(const FileHandle& file, FileIdentity& identity);
 // @return true and the identity of the file `name` leads to (links followed).
 bool name_identity(const std::string& name, FileIdentity& identity);
 
+enum class NameKind {
+    missing,   // nothing there, or nothing that can be looked at
+    regular,   // a regular file
+    read_once, // an input that can be read only once, in order: a FIFO, a socket
+    other,     // a directory, a device
+};
+
+// What `name` leads to (links followed), found without opening it, and the size of a regular
+// file where `size` is given.
+NameKind name_kind(const std::string& name, std::uint64_t* size = nullptr);
+
 // Opens a file for appending, creating it when missing. Every file_write_all on it lands at the
 // current end of the file in one piece, also when other processes append at the same time.
 // Only a regular file or a character device is taken: a FIFO or pipe is refused, without waiting

@@ -507,6 +507,15 @@ bool name_identity(const std::string& name, FileIdentity& identity) {
     return true;
 }
 
+NameKind name_kind(const std::string& name, std::uint64_t* size) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0) return NameKind::missing;
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return NameKind::read_once;
+    if (!S_ISREG(info.st_mode)) return NameKind::other;
+    if (size != nullptr) *size = static_cast<std::uint64_t>(info.st_size);
+    return NameKind::regular;
+}
+
 bool file_open_append(const std::string& name, FileHandle& file) {
     // O_NONBLOCK: opening a FIFO must not wait for a reader; it is refused below anyway.
     const int fd =

@@ -418,6 +418,20 @@ bool name_identity(const std::string& name, FileIdentity& identity) {
     return known;
 }
 
+NameKind name_kind(const std::string& name, std::uint64_t* size) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data) == 0) {
+        return NameKind::missing;
+    }
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return NameKind::other;
+    }
+    if (size != nullptr) {
+        *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    return NameKind::regular;
+}
+
 bool file_open_append(const std::string& name, FileHandle& file) {
     // Append access without write access: the system puts every write at the current end of
     // the file, in one piece, whoever else appends.

@@ -1,8 +1,8 @@
 // The conversion run end to end: the built program converts data files in a scratch folder;
 // exit code, both streams, the run log and the written pictures are checked.
 #include "app/conversion_run.hpp"
+#include "app/data_input.hpp"
 #include "app/run_testing.hpp"
-#include "convert/conversion.hpp"
 #include "support/gif_decode.hpp"
 #include "support/test_support.hpp"
 
@@ -231,10 +231,10 @@ TEST(ConversionRun, FileThatChangesWhileItIsReadIsTold) {
             }
             return got;
         };
-        ConversionState state;
-        state.width = 2;
-        state.height = 3;
-        const ConversionResult read = read_data(state, source, false, true, {}, {});
+        EngineSettings settings;
+        settings.x_size = 2;
+        settings.y_size = 3;
+        const ConversionResult read = engine_read(*engine_create(settings), source, true, {}, {});
         file_close(file);
         EXPECT_EQ(read.changed, grows) << grows;
         EXPECT_EQ(read.data_rows, grows ? 3 : 2) << grows; // the reading goes on to the end
@@ -294,7 +294,7 @@ TEST(ConversionRun, WorkerThreadsChangeNoByte) {
         for (int c = 0; c < 24; ++c) data += std::to_string((r * 31 + c * 17) % 1000) + ".25 ";
         data += r % 7 == 0 ? "\r\n" : "\n";
     }
-    ASSERT_GE(data.size(), default_split_from); // else no file would be split
+    ASSERT_GE(data.size(), EngineSettings{}.split_from); // else no file would be split
     for (const char* transpose : {"-R-", "-R"}) {
         std::string gif, err;
         for (const char* threads : {"-J1", "-J3"}) {

@@ -29,6 +29,19 @@ Bytes to_bytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
+// A whole picture's result in one; `appear`, where given, is created once the content is there.
+ResultWrite write_result_file(const std::string& target, const Picture& picture,
+                              GifWorkspace& workspace, ExistingResultRule rule,
+                              const std::string* appear = nullptr) {
+    PendingResult result;
+    if (!result_begin(result, target, picture.width, picture.height, workspace, rule, {})) {
+        return ResultWrite::cannot_create;
+    }
+    result_add_pixels(workspace, picture.pixels.data(), picture.pixels.size());
+    if (appear != nullptr) testing::write_file(*appear, "old content");
+    return result_end(result, workspace);
+}
+
 TEST(ResultFile, ReplacesAnExistingResultOnlyWhenAskedTo) {
     constexpr auto keep = ExistingResultRule::keep;
     constexpr auto replace = ExistingResultRule::replace;
@@ -51,13 +64,9 @@ TEST(ResultFile, ReplacesAnExistingResultOnlyWhenAskedTo) {
         ScratchDir dir;
         std::string target = dir.file("DATA.gif");
         if (c.exists_before) testing::write_file(target, "old content");
-        Seam appear;
-        if (c.appears_meanwhile) {
-            appear = Seam{&target, [](void* name) {
-                              testing::write_file(*static_cast<std::string*>(name), "old content");
-                          }};
-        }
-        EXPECT_EQ(write_result_file(target, picture, *workspace, c.rule, appear), c.result)
+        EXPECT_EQ(write_result_file(target, picture, *workspace, c.rule,
+                                    c.appears_meanwhile ? &target : nullptr),
+                  c.result)
             << c.title;
         if (c.result == ResultWrite::written) {
             EXPECT_EQ(to_bytes(testing::read_file(target)), encode_gif(picture, *workspace))

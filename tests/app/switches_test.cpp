@@ -1,4 +1,4 @@
-#include "app/conversion_run.hpp"
+#include "app/result_file.hpp"
 #include "app/run_log.hpp"
 #include "app/switches.hpp"
 

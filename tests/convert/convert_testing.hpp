@@ -1,11 +1,11 @@
 // Runs the conversion engine in memory: a data file from memory, its picture and what it printed.
 #pragma once
 
-#include "convert/conversion.hpp"
-#include "gif/picture.hpp"
+#include "convert/engine.hpp"
 
-#include <cmath>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace graygif::testing {
 
@@ -13,7 +13,8 @@ namespace graygif::testing {
 // message and progress character, as the console would show them.
 struct MemoryConversion {
     ConversionResult result;
-    Picture picture;
+    PictureSize size;
+    std::vector<std::uint8_t> pixels;
     std::string messages;
     std::string progress;
 };
@@ -28,36 +29,21 @@ inline void append_progress(void* context, char character, std::uint64_t) {
 
 inline void collect_rows(void* context, const std::uint8_t* pixels, std::int32_t,
                          std::int32_t count) {
-    Picture& picture = *static_cast<Picture*>(context);
-    picture.pixels.insert(picture.pixels.end(), pixels,
-                          pixels + static_cast<std::size_t>(count) *
-                                       static_cast<std::size_t>(picture.width));
+    MemoryConversion& out = *static_cast<MemoryConversion*>(context);
+    out.pixels.insert(out.pixels.end(), pixels,
+                      pixels + static_cast<std::size_t>(count) *
+                                   static_cast<std::size_t>(out.size.width));
 }
 
-// Every finite value the last read kept for the picture lies in the range it found: the levels
-// never come from values the range did not see.
-inline bool kept_values_within_range(const ConversionState& state, const ValueRange& range) {
-    for (std::int64_t r = 0; r < state.kept_rows; ++r) {
-        for (std::int32_t j = 0; j < state.kept_per_row; ++j) {
-            const double v = kept_value(state, r, j);
-            if (std::isfinite(v) && (v < range.minimum || v > range.maximum)) return false;
-        }
-    }
-    return true;
-}
-
-// read_data, then draw_picture over the file's own range.
-inline MemoryConversion convert_in_memory(ConversionState& state, const DataSource& source,
-                                          bool transpose) {
+// engine_read, then engine_draw over the file's own range.
+inline MemoryConversion convert_in_memory(Engine& engine, const DataSource& source) {
     MemoryConversion out;
     const TextSink messages{&out.messages, append_message};
     const ProgressSink progress{&out.progress, append_progress};
-    out.result = read_data(state, source, transpose, true, messages, progress);
+    out.result = engine_read(engine, source, true, messages, progress);
     if (out.result.status != ConversionStatus::converted) return out;
-    out.picture.width = state.width;
-    out.picture.height = state.height;
-    draw_picture(state, out.result, out.result.range, transpose, progress,
-                 PixelSink{&out.picture, collect_rows});
+    out.size = engine_picture_size(engine);
+    engine_draw(engine, out.result, out.result.range, progress, PixelSink{&out, collect_rows});
     return out;
 }
 

@@ -1,0 +1,207 @@
+#include "app/messages.hpp"
+
+#include "app/run_log.hpp"
+
+namespace graygif {
+
+namespace {
+
+// A byte as a message shows it: itself in quotes where it is printable ASCII, else its code.
+std::string shown_byte(unsigned char byte) {
+    if (byte > 0x20 && byte < 0x7F) return format_text("\"%c\"", byte);
+    return format_text("0x%02X", byte);
+}
+
+// Digits that show a value of the run's precision exactly.
+int value_digits(const RunState& run) {
+    return run.settings.double_precision ? 17 : 9;
+}
+
+} // namespace
+
+Step stop_on_unopened(RunState& run, const std::string& name, OpenResult why) {
+    console_print(run.console, ConsoleStream::err, "\nPANIC: Can't find/open file: %s\n\n",
+                  name.c_str());
+    if (why == OpenResult::not_regular) {
+        console_print(run.console, ConsoleStream::err,
+                      "INFO: %s is not a file to read data from (a directory or a device).\n",
+                      name.c_str());
+    }
+    return stop_with(exit_size_or_open);
+}
+
+Step stop_on_existing_result(RunState& run, const std::string& result) {
+    // "alredy" is the designed message's own spelling.
+    console_print(
+        run.console, ConsoleStream::err,
+        "\nPANIC: The resultfile %s alredy exists.\nUse switch S to overwrite the file.\n",
+        result.c_str());
+    return stop_with(exit_bad_data);
+}
+
+Step stop_on_result_of_another(RunState& run, const std::string& result,
+                               const std::string& earlier_data) {
+    console_print(run.console, ConsoleStream::err,
+                  "\nPANIC: The resultfile %s was written by this run from %s.\n", result.c_str(),
+                  earlier_data.c_str());
+    return stop_with(exit_bad_data);
+}
+
+Step stop_on_result_planned_twice(RunState& run, const std::string& result,
+                                  const std::string& earlier_data, const std::string& data) {
+    console_print(run.console, ConsoleStream::err,
+                  "\nPANIC: The resultfile %s would be written by this run from %s and from %s.\n",
+                  result.c_str(), earlier_data.c_str(), data.c_str());
+    return stop_with(exit_bad_data);
+}
+
+Step stop_on_read_once_again(RunState& run, const std::string& name) {
+    console_print(run.console, ConsoleStream::err,
+                  "\nPANIC: The datafile %s was read by this run already and can be read only "
+                  "once.\n",
+                  name.c_str());
+    return stop_with(exit_bad_data);
+}
+
+Step stop_on_read_once_with_one_scale(RunState& run, const std::string& name) {
+    console_print(run.console, ConsoleStream::err,
+                  "\nPANIC: The datafile %s can be read only once: switch U reads every data "
+                  "file twice.\n",
+                  name.c_str());
+    return stop_with(exit_size_or_open);
+}
+
+Step stop_on_no_memory(RunState& run) {
+    error_report(run, "PANIC: No memory...\n", "PANIC: No memory...\n");
+    return stop_with(exit_size_or_open);
+}
+
+// The bad-row report (logged), its extra line, and a note on where the row stands.
+Step settle_read(RunState& run, const std::string& name, const ConversionResult& read) {
+    if (read.fixed_rule) run.rule_fixed_by = name;
+    if (read.status == ConversionStatus::read_error) {
+        console_print(run.console, ConsoleStream::err, "\nPANIC: Can't read file: %s\n\n",
+                      name.c_str());
+        return stop_with(exit_size_or_open);
+    }
+    if (read.status == ConversionStatus::no_memory) return stop_on_no_memory(run);
+    if (read.status != ConversionStatus::bad_row) return go_on();
+    const auto row = static_cast<long long>(read.row_number);
+    error_report(
+        run, format_text("PANIC: Bad datafile: %s  Datarow:%lld\a\n", name.c_str(), row),
+        format_text("PANIC: Bad datafile: %s  Datarow:%lld\a\n", name_for_log(name).c_str(), row));
+    const auto line = static_cast<unsigned long long>(read.problem.line);
+    if (read.row_result == row_bad_character) {
+        console_print(run.console, ConsoleStream::err, "Data character error.\n");
+        console_note(run.console,
+                     "INFO: Line %llu of %s, column %llu: the character %s is not allowed in a "
+                     "data row.\n",
+                     line, name.c_str(), static_cast<unsigned long long>(read.problem.column),
+                     shown_byte(read.problem.byte).c_str());
+    } else if (read.row_result == row_too_many_values) {
+        console_print(run.console, ConsoleStream::err, "The data row holds more than %d values.\n",
+                      max_row_values);
+        console_note(run.console, "INFO: Line %llu of %s holds more than %d values.\n", line,
+                     name.c_str(), max_row_values);
+    } else {
+        console_note(run.console,
+                     "INFO: Line %llu of %s holds %d values; every data row of this run must hold "
+                     "%d, as the first data row of %s does.\n",
+                     line, name.c_str(), read.problem.count, read.expected_count,
+                     run.rule_fixed_by.c_str());
+    }
+    return stop_with(exit_bad_data);
+}
+
+void tell_ignored_file(RunState& run, const std::string& name) {
+    console_print(run.console, ConsoleStream::err, "INFO: Ignoring file: %s\n", name.c_str());
+}
+
+void tell_working_on(RunState& run, const std::string& name, const std::string& result) {
+    if (run.settings.quiet) return;
+    console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
+                  name.c_str(), result.c_str());
+}
+
+void tell_reading_for_scale(RunState& run, const std::string& name) {
+    if (run.settings.quiet) return;
+    console_print(run.console, ConsoleStream::err,
+                  "\nReading file: %-12s  for the scale of the run\n", name.c_str());
+}
+
+void tell_scale_of_run(RunState& run, const ValueRange& range) {
+    if (!has_finite_values(range)) return;
+    console_note(run.console, "INFO: One gray scale for the run: %.*g black to %.*g white.\n",
+                 value_digits(run), range.minimum, value_digits(run), range.maximum);
+}
+
+void tell_result_not_written(RunState& run, ResultWrite written, const std::string& result) {
+    if (written == ResultWrite::cannot_create) {
+        console_print(run.console, ConsoleStream::err, "PANIC: Can't create GIF output file: %s\n",
+                      result.c_str());
+    } else if (written == ResultWrite::write_error) {
+        console_print(run.console, ConsoleStream::err, "PANIC: Error writing GIF output file.\n");
+    }
+}
+
+void tell_picture_notes(RunState& run, PictureSize picture, const std::string& name,
+                        const ConversionResult& read, const ValueRange& scale) {
+    Console& console = run.console;
+    if (read.clipped) {
+        console_note(console,
+                     "INFO: Data beyond the %d x %d picture was left out: %s holds %lld rows of "
+                     "%d values.\n",
+                     picture.width, picture.height, name.c_str(),
+                     static_cast<long long>(read.data_rows), read.values_per_row);
+    }
+    if (read.changed) {
+        console_note(console,
+                     "INFO: %s changed while it was read; the picture shows the values as they "
+                     "were read.\n",
+                     name.c_str());
+    }
+    const ValueRange& range = read.range;
+    if (range.positive_infinities + range.negative_infinities > 0) {
+        console_note(console,
+                     "INFO: %s holds values beyond %s precision (%lld positive, %lld negative): "
+                     "drawn white and black, the others scaled between the finite ones.\n",
+                     name.c_str(), run.settings.double_precision ? "double" : "single",
+                     static_cast<long long>(range.positive_infinities),
+                     static_cast<long long>(range.negative_infinities));
+    }
+    // Black for want of data, or for want of a span on the scale the picture is drawn with (the
+    // file's own, or the run's).
+    if (read.data_rows == 0) {
+        console_note(console, "INFO: %s holds no data rows: the picture is black.\n", name.c_str());
+    } else if (has_finite_values(scale) && scale.minimum == scale.maximum &&
+               range.positive_infinities == 0) {
+        console_note(console, "INFO: Every value of %s is %.*g: the picture is black.\n",
+                     name.c_str(), value_digits(run), scale.minimum);
+    }
+}
+
+void tell_changed_since_scale(RunState& run, const std::string& name) {
+    console_note(run.console,
+                 "INFO: %s changed after it was read for the scale of the run: values beyond "
+                 "that scale are drawn at its ends.\n",
+                 name.c_str());
+}
+
+void tell_run_end(RunState& run) {
+    const RunSettings& settings = run.settings;
+    const std::int64_t now = run.clock();
+    if (settings.stopwatch) {
+        console_print(run.console, ConsoleStream::err, "\nElapsed time: %ld s.\n",
+                      static_cast<long>(now - run.start_time));
+    }
+    // Shown by chance too, as designed, but not in a quiet run.
+    if (settings.copyright || (!settings.quiet && now % 19 == 0)) {
+        console_print(run.console, ConsoleStream::err,
+                      "\ngraygif Version %s - ASCII data files to gray-scale GIF pictures.\n"
+                      "Copyright (C) 2026 The graygif developers.\n"
+                      "Free software under the MIT License: see the LICENSE file.\n",
+                      version_text);
+    }
+}
+
+} // namespace graygif

@@ -1,0 +1,45 @@
+// What the conversion run tells the user: its stops, its notes, the "Working on file" line and
+// the copyright notice, every text in one place. A stop's function prints it and returns the
+// step that ends the run.
+#pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
+
+#include "app/run_state.hpp"
+
+#include <string>
+
+namespace graygif {
+
+// ---- Stops -----------------------------------------------------------------------------------
+Step stop_on_unopened(RunState& run, const std::string& name, OpenResult why);
+Step stop_on_existing_result(RunState& run, const std::string& result);
+Step stop_on_result_of_another(RunState& run, const std::string& result,
+                               const std::string& earlier_data);
+Step stop_on_result_planned_twice(RunState& run, const std::string& result,
+                                  const std::string& earlier_data, const std::string& data);
+// An input that can be read only once, named again (`name`), or named at all with one scale.
+Step stop_on_read_once_again(RunState& run, const std::string& name);
+Step stop_on_read_once_with_one_scale(RunState& run, const std::string& name);
+// What a reading found: a bad row, a read error, a lack of memory; else go_on.
+Step settle_read(RunState& run, const std::string& name, const ConversionResult& read);
+Step stop_on_no_memory(RunState& run);
+
+// ---- Progress and notes ----------------------------------------------------------------------
+void tell_ignored_file(RunState& run, const std::string& name);
+void tell_working_on(RunState& run, const std::string& name, const std::string& result);
+void tell_reading_for_scale(RunState& run, const std::string& name);
+void tell_scale_of_run(RunState& run, const ValueRange& range);
+// What writing the result gave, where it is not written.
+void tell_result_not_written(RunState& run, ResultWrite written, const std::string& result);
+// The notes on what the picture shows: data left out, a file that changed, values beyond the
+// values' precision, and why a picture is black; `scale` is the one it is drawn with.
+void tell_picture_notes(RunState& run, PictureSize picture, const std::string& name,
+                        const ConversionResult& read, const ValueRange& scale);
+// With one scale: a file whose values now lie beyond the scale its first reading gave.
+void tell_changed_since_scale(RunState& run, const std::string& name);
+// The elapsed time and the copyright notice, as asked for (or, the notice, by chance).
+void tell_run_end(RunState& run);
+
+} // namespace graygif

@@ -1,0 +1,29 @@
+// The first phase of a run with one gray scale (switch U): every data file read for its range,
+// and every check that could stop the run made, before any result is written.
+#pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
+
+#include "app/run_state.hpp"
+
+#include <optional>
+#include <vector>
+
+namespace graygif {
+
+struct OneScale {
+    ValueRange range; // of every data file of the run
+    // Of each data file (by its place among run.data_files) as its first reading found it.
+    std::vector<std::optional<FileStatus>> status;
+};
+
+// Reads every data file for the scale. @return the step: go_on, or a stop (told).
+Step find_scale_of_run(RunState& run, OneScale& scale);
+
+// Whether a data file, read again, is not as the first phase found it: its status moved, or its
+// values lie beyond the scale.
+bool changed_since_scale(const OneScale& scale, std::size_t k, const std::optional<FileStatus>& now,
+                         const ConversionResult& read);
+
+} // namespace graygif
