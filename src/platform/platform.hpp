@@ -79,10 +79,10 @@ void ignore_file_size_signal();
 // no such signal: no-op.
 void ignore_broken_pipe_signal();
 
-// From now on an interruption (POSIX: SIGINT, SIGTERM, SIGHUP, unless ignored when the process
-// started) first removes the temporary file of file_create_temporary that is still being written,
-// then ends the process as the interruption would have. Windows: Ctrl+C, Ctrl+Break and closing
-// the console, through a console control handler.
+// From now on an interruption (POSIX: SIGINT, SIGTERM, SIGHUP, SIGQUIT, unless ignored when the
+// process started) first removes the temporary file of file_create_temporary that is still being
+// written, then ends the process as the interruption would have (SIGQUIT: with its core dump).
+// Windows: Ctrl+C, Ctrl+Break and closing the console, through a console control handler.
 void install_interruption_cleanup();
 
 // ---- Environment -----------------------------------------------------------------------------

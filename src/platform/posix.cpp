@@ -359,7 +359,7 @@ void ignore_broken_pipe_signal() {
 }
 
 void install_interruption_cleanup() {
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         struct sigaction previous {};
         if (::sigaction(signal_number, nullptr, &previous) != 0) continue;
         if (previous.sa_handler == SIG_IGN) continue; // e.g. started under nohup: stay so
