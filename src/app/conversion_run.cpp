@@ -271,8 +271,9 @@ struct FileAtHand {
 // Decides the result of the data file at hand, found at `data_path`. @return run_goes_on, or the
 // exit code of a result that may not be written.
 int decide_result(RunState& run, FileAtHand& file, const std::string& data_path) {
-    // A pipe's or a device's picture goes into the current folder, never into /dev.
-    const bool here = file.sequential || is_device_path(data_path);
+    // A pipe's, a device's or the kernel's file's picture goes into the current folder, never
+    // into /dev or /proc.
+    const bool here = file.sequential || file_is_system_entry(run.data_file, data_path);
     file.result = result_name_for(file.name);
     if (here) file.result.erase(0, after_last_separator(file.result, path_separator_characters()));
     const std::string path = here ? file.result : result_path_beside(data_path, file.result);

@@ -140,9 +140,12 @@ OpenResult file_open_read(const std::string& name, FileHandle& file, bool* seque
 // @return the count read, 0 at the end, -1 on an error.
 std::int64_t file_read_next(const FileHandle& file, char* buffer, std::size_t size);
 
-// Whether `name` lies among the system's device entries (POSIX: /dev, /proc), where no result
-// may be written beside it.
-bool is_device_path(const std::string& name);
+// Whether the open data file `file`, found under `name`, is one of the system's entries rather
+// than a file of the user's, so that no result may be written beside it: a device, pipe or
+// socket; a file of the kernel's own file systems, however it is named (Linux: procfs, sysfs,
+// also as ../../proc/uptime); or a name in the folder /dev that leads to a regular file
+// elsewhere (/dev/stdin redirected from a file). Windows: anything but a disk file.
+bool file_is_system_entry(const FileHandle& file, const std::string& name);
 
 // Reads up to `size` bytes from `offset` bytes into the file. Several threads may read one file
 // at once: no read depends on where another one ended. @return the count read, 0 at the end of

@@ -25,6 +25,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #endif
 
@@ -466,8 +468,25 @@ std::int64_t file_read_next(const FileHandle& file, char* buffer, std::size_t si
     }
 }
 
-bool is_device_path(const std::string& name) {
-    return name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0;
+bool file_is_system_entry(const FileHandle& file, const std::string& name) {
+    struct stat info {};
+    if (::fstat(descriptor(file), &info) != 0) return false;
+    if (!S_ISREG(info.st_mode)) return true; // a device, FIFO or socket
+    const std::string folder = folder_of(name);
+#if defined(__linux__)
+    // The file's own file system, and its folder's: /proc/self/fd/3 leads to a file elsewhere.
+    const auto of_kernel = [](const struct statfs& system) {
+        return system.f_type == PROC_SUPER_MAGIC || system.f_type == SYSFS_MAGIC;
+    };
+    struct statfs system {};
+    if (::fstatfs(descriptor(file), &system) == 0 && of_kernel(system)) return true;
+    if (::statfs(folder.c_str(), &system) == 0 && of_kernel(system)) return true;
+#endif
+    // The folder itself, not its file system: /dev is often a tmpfs, as /tmp may be.
+    struct stat devices {};
+    struct stat holder {};
+    return ::stat("/dev", &devices) == 0 && ::stat(folder.c_str(), &holder) == 0 &&
+           devices.st_dev == holder.st_dev && devices.st_ino == holder.st_ino;
 }
 
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,

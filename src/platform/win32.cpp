@@ -353,8 +353,9 @@ std::int64_t file_read_next(const FileHandle& file, char* buffer, std::size_t si
     return static_cast<std::int64_t>(got);
 }
 
-bool is_device_path(const std::string&) {
-    return false; // devices have names of their own (CONIN$, \\.\pipe\...), not a folder
+// Devices have names of their own (CONIN$, \\.\pipe\...), not a folder of the system's.
+bool file_is_system_entry(const FileHandle& file, const std::string&) {
+    return ::GetFileType(to_handle(file.value)) != FILE_TYPE_DISK;
 }
 
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,

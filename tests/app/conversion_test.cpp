@@ -196,6 +196,38 @@ TEST(ConversionRun, PipesAreReadOnceInOrder) {
     }
 }
 
+// A file of the kernel's, however it is named, and a name in /dev leading to a regular file: the
+// picture goes to the current folder, never beside the entry.
+TEST(ConversionRun, SystemEntriesArePicturedInTheCurrentFolder) {
+    ScratchDir dir;
+    write_file(dir.file("FILE.DAT"), "1 2\n");
+    const auto up_to = [&](const char* path) {
+        return std::filesystem::relative(path, dir.path()).string();
+    };
+    const struct {
+        std::string typed;
+        const char* picture;
+        bool stdin_from_file; // standard input redirected from FILE.DAT
+    } cases[] = {
+        {up_to("/proc/uptime"), "UPTIME.gif", false},
+        {up_to("/sys/class/net/lo/mtu"), "MTU.gif", false},
+        {"/dev/stdin", "STDIN.gif", true},
+    };
+    for (const auto& c : cases) {
+        if (!c.stdin_from_file && !std::filesystem::exists(dir.file(c.typed))) continue;
+        const ProcessResult result =
+            c.stdin_from_file
+                ? testing::run_process("/bin/sh",
+                                       {"sh", "-c", "exec \"$0\" -G " + c.typed + " <FILE.DAT",
+                                        testing::program_path()},
+                                       dir.path(), plain_env)
+                : convert(dir, {"-G", c.typed});
+        EXPECT_EQ(result.exit_code, 0) << c.typed << result.err;
+        EXPECT_TRUE(decode_gif_file(dir.file(c.picture)).ok) << c.typed;
+        std::filesystem::remove(dir.file(c.picture));
+    }
+}
+
 // A data file that changes while it is read is told as changed (its size, modification or
 // change time moved): here it grows after the first read.
 TEST(ConversionRun, FileThatChangesWhileItIsReadIsTold) {
