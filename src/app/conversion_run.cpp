@@ -189,8 +189,10 @@ int finish_result(ResultEncoding& encoding, const std::string& result) {
     }
     if (written == ResultWrite::exists) return stop_on_existing_result(run, result);
     if (written == ResultWrite::cannot_create) {
-        console_print(run.console, ConsoleStream::err, "PANIC: Can't create GIF output file: %s\n",
-                      result.c_str());
+        console_print(run.console, ConsoleStream::err,
+                      "\nPANIC: Can't create GIF output file: %s\n", result.c_str());
+        console_note(run.console, "INFO: The folder %s cannot take the picture: %s.\n",
+                     result_folder(encoding.pending).c_str(), encoding.pending.failure.c_str());
     } else if (written == ResultWrite::write_error) {
         console_print(run.console, ConsoleStream::err, "PANIC: Error writing GIF output file.\n");
     }
