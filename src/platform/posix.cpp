@@ -691,8 +691,9 @@ bool file_copy_protection(const FileHandle& file, const std::string& model, std:
     const int fd = descriptor(file);
     // Only root may give a file away; an owner may still hand it to a group of their own.
     // First: a change of owner clears the set-id bits and the file's capabilities.
-    if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
-        (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+    if (::fchown(fd, info.st_uid, info.st_gid) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
+        // Neither: the file stays the process's own, as a new result would be. No failure.
     }
 #if defined(__linux__)
     if (!copy_extended_attributes(fd, model)) return failed_because(reason, errno);
