@@ -40,9 +40,11 @@ measure() {
         verdict="UNEXPECTED (exit $got): $(tail -c 300 err.txt | tr -d '\b' | tr '\n' ' ')"
         failures=$((failures + 1))
     fi
+    local megabytes rate # by awk: a minimal Debian has no bc
+    read -r megabytes rate < <(awk -v size="$size" -v seconds="$seconds" \
+        'BEGIN { printf "%.3f %.3f\n", size / 1e6, size / 1e6 / (seconds + 0.001) }')
     printf '%-12s %10.1f MB  exit %d  %7.2f s  %6.1f MB/s  peak RSS %6d KiB  %s\n' "$name" \
-        "$(echo "$size / 1000000" | bc -l)" "$got" "$seconds" \
-        "$(echo "$size / 1000000 / ($seconds + 0.001)" | bc -l)" "$kib" "$verdict"
+        "$megabytes" "$got" "$seconds" "$rate" "$kib" "$verdict"
 }
 
 echo "== big inputs ($(nproc) cores; release build)"

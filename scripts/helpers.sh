@@ -7,9 +7,16 @@ fail() {
     exit 1
 }
 
-# Runs a command as root: directly when the script runs as root, else through sudo.
+# Runs a command as root: directly when the script runs as root, else through sudo where it is
+# installed (a minimal Debian has none).
 as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null; then
+        sudo "$@"
+    else
+        fail "$1 needs root: run this as root, or install sudo"
+    fi
 }
 
 # apt-get as root, asking nothing (sudo would drop DEBIAN_FRONTEND if it were set outside).

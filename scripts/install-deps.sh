@@ -13,7 +13,7 @@
 #   package - what cpack needs for the Debian package (dpkg-shlibdeps), man to check its page,
 #            lintian
 #   scaleout - Slurm (slurmctld, slurmd, the client commands), munge and GNU parallel
-# Runs apt-get as root, else through sudo.
+# Runs apt-get as root, else through sudo where it is installed.
 set -euo pipefail
 # shellcheck source=scripts/helpers.sh
 source "$(dirname "$0")/helpers.sh"

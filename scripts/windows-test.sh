@@ -118,6 +118,8 @@ for result in B C; do
     grep -q "PANIC: Can't create GIF output file: $result.gif" "$results/err.txt" ||
         fail "$result.gif: $(cat "$results/err.txt")"
 done
+grep -q '^INFO: The folder \. cannot take the picture: it would replace the data file\.$' \
+    "$results/err.txt" || fail "C.gif: no reason given: $(cat "$results/err.txt")"
 [ "$(cat "$results/B.gif")" = old ] || fail "read-only result: replaced"
 cmp -s "$results/C.DAT" "$results/WAVE.DAT" || fail "result linked to its data file: data replaced"
 cmp -s "$results/WAVE.gif" "$linux_gif" || fail "writable result: not replaced"

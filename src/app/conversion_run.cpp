@@ -67,7 +67,7 @@ Step finish_result(ResultEncoding& encoding, const std::string& result) {
     }
     if (written == ResultWrite::exists) return stop_on_existing_result(run, result);
     if (written != ResultWrite::written) {
-        tell_result_not_written(run, written, result);
+        tell_result_not_written(run, encoding.pending, written, result);
         run.result_failed = true;
         return go_on();
     }
@@ -87,10 +87,10 @@ Step check_read_once(RunState& run, const FileAtHand& file) {
     return go_on();
 }
 
-// Decides the result of the open data file at hand: a pipe's or a device's picture goes into the
-// current folder, never into /dev.
+// Decides the result of the open data file at hand: a pipe's, a device's or the kernel's file's
+// picture goes into the current folder, never into /dev or /proc.
 Step plan_file_at_hand(RunState& run, FileAtHand& file) {
-    const bool here = file.sequential || is_device_path(file.path);
+    const bool here = file.sequential || file_is_system_entry(run.data_file, file.path);
     return plan_result(run, file.name, file.path, here, file.plan);
 }
 

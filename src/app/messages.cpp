@@ -135,10 +135,13 @@ void tell_scale_of_run(RunState& run, const ValueRange& range) {
                  value_digits(run), range.minimum, value_digits(run), range.maximum);
 }
 
-void tell_result_not_written(RunState& run, ResultWrite written, const std::string& result) {
+void tell_result_not_written(RunState& run, const PendingResult& pending, ResultWrite written,
+                             const std::string& result) {
     if (written == ResultWrite::cannot_create) {
-        console_print(run.console, ConsoleStream::err, "PANIC: Can't create GIF output file: %s\n",
-                      result.c_str());
+        console_print(run.console, ConsoleStream::err,
+                      "\nPANIC: Can't create GIF output file: %s\n", result.c_str());
+        console_note(run.console, "INFO: The folder %s cannot take the picture: %s.\n",
+                     result_folder(pending).c_str(), pending.failure.c_str());
     } else if (written == ResultWrite::write_error) {
         console_print(run.console, ConsoleStream::err, "PANIC: Error writing GIF output file.\n");
     }

@@ -32,7 +32,8 @@ void tell_working_on(RunState& run, const std::string& name, const std::string& 
 void tell_reading_for_scale(RunState& run, const std::string& name);
 void tell_scale_of_run(RunState& run, const ValueRange& range);
 // What writing the result gave, where it is not written.
-void tell_result_not_written(RunState& run, ResultWrite written, const std::string& result);
+void tell_result_not_written(RunState& run, const PendingResult& pending, ResultWrite written,
+                             const std::string& result);
 // The notes on what the picture shows: data left out, a file that changed, values beyond the
 // values' precision, and why a picture is black; `scale` is the one it is drawn with.
 void tell_picture_notes(RunState& run, PictureSize picture, const std::string& name,

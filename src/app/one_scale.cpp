@@ -67,7 +67,7 @@ Step read_for_scale(RunState& run, const RunArgument& argument, std::vector<Plan
     const OpenResult opened = open_data_file(run, argument, run.data_file, path, sequential);
     if (opened != OpenResult::ok) return stop_on_unopened(run, name, opened);
     ResultPlan plan;
-    const bool here = sequential || is_device_path(path);
+    const bool here = sequential || file_is_system_entry(run.data_file, path);
     if (Step step = plan_result(run, name, path, here, plan); step.stop) return step;
     if (Step step = check_planned(run, planned, plan, name); step.stop) return step;
     tell_reading_for_scale(run, name);

@@ -6,6 +6,7 @@
 #include "platform/platform.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 namespace graygif {
@@ -107,18 +108,24 @@ bool result_begin(PendingResult& result, const std::string& target, std::int32_t
     // free: a link there, dangling or not, counts as a result.
     result.destination = target;
     if (rule == ExistingResultRule::replace) {
-        if (!follow_links(target, result.destination)) return false;
-        const ExistingFile existing = examine_existing(result.destination);
+        if (!follow_links(target, result.destination, &result.failure)) return false;
+        const ExistingFile existing = examine_existing(result.destination, &result.failure);
         // A result that may not be opened for writing is not replaced by moving either.
         if (existing == ExistingFile::unwritable) return false;
         result.replacing = existing == ExistingFile::writable;
         // A link or a second name of the data file would have its data replaced by their picture.
-        if (result.replacing &&
-            ((file_is_open(data_file) && may_be_the_file(result.destination, data_file)) ||
-             is_one_of(result.destination, data_files)))
+        if (result.replacing && file_is_open(data_file) &&
+            may_be_the_file(result.destination, data_file)) {
+            result.failure = "it would replace the data file";
             return false;
+        }
+        if (result.replacing && is_one_of(result.destination, data_files)) {
+            result.failure = "it would replace another data file of this run";
+            return false;
+        }
     }
-    if (!file_create_temporary(result.destination, result.file, result.temporary)) return false;
+    if (!file_create_temporary(result.destination, result.file, result.temporary, &result.failure))
+        return false;
     sink_attach(workspace.sink, &result.file, write_to_file);
     gif_begin(workspace.sink, workspace.encoder, width, height);
     return true;
@@ -132,8 +139,9 @@ ResultWrite result_end(PendingResult& result, GifWorkspace& workspace) {
     bool written = gif_finish(workspace.sink, workspace.encoder);
     // Private while it was written: the protection of the result comes with the whole picture.
     const bool kept =
-        !written || (result.replacing ? file_copy_protection(result.file, result.destination)
-                                      : file_new_protection(result.file, result.temporary));
+        !written ||
+        (result.replacing ? file_copy_protection(result.file, result.destination, &result.failure)
+                          : file_new_protection(result.file, result.temporary, &result.failure));
     // On the disk before the old picture goes: after a power loss one of the two is whole. A new
     // result risks no old picture and needs no flush.
     if (written && kept && result.replacing) written = file_flush_to_disk(result.file);
@@ -146,15 +154,28 @@ ResultWrite result_end(PendingResult& result, GifWorkspace& workspace) {
 
     const MoveResult moved =
         result.rule == ExistingResultRule::replace
-            ? (replace_file(result.temporary, result.destination) ? MoveResult::moved
-                                                                  : MoveResult::failed)
-            : move_file_new(result.temporary, result.destination);
+            ? (replace_file(result.temporary, result.destination, &result.failure)
+                   ? MoveResult::moved
+                   : MoveResult::failed)
+            : move_file_new(result.temporary, result.destination, &result.failure);
     if (moved == MoveResult::moved) {
         result.temporary.clear();
         return ResultWrite::written;
     }
     result_abandon(result);
     return moved == MoveResult::target_exists ? ResultWrite::exists : ResultWrite::cannot_create;
+}
+
+std::string result_folder(const PendingResult& result) {
+    const std::string& name = result.destination;
+    const char* separators = path_separator_characters();
+    std::size_t size = after_last_separator(name, separators);
+    if (size == 0) return ".";
+    // Without the separator that ends it, unless that is all there is ("/") or it follows a
+    // drive ("C:\\", "C:").
+    if (size > 1 && name[size - 1] != ':' && std::strchr(separators, name[size - 2]) == nullptr)
+        --size;
+    return name.substr(0, size);
 }
 
 void result_abandon(PendingResult& result) {

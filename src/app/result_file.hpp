@@ -64,7 +64,11 @@ struct PendingResult {
     std::string temporary;   // empty once moved into place or removed
     FileHandle file;
     bool replacing = false; // an existing result is replaced: flushed to the disk first
+    std::string failure;    // why it cannot be created, mostly as the system words it
 };
+
+// The folder `result` is written in, as its destination names it ("." for a name without one).
+std::string result_folder(const PendingResult& result);
 
 // Begins writing a width x height picture (the pixels follow) to the file `target`, into a file
 // only its owner may open until the picture is complete; then it takes the protection of the file
@@ -72,7 +76,8 @@ struct PendingResult {
 // symbolic link is followed to its end and the file there (missing or writable) replaced; the
 // new file is flushed to the disk before it replaces it. The open `data_file` (closed: none) is
 // never replaced, whatever name leads to it, and neither is any file of `data_files`.
-// @return false when the result cannot be created (nothing was changed).
+// @return false when the result cannot be created (nothing was changed; result.failure tells
+// why).
 bool result_begin(PendingResult& result, const std::string& target, std::int32_t width,
                   std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule,
                   const FileHandle& data_file, const std::vector<FileIdentity>& data_files = {});
@@ -80,7 +85,8 @@ bool result_begin(PendingResult& result, const std::string& target, std::int32_t
 // Encodes the next `count` pixels of the picture, in row order.
 void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std::size_t count);
 
-// Completes the file (all pixels given) and moves it into place.
+// Completes the file (all pixels given) and moves it into place. With cannot_create,
+// result.failure tells why.
 ResultWrite result_end(PendingResult& result, GifWorkspace& workspace);
 
 // Removes the temporary file of a result that is not to be completed.

@@ -79,10 +79,10 @@ void ignore_file_size_signal();
 // no such signal: no-op.
 void ignore_broken_pipe_signal();
 
-// From now on an interruption (POSIX: SIGINT, SIGTERM, SIGHUP, unless ignored when the process
-// started) first removes the temporary file of file_create_temporary that is still being written,
-// then ends the process as the interruption would have. Windows: Ctrl+C, Ctrl+Break and closing
-// the console, through a console control handler.
+// From now on an interruption (POSIX: SIGINT, SIGTERM, SIGHUP, SIGQUIT, unless ignored when the
+// process started) first removes the temporary file of file_create_temporary that is still being
+// written, then ends the process as the interruption would have (SIGQUIT: with its core dump).
+// Windows: Ctrl+C, Ctrl+Break and closing the console, through a console control handler.
 void install_interruption_cleanup();
 
 // ---- Environment -----------------------------------------------------------------------------
@@ -140,9 +140,12 @@ OpenResult file_open_read(const std::string& name, FileHandle& file, bool* seque
 // @return the count read, 0 at the end, -1 on an error.
 std::int64_t file_read_next(const FileHandle& file, char* buffer, std::size_t size);
 
-// Whether `name` lies among the system's device entries (POSIX: /dev, /proc), where no result
-// may be written beside it.
-bool is_device_path(const std::string& name);
+// Whether the open data file `file`, found under `name`, is one of the system's entries rather
+// than a file of the user's, so that no result may be written beside it: a device, pipe or
+// socket; a file of the kernel's own file systems, however it is named (Linux: procfs, sysfs,
+// also as ../../proc/uptime); or a name in the folder /dev that leads to a regular file
+// elsewhere (/dev/stdin redirected from a file). Windows: anything but a disk file.
+bool file_is_system_entry(const FileHandle& file, const std::string& name);
 
 // Reads up to `size` bytes from `offset` bytes into the file. Several threads may read one file
 // at once: no read depends on where another one ended. @return the count read, 0 at the end of
@@ -203,6 +206,9 @@ bool file_close(FileHandle& file);
 
 // ---- Names -----------------------------------------------------------------------------------
 
+// Where a call below takes `reason` and fails, it puts there why, as the system words it
+// ("Permission denied": strerror on POSIX, FormatMessage on Windows, without a closing full stop).
+
 // Whether the three code-page-437 letters (0x84, 0x86, 0x94) are letters of the arguments'
 // encoding: on Windows when the ANSI code page is 437. POSIX arguments are UTF-8 or another
 // encoding whose bytes of 0x80 and above must stay as they are.
@@ -237,11 +243,11 @@ void name_index_add(NameIndex& index, const std::string& name);
 // file_new_protection gives it the result's protection. @return true with the file open for
 // writing and its name in `temporary_name`. Until replace_file or remove_file is called with that
 // name, an interruption removes the file (see install_interruption_cleanup).
-bool file_create_temporary(const std::string& target, FileHandle& file,
-                           std::string& temporary_name);
+bool file_create_temporary(const std::string& target, FileHandle& file, std::string& temporary_name,
+                           std::string* reason = nullptr);
 
 // Moves `from` over `to` in one step, replacing an existing `to`. @return true on success.
-bool replace_file(const std::string& from, const std::string& to);
+bool replace_file(const std::string& from, const std::string& to, std::string* reason = nullptr);
 
 // @return true when the file was removed.
 bool remove_file(const std::string& name);
@@ -252,7 +258,7 @@ bool remove_file(const std::string& name);
 // entry it ends at; a name that is no link comes back unchanged. The entry at the end may be
 // missing (a dangling link on POSIX). @return false when the chain cannot be followed: a loop,
 // an unreadable link, or on Windows a link whose target is missing.
-bool follow_links(const std::string& name, std::string& final_name);
+bool follow_links(const std::string& name, std::string& final_name, std::string* reason = nullptr);
 
 enum class ExistingFile {
     missing,    // nothing of that name
@@ -262,8 +268,9 @@ enum class ExistingFile {
 
 // Looks at `name` as opening it for writing would: with the effective ids and access control
 // lists (POSIX; root may write anything), or the read-only attribute and the access control list
-// (Windows). Links are followed.
-ExistingFile examine_existing(const std::string& name);
+// (Windows). Links are followed. An unwritable file's `reason` says why (a directory, no write
+// permission).
+ExistingFile examine_existing(const std::string& name, std::string* reason = nullptr);
 
 // Gives the open file `file` the protection of the existing file `model`, which it is to replace:
 // POSIX: its permission bits, its access control list and the other extended attributes this
@@ -271,13 +278,15 @@ ExistingFile examine_existing(const std::string& name);
 // Windows: its explicit access control entries. @return false when the permissions or the access
 // control list could not be carried over (a failure to change the owner or group, or to set
 // another attribute, is no failure).
-bool file_copy_protection(const FileHandle& file, const std::string& model);
+bool file_copy_protection(const FileHandle& file, const std::string& model,
+                          std::string* reason = nullptr);
 
 // Gives the open file `file`, named `name`, the protection that creating it under that name
 // would have given: POSIX: what open() with mode 0666 gives, the folder's default access control
 // list (Linux) or else the umask deciding; Windows: the entries its folder passes on.
 // @return false when it could not be given.
-bool file_new_protection(const FileHandle& file, const std::string& name);
+bool file_new_protection(const FileHandle& file, const std::string& name,
+                         std::string* reason = nullptr);
 
 // Writes the file's content through to the disk. @return true on success.
 bool file_flush_to_disk(const FileHandle& file);
@@ -291,7 +300,8 @@ enum class MoveResult {
 // Moves `from` to `to` in one step only when nothing named `to` exists, not even a dangling link.
 // POSIX: renameat2 with RENAME_NOREPLACE, else link + unlink; Windows: MoveFileExA without
 // MOVEFILE_REPLACE_EXISTING.
-MoveResult move_file_new(const std::string& from, const std::string& to);
+MoveResult move_file_new(const std::string& from, const std::string& to,
+                         std::string* reason = nullptr);
 
 // ---- Directory search ------------------------------------------------------------------------
 

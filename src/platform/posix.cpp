@@ -25,6 +25,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #endif
 
@@ -67,6 +69,23 @@ bool not_supported(int error) {
     if (error == EOPNOTSUPP) return true;
 #endif
     return error == ENOTSUP;
+}
+
+// strerror_r in either form: the GNU one returns the text, the XSI one fills the buffer.
+[[maybe_unused]] const char* error_words(int result, const char* buffer) {
+    return result == 0 ? buffer : "Unknown error";
+}
+[[maybe_unused]] const char* error_words(const char* text, const char*) {
+    return text;
+}
+
+// Puts the system's words for `error` into *reason where one is wanted. @return false.
+bool failed_because(std::string* reason, int error) {
+    if (reason != nullptr) {
+        char buffer[256] = {};
+        *reason = error_words(::strerror_r(error, buffer, sizeof buffer), buffer);
+    }
+    return false;
 }
 
 // The folder that holds `path` ("." for a name without one).
@@ -359,7 +378,7 @@ void ignore_broken_pipe_signal() {
 }
 
 void install_interruption_cleanup() {
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         struct sigaction previous {};
         if (::sigaction(signal_number, nullptr, &previous) != 0) continue;
         if (previous.sa_handler == SIG_IGN) continue; // e.g. started under nohup: stay so
@@ -466,8 +485,25 @@ std::int64_t file_read_next(const FileHandle& file, char* buffer, std::size_t si
     }
 }
 
-bool is_device_path(const std::string& name) {
-    return name.rfind("/dev/", 0) == 0 || name.rfind("/proc/", 0) == 0;
+bool file_is_system_entry(const FileHandle& file, const std::string& name) {
+    struct stat info {};
+    if (::fstat(descriptor(file), &info) != 0) return false;
+    if (!S_ISREG(info.st_mode)) return true; // a device, FIFO or socket
+    const std::string folder = folder_of(name);
+#if defined(__linux__)
+    // The file's own file system, and its folder's: /proc/self/fd/3 leads to a file elsewhere.
+    const auto of_kernel = [](const struct statfs& system) {
+        return system.f_type == PROC_SUPER_MAGIC || system.f_type == SYSFS_MAGIC;
+    };
+    struct statfs system {};
+    if (::fstatfs(descriptor(file), &system) == 0 && of_kernel(system)) return true;
+    if (::statfs(folder.c_str(), &system) == 0 && of_kernel(system)) return true;
+#endif
+    // The folder itself, not its file system: /dev is often a tmpfs, as /tmp may be.
+    struct stat devices {};
+    struct stat holder {};
+    return ::stat("/dev", &devices) == 0 && ::stat(folder.c_str(), &holder) == 0 &&
+           devices.st_dev == holder.st_dev && devices.st_ino == holder.st_ino;
 }
 
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,
@@ -576,17 +612,19 @@ void name_index_add(NameIndex& index, const std::string& name) {
     index_new_name(index, name, '/');
 }
 
-bool file_create_temporary(const std::string& target, FileHandle& file,
-                           std::string& temporary_name) {
+bool file_create_temporary(const std::string& target, FileHandle& file, std::string& temporary_name,
+                           std::string* reason) {
+    // errno is the last open's: taking the mark off in between calls nothing.
     return create_temporary_file(target, posix_path_separators,
                                  static_cast<std::uint64_t>(::getpid()), create_new_file, file,
-                                 temporary_name);
+                                 temporary_name) ||
+           failed_because(reason, errno);
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
-    const bool replaced = ::rename(from.c_str(), to.c_str()) == 0;
-    if (replaced) unmark_temporary(from); // after the move: until then an interruption removes it
-    return replaced;
+bool replace_file(const std::string& from, const std::string& to, std::string* reason) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return failed_because(reason, errno);
+    unmark_temporary(from); // after the move: until then an interruption removes it
+    return true;
 }
 
 bool remove_file(const std::string& name) {
@@ -597,12 +635,12 @@ bool remove_file(const std::string& name) {
 
 // ---- Results ---------------------------------------------------------------------------------
 
-bool follow_links(const std::string& name, std::string& final_name) {
+bool follow_links(const std::string& name, std::string& final_name, std::string* reason) {
     std::string path = name;
     for (int hop = 0; hop < 40; ++hop) { // the kernel's own limit on a chain of links
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0) {
-            if (errno != ENOENT) return false;
+            if (errno != ENOENT) return failed_because(reason, errno);
             final_name = path; // missing: created there
             return true;
         }
@@ -614,15 +652,18 @@ bool follow_links(const std::string& name, std::string& final_name) {
         // sticky folder such as /tmp is not followed, or root writing a result there could be
         // sent to any file.
         struct stat holder {};
-        if (::stat(folder_of(path).c_str(), &holder) != 0) return false;
+        if (::stat(folder_of(path).c_str(), &holder) != 0) return failed_because(reason, errno);
         if ((holder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) &&
             info.st_uid != ::geteuid() && info.st_uid != holder.st_uid) {
-            return false;
+            return failed_because(reason, EACCES); // what the kernel says
         }
         const std::size_t slash = path.find_last_of('/');
         std::string link(static_cast<std::size_t>(info.st_size) + 1, '\0');
         const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
-        if (size <= 0 || static_cast<std::size_t>(size) >= link.size()) return false; // changed
+        if (size < 0) return failed_because(reason, errno);
+        if (size == 0 || static_cast<std::size_t>(size) >= link.size()) {
+            return failed_because(reason, EAGAIN); // changed while it was read
+        }
         link.resize(static_cast<std::size_t>(size));
         // A relative link is relative to the folder that holds it.
         if (link[0] == '/' || slash == std::string::npos) {
@@ -632,38 +673,46 @@ bool follow_links(const std::string& name, std::string& final_name) {
             path += link;
         }
     }
-    return false;
+    return failed_because(reason, ELOOP);
 }
 
-ExistingFile examine_existing(const std::string& name) {
+ExistingFile examine_existing(const std::string& name, std::string* reason) {
     struct stat info {};
+    int error = 0;
     if (::stat(name.c_str(), &info) != 0) {
-        return errno == ENOENT ? ExistingFile::missing : ExistingFile::unwritable;
+        if (errno == ENOENT) return ExistingFile::missing;
+        error = errno;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
+    } else if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) {
+        // AT_EACCESS: the effective ids decide, as they do when the file is opened.
+        error = errno;
+    } else {
+        return ExistingFile::writable;
     }
-    if (!S_ISREG(info.st_mode)) return ExistingFile::unwritable;
-    // AT_EACCESS: the effective ids decide, as they do when the file is opened.
-    if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) != 0) return ExistingFile::unwritable;
-    return ExistingFile::writable;
+    failed_because(reason, error);
+    return ExistingFile::unwritable;
 }
 
-bool file_copy_protection(const FileHandle& file, const std::string& model) {
+bool file_copy_protection(const FileHandle& file, const std::string& model, std::string* reason) {
     struct stat info {};
-    if (::stat(model.c_str(), &info) != 0) return false;
+    if (::stat(model.c_str(), &info) != 0) return failed_because(reason, errno);
     const int fd = descriptor(file);
     // Only root may give a file away; an owner may still hand it to a group of their own.
     // First: a change of owner clears the set-id bits and the file's capabilities.
-    if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
-        (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+    if (::fchown(fd, info.st_uid, info.st_gid) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
+        // Neither: the file stays the process's own, as a new result would be. No failure.
     }
 #if defined(__linux__)
-    if (!copy_extended_attributes(fd, model)) return false;
+    if (!copy_extended_attributes(fd, model)) return failed_because(reason, errno);
 #endif
     // Last, as it sets the set-id bits too; on a file with an access list, the bits of the group
     // class are its mask, as on the model.
-    return ::fchmod(fd, info.st_mode & 07777) == 0;
+    return ::fchmod(fd, info.st_mode & 07777) == 0 || failed_because(reason, errno);
 }
 
-bool file_new_protection(const FileHandle& file, const std::string& name) {
+bool file_new_protection(const FileHandle& file, const std::string& name, std::string* reason) {
     const int fd = descriptor(file);
 #if defined(__linux__)
     // A folder's default access list takes the place of the umask.
@@ -674,41 +723,47 @@ bool file_new_protection(const FileHandle& file, const std::string& name) {
     };
     if (read_attribute(get, list)) {
         if (!list.empty()) {
-            return apply_create_mode(list, 0666) &&
-                   ::fsetxattr(fd, access_list, list.data(), list.size(), 0) == 0;
+            // A list the kernel would not have made: not one to pass on.
+            if (!apply_create_mode(list, 0666)) return failed_because(reason, EINVAL);
+            return ::fsetxattr(fd, access_list, list.data(), list.size(), 0) == 0 ||
+                   failed_because(reason, errno);
         }
     } else if (errno != ENODATA && !not_supported(errno)) {
-        return false;
+        return failed_because(reason, errno);
     }
 #else
     (void)name;
 #endif
-    return ::fchmod(fd, 0666 & ~process_umask()) == 0;
+    return ::fchmod(fd, 0666 & ~process_umask()) == 0 || failed_because(reason, errno);
 }
 
 bool file_flush_to_disk(const FileHandle& file) {
     return ::fsync(descriptor(file)) == 0;
 }
 
-MoveResult move_file_new(const std::string& from, const std::string& to) {
+MoveResult move_file_new(const std::string& from, const std::string& to, std::string* reason) {
+    const auto failed = [&](int error) {
+        failed_because(reason, error);
+        return MoveResult::failed;
+    };
     if (rename_no_replace(from.c_str(), to.c_str()) == 0) {
         unmark_temporary(from);
         return MoveResult::moved;
     }
     if (errno == EEXIST) return MoveResult::target_exists;
     // Kernels or file systems without it: a hard link does the same in two steps.
-    if (errno != EINVAL && errno != ENOSYS && !not_supported(errno)) return MoveResult::failed;
+    if (errno != EINVAL && errno != ENOSYS && !not_supported(errno)) return failed(errno);
     if (::link(from.c_str(), to.c_str()) == 0) {
         remove_file(from);
         return MoveResult::moved;
     }
     if (errno == EEXIST) return MoveResult::target_exists;
-    if (errno != EPERM && !not_supported(errno)) return MoveResult::failed;
+    if (errno != EPERM && !not_supported(errno)) return failed(errno);
     // A file system without hard links (FAT): a check just before the rename is all there is.
     struct stat info {};
     if (::lstat(to.c_str(), &info) == 0) return MoveResult::target_exists;
-    if (errno != ENOENT) return MoveResult::failed;
-    return replace_file(from, to) ? MoveResult::moved : MoveResult::failed;
+    if (errno != ENOENT) return failed(errno);
+    return replace_file(from, to, reason) ? MoveResult::moved : MoveResult::failed;
 }
 
 // ---- Directory search ------------------------------------------------------------------------

@@ -73,6 +73,24 @@ OpenResult open_result_for(DWORD error) {
     }
 }
 
+// Puts the system's words for `error` into *reason where one is wanted, without the line end
+// and full stop they end with. @return false.
+bool failed_because(std::string* reason, DWORD error) {
+    if (reason == nullptr) return false;
+    char* text = nullptr;
+    const DWORD size = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (size != 0 && text != nullptr) {
+        reason->assign(text, size);
+    } else {
+        *reason = "Error " + std::to_string(error);
+    }
+    if (text != nullptr) ::LocalFree(text);
+    while (!reason->empty() && std::strchr("\r\n. ", reason->back()) != nullptr) reason->pop_back();
+    return false;
+}
+
 // Seconds between 1601-01-01 (FILETIME's start) and 1970-01-01, and FILETIME ticks per second.
 constexpr std::int64_t epoch_difference = 11644473600;
 constexpr std::int64_t ticks_per_second = 10000000;
@@ -353,8 +371,9 @@ std::int64_t file_read_next(const FileHandle& file, char* buffer, std::size_t si
     return static_cast<std::int64_t>(got);
 }
 
-bool is_device_path(const std::string&) {
-    return false; // devices have names of their own (CONIN$, \\.\pipe\...), not a folder
+// Devices have names of their own (CONIN$, \\.\pipe\...), not a folder of the system's.
+bool file_is_system_entry(const FileHandle& file, const std::string&) {
+    return ::GetFileType(to_handle(file.value)) != FILE_TYPE_DISK;
 }
 
 std::int64_t file_read_at(const FileHandle& file, std::uint64_t offset, char* buffer,
@@ -483,16 +502,20 @@ void name_index_add(NameIndex& index, const std::string& name) {
     (void)name;
 }
 
-bool file_create_temporary(const std::string& target, FileHandle& file,
-                           std::string& temporary_name) {
+bool file_create_temporary(const std::string& target, FileHandle& file, std::string& temporary_name,
+                           std::string* reason) {
+    // The last error is the last creation's: taking the mark off in between calls nothing.
     return create_temporary_file(target, windows_path_separators, ::GetCurrentProcessId(),
-                                 create_new_file, file, temporary_name);
+                                 create_new_file, file, temporary_name) ||
+           failed_because(reason, ::GetLastError());
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
-    const bool replaced = ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-    if (replaced) unmark_temporary(from);
-    return replaced;
+bool replace_file(const std::string& from, const std::string& to, std::string* reason) {
+    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        return failed_because(reason, ::GetLastError());
+    }
+    unmark_temporary(from);
+    return true;
 }
 
 bool remove_file(const std::string& name) {
@@ -504,7 +527,7 @@ bool remove_file(const std::string& name) {
 
 // ---- Results ---------------------------------------------------------------------------------
 
-bool follow_links(const std::string& name, std::string& final_name) {
+bool follow_links(const std::string& name, std::string& final_name, std::string* reason) {
     const DWORD attributes = ::GetFileAttributesA(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         final_name = name;
@@ -515,7 +538,7 @@ bool follow_links(const std::string& name, std::string& final_name) {
     const HANDLE handle =
         ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) return failed_because(reason, ::GetLastError());
     std::string path(MAX_PATH, '\0');
     DWORD size = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -524,8 +547,9 @@ bool follow_links(const std::string& name, std::string& final_name) {
         if (size < path.size()) break;
         path.resize(size); // too small: `size` is the room needed
     }
+    const DWORD error = size == 0 ? ::GetLastError() : ERROR_INSUFFICIENT_BUFFER;
     ::CloseHandle(handle);
-    if (size == 0 || size >= path.size()) return false;
+    if (size == 0 || size >= path.size()) return failed_because(reason, error);
     path.resize(size);
     // "\\?\C:\x" and "\\?\UNC\server\x": the plain forms, as the ANSI functions take them.
     if (path.rfind("\\\\?\\UNC\\", 0) == 0) {
@@ -537,35 +561,40 @@ bool follow_links(const std::string& name, std::string& final_name) {
     return true;
 }
 
-ExistingFile examine_existing(const std::string& name) {
+ExistingFile examine_existing(const std::string& name, std::string* reason) {
+    const auto unwritable = [&](DWORD error) {
+        failed_because(reason, error);
+        return ExistingFile::unwritable;
+    };
     const DWORD attributes = ::GetFileAttributesA(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                    ? ExistingFile::missing
-                   : ExistingFile::unwritable;
+                   : unwritable(error);
     }
+    // What opening it for writing would say.
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-        return ExistingFile::unwritable;
+        return unwritable(ERROR_ACCESS_DENIED);
     }
     // Opening it for writing (nothing is written) decides on its access list, and on files that
     // others hold open without sharing.
     const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return ExistingFile::unwritable;
+    if (handle == INVALID_HANDLE_VALUE) return unwritable(::GetLastError());
     const bool disk_file = ::GetFileType(handle) == FILE_TYPE_DISK;
     ::CloseHandle(handle);
-    return disk_file ? ExistingFile::writable : ExistingFile::unwritable;
+    return disk_file ? ExistingFile::writable : unwritable(ERROR_FILE_EXISTS);
 }
 
-bool file_copy_protection(const FileHandle& file, const std::string& model) {
+bool file_copy_protection(const FileHandle& file, const std::string& model, std::string* reason) {
     PACL access_list = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoA(model.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                nullptr, &access_list, nullptr, &descriptor) != ERROR_SUCCESS) {
-        return false;
-    }
+    const DWORD got =
+        ::GetNamedSecurityInfoA(model.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &access_list, nullptr, &descriptor);
+    if (got != ERROR_SUCCESS) return failed_because(reason, got);
     // The entries the old result inherited come from the same folder: a list open to inheritance
     // gets them from there, with the old result's own entries. A list that is shut off from
     // inheriting, or inherited nothing, is set exactly as it is (SetSecurityInfo would add what
@@ -591,34 +620,39 @@ bool file_copy_protection(const FileHandle& file, const std::string& model) {
         set = ::GetLastError();
     }
     ::LocalFree(descriptor);
-    return set == ERROR_SUCCESS;
+    return set == ERROR_SUCCESS || failed_because(reason, set);
 }
 
-bool file_new_protection(const FileHandle& file, const std::string& name) {
+bool file_new_protection(const FileHandle& file, const std::string& name, std::string* reason) {
     (void)file;
     // An empty list open to inheritance: the system fills it with what the folder passes on, as
     // for a file created there. By name, so that the system knows the folder.
     ACL empty{};
-    if (!::InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return false;
+    if (!::InitializeAcl(&empty, sizeof empty, ACL_REVISION)) {
+        return failed_because(reason, ::GetLastError());
+    }
     std::string path = name;
-    return ::SetNamedSecurityInfoA(path.data(), SE_FILE_OBJECT,
-                                   DACL_SECURITY_INFORMATION |
-                                       UNPROTECTED_DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, &empty, nullptr) == ERROR_SUCCESS;
+    const DWORD set =
+        ::SetNamedSecurityInfoA(path.data(), SE_FILE_OBJECT,
+                                DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, &empty, nullptr);
+    return set == ERROR_SUCCESS || failed_because(reason, set);
 }
 
 bool file_flush_to_disk(const FileHandle& file) {
     return ::FlushFileBuffers(to_handle(file.value)) != 0;
 }
 
-MoveResult move_file_new(const std::string& from, const std::string& to) {
+MoveResult move_file_new(const std::string& from, const std::string& to, std::string* reason) {
     if (::MoveFileExA(from.c_str(), to.c_str(), 0) != 0) {
         unmark_temporary(from);
         return MoveResult::moved;
     }
     const DWORD error = ::GetLastError();
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? MoveResult::target_exists
-                                                                       : MoveResult::failed;
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+        return MoveResult::target_exists;
+    failed_because(reason, error);
+    return MoveResult::failed;
 }
 
 // ---- Directory search ------------------------------------------------------------------------

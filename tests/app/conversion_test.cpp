@@ -196,6 +196,38 @@ TEST(ConversionRun, PipesAreReadOnceInOrder) {
     }
 }
 
+// A file of the kernel's, however it is named, and a name in /dev leading to a regular file: the
+// picture goes to the current folder, never beside the entry.
+TEST(ConversionRun, SystemEntriesArePicturedInTheCurrentFolder) {
+    ScratchDir dir;
+    write_file(dir.file("FILE.DAT"), "1 2\n");
+    const auto up_to = [&](const char* path) {
+        return std::filesystem::relative(path, dir.path()).string();
+    };
+    const struct {
+        std::string typed;
+        const char* picture;
+        bool stdin_from_file; // standard input redirected from FILE.DAT
+    } cases[] = {
+        {up_to("/proc/uptime"), "UPTIME.gif", false},
+        {up_to("/sys/class/net/lo/mtu"), "MTU.gif", false},
+        {"/dev/stdin", "STDIN.gif", true},
+    };
+    for (const auto& c : cases) {
+        if (!c.stdin_from_file && !std::filesystem::exists(dir.file(c.typed))) continue;
+        const ProcessResult result =
+            c.stdin_from_file
+                ? testing::run_process("/bin/sh",
+                                       {"sh", "-c", "exec \"$0\" -G " + c.typed + " <FILE.DAT",
+                                        testing::program_path()},
+                                       dir.path(), plain_env)
+                : convert(dir, {"-G", c.typed});
+        EXPECT_EQ(result.exit_code, 0) << c.typed << result.err;
+        EXPECT_TRUE(decode_gif_file(dir.file(c.picture)).ok) << c.typed;
+        std::filesystem::remove(dir.file(c.picture));
+    }
+}
+
 // A data file that changes while it is read is told as changed (its size, modification or
 // change time moved): here it grows after the first read.
 TEST(ConversionRun, FileThatChangesWhileItIsReadIsTold) {
@@ -518,13 +550,27 @@ TEST(Overwrite, ResultFoundWithoutRegardToCaseIsReplacedUnderItsName) {
 TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
     // What opening the result for writing would refuse is not replaced by a move either, nor is
     // a file reached through a link another user left in a sticky folder open to all (as /tmp),
-    // nor the data file itself under another name.
-    for (const std::string kind :
-         {"directory", "read_only", "read_only_behind_link", "foreign_link_in_sticky_folder",
-          "link_to_the_data_file", "hard_link_to_the_data_file"}) {
+    // nor the data file itself under another name. A line of its own tells why, and where: the
+    // folder as it is named on the disk.
+    const struct {
+        std::string kind;
+        const char* reason;
+    } cases[] = {
+        {"directory", "Is a directory"},
+        {"read_only", "Permission denied"},
+        {"read_only_behind_link", "Permission denied"},
+        {"foreign_link_in_sticky_folder", "Permission denied"},
+        {"link_to_the_data_file", "it would replace the data file"},
+        {"hard_link_to_the_data_file", "it would replace the data file"},
+        {"closed_folder", "Permission denied"},
+    };
+    for (const auto& [kind, reason] : cases) {
         if (kind.starts_with("foreign") && ::geteuid() != 0) continue; // needs root to plant it
+        const bool in_sub = kind == "closed_folder";                   // the data file is Sub/a.dat
         ScratchDir dir;
-        write_file(dir.file("A.DAT"), "1 2\n");
+        std::filesystem::create_directory(dir.file("Sub"));
+        const std::string data = dir.file(in_sub ? "Sub/a.dat" : "A.DAT");
+        write_file(data, "1 2\n");
         write_file(dir.file("B.DAT"), "3 4\n");
         testing::ChildOptions options;
         if (kind == "directory") {
@@ -533,6 +579,9 @@ TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
             std::filesystem::create_symlink("A.DAT", dir.file("A.gif"));
         } else if (kind == "hard_link_to_the_data_file") {
             std::filesystem::create_hard_link(dir.file("A.DAT"), dir.file("A.gif"));
+        } else if (in_sub) {
+            ::chmod(dir.file("Sub").c_str(), 0555);
+            options = testing::as_ordinary_user(dir);
         } else if (!kind.starts_with("foreign")) {
             const std::string file = kind == "read_only" ? "A.gif" : "R.gif";
             write_file(dir.file(file), "old");
@@ -546,18 +595,23 @@ TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
             ::chmod(dir.path().c_str(), 01777);
         }
         const std::vector<std::string> before = testing::list_dir(dir.path());
-        const ProcessResult result =
-            testing::run_graygif({"-S", "-G", "A.DAT", "B.DAT"}, dir.path(), plain_env, options);
+        const ProcessResult result = testing::run_graygif(
+            {"-S", "-G", in_sub ? "sub/a.dat" : "A.DAT", "B.DAT"}, dir.path(), plain_env, options);
+        ::chmod(dir.file("Sub").c_str(), 0755);
         EXPECT_EQ(result.exit_code, 4) << kind;
-        EXPECT_NE(result.err.find("PANIC: Can't create GIF output file: A.gif\n"),
-                  std::string::npos)
+        // After the progress characters, on a line of its own.
+        EXPECT_TRUE(holds(result.err, std::string("\nPANIC: Can't create GIF output file: ") +
+                                          (in_sub ? "SUB/A.gif" : "A.gif") + "\nINFO: The folder " +
+                                          (in_sub ? "Sub" : ".") +
+                                          " cannot take the picture: " + reason + ".\n"))
             << kind << result.err;
         EXPECT_TRUE(decode_gif_file(dir.file("B.gif")).ok) << kind;
         std::vector<std::string> after = testing::list_dir(dir.path());
         std::erase(after, "B.gif");
         EXPECT_EQ(after, before) << kind;
-        EXPECT_EQ(read_file(dir.file("A.DAT")), "1 2\n") << kind;
-        if (kind != "directory" && !kind.ends_with("data_file")) {
+        EXPECT_EQ(testing::list_dir(dir.file("Sub")).size(), in_sub ? 1u : 0u) << kind;
+        EXPECT_EQ(read_file(data), "1 2\n") << kind;
+        if (kind.starts_with("read_only") || kind.starts_with("foreign")) {
             EXPECT_EQ(read_file(dir.file("A.gif")), "old") << kind;
         }
     }

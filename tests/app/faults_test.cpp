@@ -277,7 +277,7 @@ TEST(ClosedConsole, EveryFileIsConvertedAndTheExitCodeStays) {
 }
 
 TEST(Interruption, WhileAResultIsWrittenLeavesNoTemporaryFile) {
-    for (const int signal_number : {SIGINT, SIGTERM}) {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         ScratchDir dir;
         std::vector<std::string> argv{"graygif", "-G", "-X2048", "-Y2048"};
         for (int i = 0; i < 40; ++i) {

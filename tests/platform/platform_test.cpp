@@ -108,6 +108,16 @@ TEST(Files, TemporaryFileIsReplacedOverTarget) {
     ASSERT_TRUE(replace_file(temporary, dir.file("R.gif")));
     EXPECT_EQ(testing::read_file(dir.file("R.gif")), "new");
     EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"R.gif"});
+    // A failure tells why, as the system words it.
+    std::string reason;
+    EXPECT_FALSE(file_create_temporary(dir.file("MISSING/R.gif"), file, temporary, &reason));
+    EXPECT_EQ(reason, "No such file or directory");
+    reason.clear();
+    EXPECT_FALSE(replace_file(dir.file("MISSING"), dir.file("R.gif"), &reason));
+    EXPECT_EQ(reason, "No such file or directory");
+    reason.clear();
+    EXPECT_EQ(move_file_new(dir.file("MISSING"), dir.file("S.gif"), &reason), MoveResult::failed);
+    EXPECT_EQ(reason, "No such file or directory");
 }
 
 } // namespace
