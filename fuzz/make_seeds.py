@@ -81,22 +81,38 @@ def grid(rows, columns):
         for _ in range(rows))
 
 
+# Conversion: X byte, Y byte, flags byte (transposition, a file that changes, buffer size),
+# run byte (bit 0: -A, bit 1: -U, bits 2-3: files - 1), then the files, cut apart at form feeds.
+A, U = 1, 2
+def files(n):
+    return (n - 1) << 2
 conversion = {
-    "two_by_two": (0, 0, 0, b"0,1\n1,0\n"),
-    "transposed": (5, 9, 1, b"0 1 2\n3 4 5\n"),
-    "clipped": (6, 6, 0, grid(20, 20)),
-    "changing": (10, 10, 2, b"1 2\n3 4\n5 6\n" + b"1e30 -1e30\n-5 7\n"),
-    "changing_long": (10, 10, 2 | (0 << 2), b"1 " * 40 + b"\n" + b"9 " * 40 + b"\n"),
-    "constant": (3, 3, 4, b"7 7\n7 7\n"),
-    "infinite": (3, 3, 0, b"1 3.5e38\n2 3\n"),
-    "bad_row": (3, 3, 0, b"1 2\n1 2 3\n"),
-    "bad_character": (3, 3, 1, b"1 2\n1 x\n"),
-    "comments_only": (3, 3, 0, b"# a\n! b\n"),
-    "empty": (3, 3, 0, b""),
-    "small_buffer": (30, 4, 0, grid(3, 32)),
+    "two_by_two": (0, 0, 0, 0, b"0,1\n1,0\n"),
+    "transposed": (5, 9, 1, 0, b"0 1 2\n3 4 5\n"),
+    "clipped": (6, 6, 0, 0, grid(20, 20)),
+    "changing": (10, 10, 2, 0, b"1 2\n3 4\n5 6\n" + b"1e30 -1e30\n-5 7\n"),
+    "changing_long": (10, 10, 2 | (0 << 2), 0, b"1 " * 40 + b"\n" + b"9 " * 40 + b"\n"),
+    "constant": (3, 3, 4, 0, b"7 7\n7 7\n"),
+    "infinite": (3, 3, 0, 0, b"1 3.5e38\n2 3\n"),
+    "bad_row": (3, 3, 0, 0, b"1 2\n1 2 3\n"),
+    "bad_character": (3, 3, 1, 0, b"1 2\n1 x\n"),
+    "comments_only": (3, 3, 0, 0, b"# a\n! b\n"),
+    "empty": (3, 3, 0, 0, b""),
+    "small_buffer": (30, 4, 0, 0, grid(3, 32)),
+    # -A with a first line that is refused or ends the data (these crashed once).
+    "auto_bad_first_row": (3, 3, 0, A, b"x\n1\n"),
+    "auto_empty_first_line": (3, 3, 0, A, b"\n5 6\n"),
+    "auto_bad_after_the_end": (3, 3, 0, A, b"\n1 x\n"),
+    "auto_second_file_bad": (3, 3, 0, A | files(2), b"1 2\n3 4\n\fx y\n1 2\n"),
+    # Runs of several files: read ahead, one scale, double precision.
+    "three_files": (7, 5, 0, files(3), b"1 2\n3 4\n\f5 6\n7 8\n\f# c\n9 1\n"),
+    "three_files_auto": (7, 5, 1, A | files(3), b"1 2 3\n4 5 6\n\f7 8\n\f1\n2\n3\n"),
+    "one_scale": (4, 4, 0, U | files(2), b"1 2\n3 4\n\f10 20\n30 40\n"),
+    "one_scale_bad": (4, 4, 0, U | files(2), b"1 2\n\f1 2 3\n"),
+    "double_wide_span": (128, 2, 0, A, b"-1e308 1e308\n0 5e307\n"),
 }
-for name, (w, h, flags, data) in conversion.items():
-    write("conversion", name, bytes([w, h, flags]) + data)
+for name, (w, h, flags, run, data) in conversion.items():
+    write("conversion", name, bytes([w, h, flags, run]) + data)
 
 # LZW: width byte (width - 1), then the pixels.
 write("lzw", "four", bytes([1, 0, 255, 255, 0]))
