@@ -165,8 +165,9 @@ void draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* worker
     assert(kept_within(file.kept, read.range));
     DrawPlan<V> plan;
     plan.kept = &file.kept;
-    plan.width = file.kept.picture.width;
-    plan.height = file.kept.picture.height;
+    const PictureSize picture = picture_of(core.settings, file.kept);
+    plan.width = picture.width;
+    plan.height = picture.height;
     plan.transpose = core.settings.transpose;
     plan.scale = gray_scale_for(range);
     plan.band_rows = band_rows_for(plan.width, plan.height);

@@ -159,8 +159,9 @@ ConversionResult engine_read(Engine& engine, const DataSource& source, bool keep
 }
 
 PictureSize engine_picture_size(const Engine& engine) {
-    return std::visit([](const auto& core) { return core.files[core.current].kept.picture; },
-                      engine.core);
+    return std::visit(
+        [](const auto& core) { return picture_of(core.settings, core.files[core.current].kept); },
+        engine.core);
 }
 
 void engine_draw(Engine& engine, const ConversionResult& read, const ValueRange& range,

@@ -24,13 +24,14 @@ template <typename V> struct WorkerReader {
 };
 
 // The kept values of one read: its data rows in order, `stride` values apart (the values a row
-// has room for), as many rows as have a place, and the picture they make.
+// has room for), as many rows as have a place, and the extent of their picture in data space.
 template <typename V> struct KeptValues {
     Storage<V> values;
     std::int32_t stride = 0;
     std::int64_t rows = 0;
     std::int32_t per_row = 0;
-    PictureSize picture;
+    std::int32_t x = 0; // values a row of the picture shows
+    std::int32_t y = 0; // rows it shows
 };
 
 // One file's reading: its reader, its row value array and its kept values. The engine has two,
@@ -98,6 +99,12 @@ template <typename V>
 ConversionResult read_file(EngineCore<V>& core, FileState<V>& file, Workers<V>* workers,
                            const DataSource& source, bool keep, const TextSink& messages,
                            const ProgressSink& progress);
+
+// The picture of `kept`: x wide and y high, or transposed, y wide and x high.
+template <typename V>
+PictureSize picture_of(const EngineSettings& settings, const KeptValues<V>& kept) {
+    return settings.transpose ? PictureSize{kept.y, kept.x} : PictureSize{kept.x, kept.y};
+}
 
 // Draws the values kept in `file` (with the workers of `workers`, if given and they pay).
 template <typename V>

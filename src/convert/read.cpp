@@ -440,8 +440,7 @@ template <typename V> bool read_first_row_for_size(Reading<V>& reading) {
     return true;
 }
 
-// What the values kept by `reading` make: the picture of a data space of x by y (transposed:
-// y wide and x high).
+// What the values kept by `reading` make: a picture of x values by y rows in data space.
 template <typename V> void settle_kept(Reading<V>& reading) {
     const EngineSettings& settings = reading.core->settings;
     const ConversionResult& result = reading.result;
@@ -454,7 +453,8 @@ template <typename V> void settle_kept(Reading<V>& reading) {
         y = static_cast<std::int32_t>(
             std::clamp<std::int64_t>(result.data_rows, min_picture_side, max_picture_side));
     }
-    kept.picture = settings.transpose ? PictureSize{y, x} : PictureSize{x, y};
+    kept.x = x;
+    kept.y = y;
     kept.stride = reading.place.values_room;
     kept.rows =
         reading.keep ? std::min<std::int64_t>(result.data_rows, reading.place.rows_room) : 0;
