@@ -82,7 +82,7 @@ EngineSettings settings_for(const std::uint8_t* data, Threads threads) {
     settings.auto_size = (data[3] & 1) != 0;
     settings.workers = threads == Threads::alone ? 1 : 3;
     // Split from the first byte on; read ahead, and never split.
-    settings.split_from = threads == Threads::split ? 0 : UINT64_MAX;
+    settings.split_from = threads == Threads::split ? 1 : UINT64_MAX;
     settings.chunk_size = 1 + data[0] % 23;
     return settings;
 }

@@ -141,6 +141,11 @@ EnginePtr engine_create(const EngineSettings& settings) {
     EngineSettings chosen = settings;
     if (chosen.workers == 0) chosen.workers = usable_processors();
     chosen.workers = std::clamp(chosen.workers, 1u, max_workers);
+    // bench/cores.sh measures the threshold with a build that splits every file.
+#ifdef GRAYGIF_SPLIT_FROM
+    if (chosen.split_from == 0) chosen.split_from = GRAYGIF_SPLIT_FROM;
+#endif
+    if (chosen.split_from == 0) chosen.split_from = default_split_from;
     Engine* engine = new (std::nothrow) Engine;
     if (engine == nullptr) return nullptr;
     // The one place where the values' type is chosen.

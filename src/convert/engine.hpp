@@ -95,6 +95,9 @@ struct ConversionResult {
     ValueRange range;
 };
 
+// Files smaller than this are read by one thread: below it the split costs more than it gains.
+inline constexpr std::uint64_t default_split_from = std::uint64_t{256} << 10;
+
 // What a run's conversions share. x_size values of each data row and y_size data rows have a
 // place in the picture; with transposition the picture is y_size wide and x_size high.
 struct EngineSettings {
@@ -106,10 +109,10 @@ struct EngineSettings {
     bool auto_size = false;
     bool double_precision = false; // values in double precision, else single
     unsigned workers = 1;          // threads that may read or draw at once (1: this one alone)
-    // For tests: the reading buffer, the size from which a file is split, the bytes of a chunk
-    // (0: chosen from the file's size).
+    // For tests: the reading buffer, the size from which a file is split (0: default_split_from),
+    // the bytes of a chunk (0: chosen from the file's size).
     std::size_t read_buffer_size = default_read_buffer_size;
-    std::uint64_t split_from = std::uint64_t{256} << 10;
+    std::uint64_t split_from = 0;
     std::uint64_t chunk_size = 0;
 };
 

@@ -326,7 +326,7 @@ TEST(ConversionRun, WorkerThreadsChangeNoByte) {
         for (int c = 0; c < 24; ++c) data += std::to_string((r * 31 + c * 17) % 1000) + ".25 ";
         data += r % 7 == 0 ? "\r\n" : "\n";
     }
-    ASSERT_GE(data.size(), EngineSettings{}.split_from); // else no file would be split
+    ASSERT_GE(data.size(), default_split_from); // else no file would be split
     for (const char* transpose : {"-R-", "-R"}) {
         std::string gif, err;
         for (const char* threads : {"-J1", "-J3"}) {

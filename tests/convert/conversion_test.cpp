@@ -61,7 +61,7 @@ struct TestEngine {
         settings.double_precision = doubles;
         settings.workers = workers;
         settings.read_buffer_size = min_read_buffer_size;
-        settings.split_from = 0;
+        settings.split_from = 1;
         settings.chunk_size = chunk_size;
         engine = engine_create(settings);
     }
