@@ -4,7 +4,6 @@
 #pragma once
 
 #include "app/program.hpp"
-#include "args/arguments.hpp"
 
 #include <cstdlib>
 #include <string>
@@ -64,13 +63,7 @@ inline InProcessRun run_in_process(const std::vector<std::string>& args, const s
     run.console.writer = ConsoleWriter{&result, capture};
     run.clock = fake_clock;
     run.pause = fake_pause;
-    for (Argument& argument : build_argument_list(
-             process_arguments(static_cast<int>(pointers.size()), pointers.data()))) {
-        RunArgument& kept = run.arguments.emplace_back();
-        kept.text = argument.text;
-        kept.typed = argument.text;
-        kept.from_wildcard = argument.from_wildcard;
-    }
+    take_arguments(run, static_cast<int>(pointers.size()), pointers.data());
     result.exit_code = run_program(run);
     result.pauses = fake_time.pauses;
     if (!name.empty()) ::unsetenv(name.c_str());
