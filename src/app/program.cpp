@@ -47,23 +47,26 @@ int run_program(RunState& run) {
     return code;
 }
 
-int program_main(int argc, char** argv) {
-    open_missing_standard_streams();
-    // Even the out-of-memory texts of the argument list end quietly on a closed console.
-    ignore_broken_pipe_signal();
-    // The argument list is built before anything else: no banner, no clean-up yet.
-    std::vector<Argument> arguments = build_argument_list(process_arguments(argc, argv));
-    // The run lives until the process exits: the exit-time clean-up still reaches it then.
-    static RunState run;
-    process_run = &run;
-    main_thread = std::this_thread::get_id();
-    std::atexit(clean_up_at_exit);
-    for (Argument& argument : arguments) {
+void take_arguments(RunState& run, int argc, char** argv) {
+    for (Argument& argument : build_argument_list(process_arguments(argc, argv))) {
         RunArgument& kept = run.arguments.emplace_back();
         kept.text = argument.text; // folded to upper case by start-up
         kept.typed = std::move(argument.text);
         kept.from_wildcard = argument.from_wildcard;
     }
+}
+
+int program_main(int argc, char** argv) {
+    open_missing_standard_streams();
+    // Even the out-of-memory texts of the argument list end quietly on a closed console.
+    ignore_broken_pipe_signal();
+    // The run lives until the process exits: the exit-time clean-up still reaches it then.
+    static RunState run;
+    // The argument list is built before anything else: no banner, no clean-up yet.
+    take_arguments(run, argc, argv);
+    process_run = &run;
+    main_thread = std::this_thread::get_id();
+    std::atexit(clean_up_at_exit);
     std::set_new_handler(report_no_memory);
     return run_program(run);
 }

@@ -1,18 +1,15 @@
-// The conversion run end to end: the built program converts data files in a scratch folder;
-// exit code, both streams, the run log and the written pictures are checked.
+// The conversion run end to end where a row of the table in cli_cases_test.cpp is not enough:
+// inputs read once (pipes, FIFOs), a file that changes while it is read, runs with and without
+// worker threads compared byte for byte, results that are links, unwritable or owned by others.
 #include "app/conversion_run.hpp"
 #include "app/data_input.hpp"
-#include "app/run_testing.hpp"
 #include "support/gif_decode.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
-#include <regex>
-#include <set>
 #include <thread>
 
 #include <sys/stat.h>
@@ -22,14 +19,12 @@ namespace graygif {
 namespace {
 
 using testing::decode_gif_file;
-using testing::DecodedGif;
 using testing::ProcessResult;
 using testing::read_file;
 using testing::ScratchDir;
 using testing::write_file;
 
 using testing::plain_env;
-const std::string banner = "\n <<< GRAYGIF >>>  Version: " GRAYGIF_VERSION_TEXT "\n\n";
 const std::string copyright =
     "\ngraygif Version " GRAYGIF_VERSION_TEXT " - ASCII data files to gray-scale GIF "
     "pictures.\nCopyright (C) 2026 The graygif developers.\n"
@@ -54,117 +49,6 @@ std::string working_on(const std::string& data, const std::string& result) {
     return "\nWorking on file: " + padded + "  Creating file: " + result + "\n";
 }
 
-bool holds(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// The pixels of a decoded picture at (x, y); -1, with a failure reported, where there is none.
-int pixel(const DecodedGif& gif, int x, int y) {
-    const auto at = static_cast<std::size_t>(y * gif.width + x);
-    if (!gif.ok || x >= gif.width || at >= gif.pixels.size()) {
-        ADD_FAILURE() << "no pixel (" << x << ", " << y
-                      << ") in a picture that decodes: " << gif.ok;
-        return -1;
-    }
-    return gif.pixels[at];
-}
-
-int first_pixel(const std::string& path) {
-    return pixel(decode_gif_file(path), 0, 0);
-}
-
-TEST(ConversionRun, TwoByTwoPictureIsTheKnown802Bytes) {
-    ScratchDir dir;
-    write_file(dir.file("A.DAT"), "0,1\n1,0\n");
-    const ProcessResult result = convert(dir, {"-X2", "-Y2", "A.DAT"});
-    ASSERT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, banner + working_on("A.DAT", "A.gif") + "\b.\bo" + "\b.\bo");
-    EXPECT_EQ(read_file(dir.file("A.gif")), testing::known_two_by_two_gif());
-}
-
-TEST(ConversionRun, SmallestValueIsBlackLargestWhite) {
-    ScratchDir dir;
-    write_file(dir.file("A.DAT"), "# three columns\n-1 0.5 2\n2 -1 1e0\n");
-    ASSERT_EQ(convert(dir, {"A.DAT"}).exit_code, 0);
-    const DecodedGif gif = decode_gif_file(dir.file("A.gif"));
-    ASSERT_TRUE(gif.ok);
-    ASSERT_EQ(gif.width, 256);
-    ASSERT_EQ(gif.height, 256);
-    const int expected[2][3] = {{0, 127, 255}, {255, 0, 170}};
-    for (int y = 0; y < 2; ++y) {
-        for (int x = 0; x < 3; ++x) EXPECT_EQ(pixel(gif, x, y), expected[y][x]) << x << "," << y;
-    }
-    EXPECT_EQ(pixel(gif, 3, 0), 0);
-    EXPECT_EQ(pixel(gif, 0, 2), 0);
-}
-
-TEST(ConversionRun, TranspositionSwapsAxes) {
-    ScratchDir dir;
-    write_file(dir.file("T.DAT"), "0 1 2\n3 4 5\n");
-    ASSERT_EQ(convert(dir, {"-R", "-X4", "-Y6", "T.DAT"}).exit_code, 0);
-    const DecodedGif gif = decode_gif_file(dir.file("T.gif"));
-    ASSERT_TRUE(gif.ok);
-    EXPECT_EQ(gif.width, 6); // the Y size
-    EXPECT_EQ(gif.height, 4);
-    EXPECT_EQ(pixel(gif, 0, 0), 0);
-    EXPECT_EQ(pixel(gif, 0, 2), 102); // row 0, value 2
-    EXPECT_EQ(pixel(gif, 1, 0), 153); // row 1, value 0
-    EXPECT_EQ(pixel(gif, 1, 2), 255);
-}
-
-// A picture that is black, or drawn otherwise than by the scale of its values, says why.
-TEST(ConversionRun, NotesExplainBlackAndInfiniteValues) {
-    struct Case {
-        const char* data;
-        int pixels[3]; // (0, 0), (1, 0), (1, 1)
-        const char* note;
-    };
-    const Case cases[] = {
-        {"7 7\n7 7\n", {0, 0, 0}, "INFO: Every value of C.DAT is 7: the picture is black.\n"},
-        {"1 3.5e38\n2 3\n",
-         {0, 255, 255},
-         "INFO: C.DAT holds values beyond single precision (1 positive, 0 negative): drawn white "
-         "and black, the others scaled between the finite ones.\n"},
-        {"-1e39 1\n", {0, 0, 0}, "INFO: Every value of C.DAT is 1: the picture is black.\n"},
-        {"# only a comment\n",
-         {0, 0, 0},
-         "INFO: C.DAT holds no data rows: the picture is black.\n"},
-        {"\n1 2\n", {0, 0, 0}, "INFO: C.DAT holds no data rows: the picture is black.\n"},
-        {"\xEF\xBB\xBF"
-         "0 1\n1 0\n",
-         {0, 255, 0},
-         nullptr}, // a spreadsheet's CSV
-    };
-    for (const Case& c : cases) {
-        ScratchDir dir;
-        write_file(dir.file("C.DAT"), c.data);
-        const ProcessResult result = convert(dir, {"C.DAT"});
-        ASSERT_EQ(result.exit_code, 0) << c.data << result.err;
-        const DecodedGif gif = decode_gif_file(dir.file("C.gif"));
-        ASSERT_TRUE(gif.ok);
-        EXPECT_EQ(pixel(gif, 0, 0), c.pixels[0]) << c.data;
-        EXPECT_EQ(pixel(gif, 1, 0), c.pixels[1]) << c.data;
-        EXPECT_EQ(pixel(gif, 1, 1), c.pixels[2]) << c.data;
-        if (c.note != nullptr) {
-            // On a line of its own, after the progress characters.
-            EXPECT_TRUE(holds(result.err, std::string("\n") + c.note)) << c.data << result.err;
-        } else {
-            EXPECT_FALSE(holds(result.err, "INFO")) << result.err;
-        }
-    }
-}
-
-// A read that fails is an error: nothing is written, exit code 4 (/proc/self/mem opens, but
-// reading it where nothing is mapped fails).
-TEST(ConversionRun, ReadErrorStopsTheRun) {
-    ScratchDir dir;
-    const ProcessResult result = convert(dir, {"/proc/self/mem"});
-    EXPECT_EQ(result.exit_code, 4);
-    EXPECT_TRUE(result.err.ends_with("\nPANIC: Can't read file: /PROC/SELF/MEM\n\n")) << result.err;
-    EXPECT_EQ(testing::list_dir(dir.path()), std::vector<std::string>{"logfile"});
-}
-
 // Inputs that can be read only once: a pipe as /dev/stdin and a FIFO, read in order, with one
 // thread or more; the picture goes to the current folder under the input's upper-case name.
 TEST(ConversionRun, PipesAreReadOnceInOrder) {
@@ -182,7 +66,8 @@ TEST(ConversionRun, PipesAreReadOnceInOrder) {
         const ProcessResult piped = testing::run_graygif(
             {"-G", "-S", workers, "-X2", "-Y300", "/dev/stdin"}, dir.path(), plain_env, options);
         EXPECT_EQ(piped.exit_code, 0) << piped.err;
-        EXPECT_TRUE(holds(piped.err, working_on("/DEV/STDIN", "STDIN.gif"))) << piped.err;
+        EXPECT_NE(piped.err.find(working_on("/DEV/STDIN", "STDIN.gif")), std::string::npos)
+            << piped.err;
         EXPECT_EQ(read_file(dir.file("STDIN.gif")), expected) << workers;
 
         // The FIFO's writer comes once the program waits for it.
@@ -273,52 +158,6 @@ TEST(ConversionRun, FileThatChangesWhileItIsReadIsTold) {
     }
 }
 
-TEST(ConversionRun, EmptyLineEndsTheData) {
-    ScratchDir dir;
-    write_file(dir.file("E.DAT"), "0 1\n\n5 9 x\n");
-    const ProcessResult result = convert(dir, {"-X2", "-Y2", "E.DAT"});
-    ASSERT_EQ(result.exit_code, 0) << result.err;
-    const DecodedGif gif = decode_gif_file(dir.file("E.gif"));
-    EXPECT_EQ(gif.pixels, (std::vector<std::uint8_t>{0, 255, 0, 0}));
-}
-
-TEST(ConversionRun, DataBeyondThePictureIsLeftOutWithANote) {
-    ScratchDir dir;
-    write_file(dir.file("W.DAT"), "1 2 3\n4 5 6\n7 8 9\n");
-    const ProcessResult result = convert(dir, {"-X2", "-Y2", "W.DAT"});
-    ASSERT_EQ(result.exit_code, 0);
-    EXPECT_TRUE(holds(result.err, "\bO\nINFO: Data beyond the 2 x 2 picture was left out: W.DAT "
-                                  "holds 3 rows of 3 values.\n"))
-        << result.err;
-    const DecodedGif gif = decode_gif_file(dir.file("W.gif"));
-    // The range still counts every value: 1..9.
-    EXPECT_EQ(gif.pixels, (std::vector<std::uint8_t>{0, 31, 95, 127}));
-}
-
-TEST(ConversionRun, PictureIsClearedBetweenFiles) {
-    ScratchDir dir;
-    write_file(dir.file("BIG.DAT"), "1 2 3\n4 5 6\n7 8 9\n");
-    write_file(dir.file("SMALL.DAT"), "9 1 0\n");
-    ASSERT_EQ(convert(dir, {"-X3", "-Y3", "BIG.DAT", "SMALL.DAT"}).exit_code, 0);
-    const DecodedGif gif = decode_gif_file(dir.file("SMALL.gif"));
-    EXPECT_EQ(gif.pixels, (std::vector<std::uint8_t>{255, 28, 0, 0, 0, 0, 0, 0, 0}));
-}
-
-TEST(ConversionRun, VerboseAndStopwatch) {
-    ScratchDir dir;
-    write_file(dir.file("V.DAT"), "1 2\n");
-    // A log that cannot be written costs the start entry 10 pauses of 200 ms (here on a clock of
-    // the test's, which they advance): a run of 2 s, whose time the stopwatch must show. A
-    // following "-" does not stop it.
-    std::filesystem::create_directory(dir.file("logfile"));
-    const testing::InProcessRun result =
-        testing::run_in_process({"-D", "-T-", "V.DAT"}, dir.path());
-    ASSERT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.out, "env:((null)) sw:(DT-)\n\nRoughClean\n");
-    EXPECT_TRUE(holds(result.err, "\nElapsed time: 2 s.\n")) << result.err;
-    EXPECT_TRUE(result.err.ends_with("\nMajorClean...Ready!\n")) << result.err;
-}
-
 TEST(ConversionRun, WorkerThreadsChangeNoByte) {
     // Large enough to be split between workers: the pictures are encoded while being filled.
     std::string data = "# generated\n";
@@ -400,153 +239,6 @@ TEST(ConversionRun, FilesReadAheadChangeNoByte) {
     }
 }
 
-TEST(ConversionRun, CopyrightOnRequest) {
-    ScratchDir dir;
-    write_file(dir.file("V.DAT"), "1 2\n");
-    const ProcessResult result = convert(dir, {"-C", "V.DAT"});
-    ASSERT_EQ(result.exit_code, 0);
-    EXPECT_TRUE(result.err.ends_with(copyright));
-}
-
-struct NameCase {
-    std::string argument;
-    std::string created; // data file on disk
-    std::string result;  // result name as printed
-    std::string result_on_disk;
-};
-
-TEST(ResultNames, CutAtTheFirstDotOfTheFileNamePart) {
-    const NameCase cases[] = {
-        {"DATA.TXT", "DATA.TXT", "DATA.gif", "DATA.gif"},
-        {"data.txt", "data.txt", "DATA.gif", "DATA.gif"},
-        {"DATA", "DATA", "DATA.gif", "DATA.gif"},
-        {"A.B.C", "A.B.C", "A.gif", "A.gif"},
-        {"./x.dat", "x.dat", "./X.gif", "X.gif"},
-        {"sub.d/x.dat", "sub.d/x.dat", "SUB.D/X.gif", "sub.d/X.gif"},
-        {"SUB.D/x.dat", "sub.d/x.dat", "SUB.D/X.gif", "sub.d/X.gif"},
-        // Only '/' separates folders here: '\\' and ':' are parts of a name.
-        {"a\\b.dat", "a\\b.dat", "A\\B.gif", "A\\B.gif"},
-        {"v1.2:data", "v1.2:data", "V1.gif", "V1.gif"},
-        {"sub.d/c:d.dat", "sub.d/c:d.dat", "SUB.D/C:D.gif", "sub.d/C:D.gif"},
-    };
-    for (const NameCase& c : cases) {
-        ScratchDir dir;
-        std::filesystem::create_directories(dir.file("sub.d"));
-        write_file(dir.file(c.created), "1 2\n");
-        const ProcessResult result = convert(dir, {c.argument});
-        std::string upper = c.argument;
-        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        EXPECT_EQ(result.exit_code, 0) << c.argument << result.err;
-        EXPECT_NE(result.err.find(working_on(upper, c.result)), std::string::npos)
-            << c.argument << result.err;
-        EXPECT_TRUE(decode_gif_file(dir.file(c.result_on_disk)).ok) << c.argument;
-    }
-}
-
-// Which file a name converts: as typed first, its non-ASCII bytes as they are, and never a file
-// name that a wildcard found taken for a switch.
-TEST(ResultNames, NameAsTypedComesFirstAndFoundNamesAreNoSwitches) {
-    struct Case {
-        const char* title;
-        std::vector<std::pair<std::string, std::string>> files; // name, content
-        std::vector<std::string> args;
-        int exit_code;
-        std::string result;    // the result on disk
-        int first_pixel;       // 0: from "0 1", 255: from "1 0"; -1: the result keeps "old"
-        std::string untouched; // a name that must not be created
-    };
-    const Case cases[] = {
-        {"exact_case_first", {{"a.dat", "0 1"}, {"A.DAT", "1 0"}}, {"a.dat"}, 0, "A.gif", 0, ""},
-        {"folder_as_typed",
-         {{"sub/x.dat", "0 1"}, {"SUB/x.dat", "1 0"}},
-         {"sub/x.dat"},
-         0,
-         "sub/X.gif",
-         0,
-         "SUB/X.gif"},
-        {"utf8_bytes_stay",
-         {{"\xc3\x84rger.dat", "0 1"}, {"\xc3\x8erger.dat", "1 0"}},
-         {"\xc3\x84rger.dat"},
-         0,
-         "\xc3\x84RGER.gif",
-         0,
-         "\xc3\x8eRGER.gif"},
-        {"found_name_is_no_switch",
-         {{"-s.dat", "0 1"}, {"a.dat", "0 1"}, {"A.gif", "old"}},
-         {"*.dat"},
-         5,
-         "A.gif",
-         -1,
-         ""},
-        {"found_name_is_converted", {{"-x", "1 0"}}, {"-?"}, 0, "-X.gif", 255, ""},
-    };
-    for (const Case& c : cases) {
-        ScratchDir dir;
-        for (const auto& [name, content] : c.files) {
-            std::filesystem::create_directories(
-                std::filesystem::path(dir.file(name)).parent_path());
-            write_file(dir.file(name), content + "\n");
-        }
-        const ProcessResult result = convert(dir, c.args);
-        EXPECT_EQ(result.exit_code, c.exit_code) << c.title << result.err;
-        if (c.first_pixel < 0) {
-            EXPECT_EQ(read_file(dir.file(c.result)), "old\n") << c.title;
-        } else {
-            const DecodedGif gif = decode_gif_file(dir.file(c.result));
-            EXPECT_TRUE(gif.ok) << c.title;
-            if (gif.ok) {
-                EXPECT_EQ(pixel(gif, 0, 0), c.first_pixel) << c.title;
-            }
-        }
-        if (!c.untouched.empty()) {
-            EXPECT_FALSE(testing::file_exists(dir.file(c.untouched))) << c.title;
-        }
-    }
-}
-
-TEST(ResultNames, GifFilesArePassedOver) {
-    ScratchDir dir;
-    write_file(dir.file("X.GIF"), "1 2\n");
-    const ProcessResult result = convert(dir, {"x.gif"});
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.err, banner + "INFO: Ignoring file: X.GIF\n");
-}
-
-TEST(Overwrite, ExistingResultStopsTheRunUnlessS) {
-    ScratchDir dir;
-    write_file(dir.file("A.DAT"), "1 2\n");
-    write_file(dir.file("A.TXT"), "2 1\n");
-    const std::string exists =
-        "\nPANIC: The resultfile A.gif alredy exists.\nUse switch S to overwrite the file.\n";
-    ProcessResult result = convert(dir, {"A.DAT", "A.TXT"});
-    EXPECT_EQ(result.exit_code, 5);
-    EXPECT_TRUE(result.err.ends_with(exists)) << result.err;
-    EXPECT_EQ(first_pixel(dir.file("A.gif")), 0); // from A.DAT
-
-    // With S an earlier run's result is replaced, but never one this run wrote from another
-    // data file (both are A.gif); the same file named twice, however typed, converts again.
-    result = convert(dir, {"-S", "A.TXT", "./a.txt", "A.DAT"});
-    EXPECT_EQ(result.exit_code, 5);
-    EXPECT_TRUE(result.err.ends_with(
-        "\nPANIC: The resultfile A.gif was written by this run from ./A.TXT.\n"))
-        << result.err;
-    EXPECT_EQ(result.err.find("Working on file: A.DAT"), std::string::npos);
-    EXPECT_EQ(first_pixel(dir.file("A.gif")), 255); // from A.TXT
-    EXPECT_FALSE(holds(read_file(dir.file("logfile")), "File:"));
-}
-
-TEST(Overwrite, ResultFoundWithoutRegardToCaseIsReplacedUnderItsName) {
-    ScratchDir dir;
-    write_file(dir.file("data.txt"), "1 2\n");
-    write_file(dir.file("data.gif"), "old");
-    EXPECT_EQ(convert(dir, {"data.txt"}).exit_code, 5);
-    EXPECT_EQ(read_file(dir.file("data.gif")), "old");
-    EXPECT_EQ(convert(dir, {"-s", "data.txt"}).exit_code, 0);
-    EXPECT_TRUE(decode_gif_file(dir.file("data.gif")).ok);
-    EXPECT_EQ(testing::list_dir(dir.path()),
-              (std::vector<std::string>{"data.gif", "data.txt", "logfile"}));
-}
-
 TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
     // What opening the result for writing would refuse is not replaced by a move either, nor is
     // a file reached through a link another user left in a sticky folder open to all (as /tmp),
@@ -600,10 +292,11 @@ TEST(Overwrite, UncreatableResultIsReportedAndTheRunGoesOnWithExit4) {
         ::chmod(dir.file("Sub").c_str(), 0755);
         EXPECT_EQ(result.exit_code, 4) << kind;
         // After the progress characters, on a line of its own.
-        EXPECT_TRUE(holds(result.err, std::string("\nPANIC: Can't create GIF output file: ") +
-                                          (in_sub ? "SUB/A.gif" : "A.gif") + "\nINFO: The folder " +
-                                          (in_sub ? "Sub" : ".") +
-                                          " cannot take the picture: " + reason + ".\n"))
+        EXPECT_NE(result.err.find(std::string("\nPANIC: Can't create GIF output file: ") +
+                                  (in_sub ? "SUB/A.gif" : "A.gif") + "\nINFO: The folder " +
+                                  (in_sub ? "Sub" : ".") + " cannot take the picture: " + reason +
+                                  ".\n"),
+                  std::string::npos)
             << kind << result.err;
         EXPECT_TRUE(decode_gif_file(dir.file("B.gif")).ok) << kind;
         std::vector<std::string> after = testing::list_dir(dir.path());
@@ -682,222 +375,6 @@ TEST(Overwrite, ResultThatIsALinkIsWrittenAtTheEndOfTheLink) {
                 EXPECT_FALSE(name.ends_with(".tmp")) << title << " " << name;
         }
     }
-}
-
-struct BadRowCase {
-    const char* title;
-    std::vector<std::pair<std::string, std::string>> files; // name, content
-    std::string failing_file;
-    int row;
-    std::string reader_message; // printed before the report
-    std::string extra;          // printed after the report
-    std::string log_name = {};  // the name as the log shows it, where it differs
-};
-
-std::string row_of_ones(int count) {
-    std::string row = "1";
-    for (int i = 1; i < count; ++i) row += " 1";
-    return row;
-}
-
-TEST(BadRows, ReportedWithTheirDataRowNumber) {
-    const BadRowCase cases[] = {
-        {"count_in_first_pass",
-         {{"B.DAT", "# c\n1 2\n3 4\n1 2 3\n"}},
-         "B.DAT",
-         3,
-         "\nstr:1 2 3\n3!=2\n",
-         "INFO: Line 4 of B.DAT holds 3 values; every data row of this run must hold 2, as the "
-         "first data row of B.DAT does.\n"},
-        {"character",
-         {{"B.DAT", "1 2\n# note\n1 x\n"}},
-         "B.DAT",
-         2,
-         "",
-         "Data character error.\nINFO: Line 3 of B.DAT, column 3: the character \"x\" is not "
-         "allowed in a data row.\n"},
-        {"across_files",
-         {{"A.DAT", "1 2\n"}, {"B.DAT", "1 2 3\r\n"}},
-         "B.DAT",
-         1,
-         "\nstr:1 2 3\n3!=2\n",
-         "INFO: Line 1 of B.DAT holds 3 values; every data row of this run must hold 2, as the "
-         "first data row of A.DAT does.\n"},
-        {"too_many_values",
-         {{"B.DAT", row_of_ones(2049) + "\n"}},
-         "B.DAT",
-         1,
-         "",
-         "The data row holds more than 2048 values.\nINFO: Line 1 of B.DAT holds more than 2048 "
-         "values.\n"},
-        // A line end in the name stays out of the log, which keeps one line an entry.
-        {"name_with_a_line_end",
-         {{"B\nX.DAT", "1 \xEF\n"}},
-         "B\nX.DAT",
-         1,
-         "",
-         "Data character error.\nINFO: Line 1 of B\nX.DAT, column 3: the character 0xEF is not "
-         "allowed in a data row.\n",
-         "B?X.DAT"},
-    };
-    for (const BadRowCase& c : cases) {
-        ScratchDir dir;
-        std::vector<std::string> args;
-        for (const auto& [name, content] : c.files) {
-            write_file(dir.file(name), content);
-            args.push_back(name);
-        }
-        const ProcessResult result = convert(dir, args);
-        EXPECT_EQ(result.exit_code, 5) << c.title;
-        const std::string report = "PANIC: Bad datafile: " + c.failing_file +
-                                   "  Datarow:" + std::to_string(c.row) + "\a\n";
-        // The reader's message comes before the progress character of the bad row.
-        const std::string progress{'\b', ".oOo"[(c.row - 1) % 4]};
-        EXPECT_TRUE(result.err.ends_with(c.reader_message + progress + "\n" + report + c.extra))
-            << c.title << ": " << result.err;
-        const std::string log = read_file(dir.file("logfile"));
-        const std::string log_name = c.log_name.empty() ? c.failing_file : c.log_name;
-        EXPECT_TRUE(log.ends_with("File:" + log_name + "  PANIC: Bad datafile: " + log_name +
-                                  "  Datarow:" + std::to_string(c.row) + "\a\n"))
-            << c.title << log;
-        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << c.title;
-    }
-}
-
-// The picture as large as the data (A): each file its own size and values a row, clamped to
-// 2..2048, swapped with R; X and Y are checked but do not count.
-TEST(OwnSwitches, PictureAsLargeAsTheData) {
-    std::string tall; // 2050 rows: two beyond the largest picture
-    for (int r = 0; r < 2050; ++r) tall += std::to_string(r % 7) + " 1\n";
-    struct Case {
-        std::vector<std::string> args;
-        const char* file;
-        int width, height;
-        bool clipped;
-    };
-    const Case cases[] = {
-        {{"-A", "-X9", "T.DAT", "ONE.DAT"}, "T.gif", 3, 2, false},
-        {{"-A", "T.DAT", "ONE.DAT"}, "ONE.gif", 2, 2, false}, // one value, one row: 2 x 2
-        {{"-AR", "T.DAT"}, "T.gif", 2, 3, false},
-        {{"-A", "W.DAT"}, "W.gif", 2, 2048, true},
-        {{"-AR", "W.DAT"}, "W.gif", 2048, 2, true},
-    };
-    for (const Case& c : cases) {
-        ScratchDir dir;
-        write_file(dir.file("T.DAT"), "0 1 2\n3 4 5\n");
-        write_file(dir.file("ONE.DAT"), "7\n");
-        write_file(dir.file("W.DAT"), tall);
-        std::vector<std::string> args{"-G"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const testing::InProcessRun result = testing::run_in_process(args, dir.path());
-        ASSERT_EQ(result.exit_code, 0) << c.file << result.err;
-        const DecodedGif gif = decode_gif_file(dir.file(c.file));
-        EXPECT_EQ(gif.width, c.width) << c.file;
-        EXPECT_EQ(gif.height, c.height) << c.file;
-        EXPECT_EQ(holds(result.err, "INFO: Data beyond"), c.clipped) << result.err;
-    }
-    ScratchDir dir;
-    write_file(dir.file("T.DAT"), "0 1 2\n3 4 5\n");
-    EXPECT_EQ(testing::run_in_process({"-A", "-X1", "T.DAT"}, dir.path()).exit_code, 4);
-}
-
-// One scale for the run (U): pictures drawn over the range of all files, found in a first phase
-// that makes every check before any result is written.
-TEST(OwnSwitches, OneScaleForTheRun) {
-    ScratchDir dir;
-    write_file(dir.file("LOW.DAT"), "0 1\n2 3\n");
-    write_file(dir.file("HIGH.DAT"), "4 5\n6 7\n");
-    write_file(dir.file("BAD.DAT"), "1 x\n");
-    testing::InProcessRun result =
-        testing::run_in_process({"-G", "-U", "-X2", "-Y2", "LOW.DAT", "HIGH.DAT"}, dir.path());
-    ASSERT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_TRUE(holds(result.err, "\nINFO: One gray scale for the run: 0 black to 7 white.\n"));
-    EXPECT_EQ(decode_gif_file(dir.file("LOW.gif")).pixels,
-              (std::vector<std::uint8_t>{0, 36, 72, 109}));
-    EXPECT_EQ(decode_gif_file(dir.file("HIGH.gif")).pixels,
-              (std::vector<std::uint8_t>{145, 182, 218, 255}));
-    // All or nothing: a bad file, an existing result or one result from two files stops the run
-    // before anything is written.
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"-U", "NEW.DAT", "BAD.DAT"},
-                                               {"-U", "NEW.DAT", "LOW.DAT"},
-                                               {"-US", "NEW.DAT", "NEW.TXT"}}) {
-        write_file(dir.file("NEW.DAT"), "1 2\n");
-        write_file(dir.file("NEW.TXT"), "3 4\n");
-        result = testing::run_in_process(args, dir.path());
-        EXPECT_EQ(result.exit_code, 5) << args.back() << result.err;
-        EXPECT_FALSE(testing::file_exists(dir.file("NEW.gif"))) << args.back();
-    }
-}
-
-// Double precision (P) tells apart what single precision cannot: a pressure field of 101325 +-
-// 0.05, whose single-precision values are 13 apart.
-TEST(OwnSwitches, DoublePrecisionShowsLargeOffsetData) {
-    ScratchDir dir;
-    std::string data;
-    for (int r = 0; r < 64; ++r) {
-        for (int c = 0; c < 64; ++c)
-            data += std::to_string(101324.95 + 0.1 * (r * 64 + c) / 4095) + " ";
-        data += "\n";
-    }
-    write_file(dir.file("P.DAT"), data);
-    auto levels = [&](const std::vector<std::string>& args) {
-        EXPECT_EQ(testing::run_in_process(args, dir.path()).exit_code, 0);
-        const DecodedGif gif = decode_gif_file(dir.file("P.gif"));
-        return std::set<std::uint8_t>(gif.pixels.begin(), gif.pixels.end()).size();
-    };
-    EXPECT_LT(levels({"-G", "-S", "-X64", "-Y64", "P.DAT"}), 20u);
-    EXPECT_GE(levels({"-G", "-S", "-P", "-X64", "-Y64", "P.DAT"}), 250u);
-}
-
-// Quiet (Q): a successful run prints nothing; problems and notes still show, with their codes.
-// --help and --version answer on standard output, convert and log nothing.
-TEST(OwnSwitches, QuietHelpAndVersion) {
-    ScratchDir dir;
-    write_file(dir.file("A.DAT"), "1 2\n3 4\n");
-    testing::InProcessRun result =
-        testing::run_in_process({"-Q", "A.DAT"}, dir.path(), {}, 19 * 100);
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.out + result.err, "");
-    result = testing::run_in_process({"-Q", "-X1", "A.DAT"}, dir.path());
-    EXPECT_EQ(result.exit_code, 4);
-    EXPECT_EQ(result.err, "PANIC: No. of must be btween 2 and 2048: Value=1\n");
-    result = testing::run_in_process({"-Q", "A.DAT"}, dir.path());
-    EXPECT_EQ(result.exit_code, 5);
-    EXPECT_EQ(result.err, "\nPANIC: The resultfile A.gif alredy exists.\nUse switch S to overwrite "
-                          "the file.\n");
-    const std::string log = read_file(dir.file("logfile"));
-    for (const char* option : {"--HeLp", "--version"}) {
-        result = testing::run_in_process({"A.DAT", option, "-X1"}, dir.path());
-        EXPECT_EQ(result.exit_code, 0) << option;
-        EXPECT_EQ(result.err, "") << option;
-        EXPECT_EQ(read_file(dir.file("logfile")), log) << option;
-    }
-    EXPECT_EQ(result.out, "GRAYGIF " GRAYGIF_VERSION_TEXT "\n");
-    result = testing::run_in_process({"--help"}, dir.path());
-    for (const char* part :
-         {"Usage: GRAYGIF", "-X#", "-J#", "-A ", "-U ", "-P ", "-Q ", "GRAYGIF=", "Exit codes"}) {
-        EXPECT_TRUE(holds(result.out, part)) << part;
-    }
-}
-
-TEST(Wildcards, PatternWithoutAShellConvertsMatchesInSortedOrder) {
-    ScratchDir dir;
-    for (const char* name : {"c.dat", "A.DAT", "b.dat", "x.txt"})
-        write_file(dir.file(name), "1 2\n");
-    const ProcessResult result = convert(dir, {"-G", "*.dat"});
-    ASSERT_EQ(result.exit_code, 0) << result.err;
-    const std::size_t a = result.err.find(working_on("A.DAT", "A.gif"));
-    const std::size_t b = result.err.find(working_on("B.DAT", "B.gif"));
-    const std::size_t c = result.err.find(working_on("C.DAT", "C.gif"));
-    ASSERT_NE(a, std::string::npos);
-    ASSERT_NE(b, std::string::npos);
-    ASSERT_NE(c, std::string::npos);
-    EXPECT_LT(a, b);
-    EXPECT_LT(b, c);
-    EXPECT_EQ(
-        testing::list_dir(dir.path()),
-        (std::vector<std::string>{"A.DAT", "A.gif", "B.gif", "C.gif", "b.dat", "c.dat", "x.txt"}));
 }
 
 } // namespace

@@ -4,13 +4,14 @@
 #pragma once
 
 #include "app/program.hpp"
-#include "args/arguments.hpp"
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 namespace graygif::testing {
@@ -68,6 +69,16 @@ inline InProcessRun run_in_process(const std::vector<std::string>& args, const s
     // Back by descriptor: a run as another user may not walk the path to the test's folder.
     const int here = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (here < 0 || ::chdir(folder.c_str()) != 0) return result;
+    // The caller's own variables of the program's name (in any letter case) stay out of the run,
+    // as they do for a child given plain_env.
+    std::vector<std::pair<std::string, std::string>> hidden;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::size_t at = text.find('=');
+        if (::strcasecmp(text.substr(0, at).c_str(), "graygif") == 0)
+            hidden.emplace_back(text.substr(0, at), text.substr(at + 1));
+    }
+    for (const auto& [key, value] : hidden) ::unsetenv(key.c_str());
     const std::size_t equals = variable.find('=');
     const std::string name = variable.substr(0, equals);
     if (!name.empty()) ::setenv(name.c_str(), variable.c_str() + equals + 1, 1);
@@ -76,16 +87,11 @@ inline InProcessRun run_in_process(const std::vector<std::string>& args, const s
     run.console.writer = ConsoleWriter{&result, capture};
     run.clock = fake_clock;
     run.pause = fake_pause;
-    for (Argument& argument : build_argument_list(
-             process_arguments(static_cast<int>(pointers.size()), pointers.data()))) {
-        RunArgument& kept = run.arguments.emplace_back();
-        kept.text = argument.text;
-        kept.typed = argument.text;
-        kept.from_wildcard = argument.from_wildcard;
-    }
+    take_arguments(run, static_cast<int>(pointers.size()), pointers.data());
     result.exit_code = run_program(run);
     result.pauses = fake_time.pauses;
     if (!name.empty()) ::unsetenv(name.c_str());
+    for (const auto& [key, value] : hidden) ::setenv(key.c_str(), value.c_str(), 1);
     if (::fchdir(here) != 0) result.exit_code = -1;
     ::close(here);
     return result;
