@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (height == 0 || height > 65535) return 0;
     // The pixels in a buffer of their own, so that a read beyond them is caught.
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    const Picture picture{width, height, PixelBytes(data + 1, data + 1 + count)};
+    const Picture picture{width, height, std::vector<std::uint8_t>(data + 1, data + 1 + count)};
     const std::vector<std::uint8_t> bytes = encode(picture, *workspace);
     const testing::DecodedGif decoded = testing::decode_gif(bytes);
     FUZZ_CHECK(decoded.ok);

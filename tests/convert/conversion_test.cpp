@@ -141,7 +141,7 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
 TEST(ConvertData, LevelsComeFromTheRangeOfTheFiniteValues) {
     struct Case {
         const char* text;
-        PixelBytes pixels; // of a 3 x 2 picture
+        std::vector<std::uint8_t> pixels; // of a 3 x 2 picture
     };
     const Case cases[] = {
         {"0 1 2\n3 4 5\n", {0, 51, 102, 153, 204, 255}},

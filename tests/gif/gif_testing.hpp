@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gif/gif_writer.hpp"
+#include "gif/picture.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -26,7 +27,7 @@ inline std::unique_ptr<GifWorkspace> new_workspace() {
 }
 
 inline Picture make_picture(std::int32_t width, std::int32_t height, const Bytes& pixels) {
-    return Picture{width, height, PixelBytes(pixels.begin(), pixels.end())};
+    return Picture{width, height, pixels};
 }
 
 // pixel (x, y) = value(x, y) & 0xFF
@@ -42,6 +43,14 @@ Picture generate_picture(std::int32_t width, std::int32_t height, Value value) {
 inline Picture random_picture(std::int32_t width, std::int32_t height, unsigned seed) {
     std::mt19937 random(seed);
     return generate_picture(width, height, [&](int, int) { return static_cast<int>(random()); });
+}
+
+// Writes the whole GIF file of `picture` to `out`, its pixels in one piece.
+// @return true when every byte was written without error.
+inline bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
+    gif_begin(out, encoder, picture.width, picture.height);
+    lzw_add_pixels(encoder, picture.pixels.data(), picture.pixels.size());
+    return gif_finish(out, encoder);
 }
 
 // The whole GIF file of `picture`, written to memory as a result file gets it.
