@@ -23,7 +23,12 @@
 
 namespace {
 
-using graygif::Picture;
+// width x height gray levels, row after row.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+};
 
 constexpr int side = 2048;
 
@@ -84,7 +89,9 @@ int giflib_write_memory(GifFileType* gif, const GifByteType* bytes, int count) {
 bool encode_graygif(const Picture& picture, graygif::GifWorkspace& workspace, Memory& out) {
     out.size = 0;
     graygif::sink_attach(workspace.sink, &out, write_memory);
-    return graygif::gif_encode(workspace.sink, workspace.encoder, picture);
+    graygif::gif_begin(workspace.sink, workspace.encoder, picture.width, picture.height);
+    graygif::lzw_add_pixels(workspace.encoder, picture.pixels.data(), picture.pixels.size());
+    return graygif::gif_finish(workspace.sink, workspace.encoder);
 }
 
 bool encode_giflib(const Picture& picture, Memory& out) {

@@ -1,8 +1,8 @@
-// Differential check of read_number and read_number_double against std::from_chars (to float and
-// to double) on generated number texts around the edges of the exact fast paths: digit strings at
-// and beyond 2^24 and 2^53, exponents at and beyond +-10 and +-22, leading and trailing zeros, the
-// point anywhere; and the edges of reading 8 bytes at a time (digit runs around 8 and 16,
-// exponents of 0 to 5 digits). Usage: check_number_fast_path [count]
+// Differential check of read_number against std::from_chars (to float and to double) on
+// generated number texts around the edges of the exact fast paths: digit strings at and beyond
+// 2^24 and 2^53, exponents at and beyond +-10 and +-22, leading and trailing zeros, the point
+// anywhere; and the edges of reading 8 bytes at a time (digit runs around 8 and 16, exponents of
+// 0 to 5 digits). Usage: check_number_fast_path [count]
 // Prints the count checked; exits 1 on the first difference.
 #include "datafile/number_reader.hpp"
 
@@ -126,7 +126,7 @@ std::string make_text(Random& random) {
     return text;
 }
 
-// Whether read_number (Value float) or read_number_double reads `text` as std::from_chars does.
+// Whether read_number<Value> reads `text` as std::from_chars does.
 template <typename Value> bool same_as_from_chars(const std::string& text) {
     Value expected = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), expected);
@@ -139,12 +139,7 @@ template <typename Value> bool same_as_from_chars(const std::string& text) {
             expected = std::strtod(text.c_str(), nullptr);
         }
     }
-    graygif::NumberResultOf<Value> ours;
-    if constexpr (std::is_same_v<Value, float>) {
-        ours = graygif::read_number(text);
-    } else {
-        ours = graygif::read_number_double(text);
-    }
+    const graygif::NumberResult<Value> ours = graygif::read_number<Value>(text);
     const bool same = (ec == std::errc{} || ec == std::errc::result_out_of_range) &&
                       ours.has_value && ours.end == static_cast<std::size_t>(end - text.data()) &&
                       std::memcmp(&ours.value, &expected, sizeof(Value)) == 0;

@@ -129,7 +129,7 @@ std::vector<MemoryConversion> convert_run(const std::uint8_t* data, Threads thre
 }
 
 std::vector<std::uint8_t> encode(const MemoryConversion& converted, GifWorkspace& workspace) {
-    Picture picture;
+    testing::Picture picture;
     picture.width = converted.size.width;
     picture.height = converted.size.height;
     picture.pixels.assign(converted.pixels.begin(), converted.pixels.end());

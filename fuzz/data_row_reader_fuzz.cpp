@@ -3,9 +3,9 @@
 // a later file of a run); the rest is the data file.
 // Checks: every result is a count of 1..2048 or one of the row_* codes; the column rule, once
 // fixed, never changes and every later count matches it; a small buffer (long lines streamed)
-// and a buffer holding the whole file give the same rows, values and messages; the second pass
-// after a rewind repeats the first. Read to double (both buffers), the results, messages and
-// bad-row places are those read to float, and each value is std::strtod's of its text.
+// and a buffer holding the whole file give the same rows, values and messages; a second pass, the
+// file opened again from its start, repeats the first. Read to double (both buffers), the results,
+// messages and bad-row places are those read to float, and each value is std::strtod's of its text.
 // Out-of-bounds access is left to the sanitizers: the row value array has exactly 2048 elements
 // of its own.
 #include "fuzz_check.hpp"
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::vector<std::string> lines = lines_of(text, text_size);
     for (DataFile* file : {&small, &whole}) {
-        data_file_rewind(*file);
+        FUZZ_CHECK(data_file_open(*file, file->source, file->capacity));
         ColumnRule rule = start;
         const Pass to_double = read_pass<double>(*file, rule, &lines);
         FUZZ_CHECK(to_double.results == first.results && to_double.messages == first.messages &&
@@ -168,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (first.results.back() == row_end_of_data) {
-        data_file_rewind(small);
+        FUZZ_CHECK(data_file_open(small, small.source, small.capacity));
         const Pass second = read_pass<float>(small, small_rule);
         FUZZ_CHECK(second == first);
     }

@@ -3,7 +3,7 @@
 // any, choose the sizes of the pieces the pixels are also given in (else one row a piece).
 // Checks: giflib decodes the GIF to exactly the same pixels, encoding the same picture again
 // gives the same bytes (nothing carried over from one picture to the next), the pixels given in
-// pieces give the same code stream as in one, and its codes are those of a plain model of the
+// pieces give the same code stream as in one, and its bytes are those of a plain model of the
 // encoder (which strings it finds decides them, not only whether the picture decodes).
 #include "fuzz_check.hpp"
 
@@ -23,7 +23,7 @@ namespace {
 // The bytes before the code stream: header, palette, image descriptor, minimum code size.
 constexpr std::size_t stream_offset = 13 + 768 + 10 + 1;
 
-std::vector<std::uint8_t> encode(const Picture& picture, GifWorkspace& workspace) {
+std::vector<std::uint8_t> encode(const testing::Picture& picture, GifWorkspace& workspace) {
     bool written = false;
     std::vector<std::uint8_t> bytes = testing::encode_gif(picture, workspace, &written);
     FUZZ_CHECK(written);
@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (height == 0 || height > 65535) return 0;
     // The pixels in a buffer of their own, so that a read beyond them is caught.
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    const Picture picture{width, height, PixelBytes(data + 1, data + 1 + count)};
+    const testing::Picture picture{width, height,
+                                   std::vector<std::uint8_t>(data + 1, data + 1 + count)};
     const std::vector<std::uint8_t> bytes = encode(picture, *workspace);
     const testing::DecodedGif decoded = testing::decode_gif(bytes);
     FUZZ_CHECK(decoded.ok);
@@ -76,6 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> stream = encode_in_pieces(picture.pixels, pieces, *workspace);
     FUZZ_CHECK(bytes.size() == stream_offset + stream.size() + 2);
     FUZZ_CHECK(std::equal(stream.begin(), stream.end(), bytes.begin() + stream_offset));
-    FUZZ_CHECK(testing::read_codes(stream).codes == testing::reference_codes(picture.pixels));
+    FUZZ_CHECK(stream == testing::reference_stream(picture.pixels));
     return 0;
 }

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <type_traits>
 
 namespace graygif {
 namespace {
@@ -75,8 +74,8 @@ const char* text_end_of(const char* p, const char* end) {
 // alphabet). @return the count of values, or row_too_many_values when the text holds more.
 // Out of line: inlined into read_data_row, its loop would share the registers with the line
 // handling and keep values on the stack.
-template <typename Value>
-[[gnu::noinline]] int parse_values(const char* p, const char* end, Value* values,
+template <typename V>
+[[gnu::noinline]] int parse_values(const char* p, const char* end, V* values,
                                    std::uint8_t& classes) {
     unsigned seen = 0;
     int count = 0;
@@ -84,7 +83,7 @@ template <typename Value>
         // Skip to a value's first character.
         while (p < end && !(class_of(*p) & class_value_start)) seen |= class_of(*p++);
         if (p == end) break;
-        Value value = 0;
+        V value = 0;
         const char* const after = in_place::read_value(p, value);
         if (after == nullptr || count == max_row_values) {
             // A malformed value, or one too many: parsing ends, the rest is only checked.
@@ -104,35 +103,30 @@ template <typename Value>
 // ---- Numbers streamed ------------------------------------------------------------------------
 
 // parse_values for the text of a line longer than the buffer, which arrives in pieces.
-template <typename Value> struct RowScanner {
+template <typename V> struct RowScanner {
     enum class Mode : std::uint8_t { skip, number, pass_over, done };
     Mode mode = Mode::skip;
     NumberScanner number;
-    Value* values = nullptr;
+    V* values = nullptr;
     int count = 0;
     bool too_many = false;
 };
 
-template <typename Value> void row_scanner_end_number(RowScanner<Value>& row) {
-    using Mode = typename RowScanner<Value>::Mode;
+template <typename V> void row_scanner_end_number(RowScanner<V>& row) {
+    using Mode = typename RowScanner<V>::Mode;
     if (!number_scanner_has_value(row.number)) {
         row.mode = Mode::done;
     } else if (row.count == max_row_values) {
         row.too_many = true;
         row.mode = Mode::done;
     } else {
-        if constexpr (std::is_same_v<Value, float>) {
-            row.values[row.count++] = number_scanner_value(row.number);
-        } else {
-            row.values[row.count++] = number_scanner_value_double(row.number);
-        }
+        row.values[row.count++] = number_scanner_value<V>(row.number);
         row.mode = Mode::pass_over;
     }
 }
 
-template <typename Value>
-void row_scanner_feed(RowScanner<Value>& row, const char* p, const char* end) {
-    using Mode = typename RowScanner<Value>::Mode;
+template <typename V> void row_scanner_feed(RowScanner<V>& row, const char* p, const char* end) {
+    using Mode = typename RowScanner<V>::Mode;
     for (; p < end && row.mode != Mode::done; ++p) {
         const char c = *p;
         if (row.mode == Mode::number) {
@@ -149,8 +143,8 @@ void row_scanner_feed(RowScanner<Value>& row, const char* p, const char* end) {
     }
 }
 
-template <typename Value> int row_scanner_finish(RowScanner<Value>& row) {
-    if (row.mode == RowScanner<Value>::Mode::number) row_scanner_end_number(row);
+template <typename V> int row_scanner_finish(RowScanner<V>& row) {
+    if (row.mode == RowScanner<V>::Mode::number) row_scanner_end_number(row);
     return row.too_many ? row_too_many_values : row.count;
 }
 
@@ -312,8 +306,7 @@ struct LongLine {
 
 // Consumes a line that begins at buffer[0] and fills the buffer, chunk by chunk, parsing its
 // text into `row`. @return false on a read failure.
-template <typename Value>
-bool scan_long_line(DataFile& file, LongLine& line, RowScanner<Value>& row) {
+template <typename V> bool scan_long_line(DataFile& file, LongLine& line, RowScanner<V>& row) {
     line.start = file.buffer_offset;
     ++file.lines;
     char last = 0; // the byte before the current chunk
@@ -372,8 +365,8 @@ bool stream_range(DataFile& file, std::uint64_t start, std::uint64_t length, Use
 
 // The row of a line longer than the buffer, once scan_long_line found it a data line with no
 // character outside the alphabet.
-template <typename Value>
-int finish_long_row(DataFile& file, const LongLine& line, RowScanner<Value>& row, ColumnRule& rule,
+template <typename V>
+int finish_long_row(DataFile& file, const LongLine& line, RowScanner<V>& row, ColumnRule& rule,
                     const TextSink& messages) {
     const int count = row_scanner_finish(row);
     if (count < 0) return count;
@@ -401,56 +394,6 @@ int finish_long_row(DataFile& file, const LongLine& line, RowScanner<Value>& row
     return whole ? result : row_read_error;
 }
 
-// ---- Rows ---------------------------------------------------------------------------------------
-
-// read_data_row for either precision: everything but the number conversion is shared.
-template <typename Value>
-int read_row(Value* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
-    for (;;) {
-        const char* line = nullptr;
-        const char* line_end = nullptr;
-        const LineKind kind = next_line(file, line, line_end);
-        if (kind == LineKind::range_end) return row_range_end;
-        if (kind == LineKind::none) return row_end_of_data;
-        if (kind == LineKind::read_error) return row_read_error;
-        file.problem = RowProblem{file.lines, 0, 0, 0};
-        if (kind == LineKind::too_long) {
-            LongLine long_line;
-            RowScanner<Value> row;
-            row.values = values;
-            if (!scan_long_line(file, long_line, row)) return row_read_error;
-            file.problem.line = file.lines;
-            if (long_line.classes & class_comment) continue;
-            if (long_line.classes & class_outside) {
-                file.problem.column = long_line.outside_column;
-                file.problem.byte = long_line.outside_byte;
-                return row_bad_character;
-            }
-            return finish_long_row(file, long_line, row, rule, messages);
-        }
-        // One pass parses the values and classes the bytes; a comment line or a character
-        // outside the alphabet then discards what was parsed.
-        const char* const text_end = text_end_of(line, line_end);
-        std::uint8_t classes = 0;
-        const int count = parse_values(line, text_end, values, classes);
-        if (classes & class_comment) continue;
-        if (classes & class_outside) {
-            file.problem.column = first_outside(line, text_end, file.problem.byte);
-            return row_bad_character;
-        }
-        if (count < 0) return count;
-        file.problem.count = count;
-        // CR is in the alphabet and ends no value, so CR LF reads as LF without more work; only
-        // the mismatch line leaves the CR out.
-        const auto length = static_cast<std::size_t>(text_end - line);
-        const bool ends_with_cr_lf = length >= 2 && text_end[-2] == '\r' && text_end[-1] == '\n';
-        return apply_column_rule(count, length, ends_with_cr_lf, rule, messages,
-                                 [line, &messages](std::uint64_t shown) {
-                                     write_text(messages, line, static_cast<std::size_t>(shown));
-                                 });
-    }
-}
-
 } // namespace
 
 // ---- The data file ---------------------------------------------------------------------------
@@ -467,12 +410,6 @@ bool data_file_open(DataFile& file, ByteSource source, std::size_t buffer_size) 
     file.line_start_end = no_limit;
     file.lines = 0;
     return true;
-}
-
-void data_file_rewind(DataFile& file) {
-    file.line_start_end = no_limit;
-    file.lines = 0;
-    reposition(file, 0);
 }
 
 void data_file_open_range(DataFile& file, ByteSource source, std::uint64_t start,
@@ -514,12 +451,59 @@ std::uint64_t data_file_position(const DataFile& file) {
     return file.buffer_offset + file.begin;
 }
 
-int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
-    return read_row(values, file, rule, messages);
+// ---- Rows ---------------------------------------------------------------------------------------
+
+template <typename V>
+int read_data_row(V* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
+    for (;;) {
+        const char* line = nullptr;
+        const char* line_end = nullptr;
+        const LineKind kind = next_line(file, line, line_end);
+        if (kind == LineKind::range_end) return row_range_end;
+        if (kind == LineKind::none) return row_end_of_data;
+        if (kind == LineKind::read_error) return row_read_error;
+        file.problem = RowProblem{file.lines, 0, 0, 0};
+        if (kind == LineKind::too_long) {
+            LongLine long_line;
+            RowScanner<V> row;
+            row.values = values;
+            if (!scan_long_line(file, long_line, row)) return row_read_error;
+            file.problem.line = file.lines;
+            if (long_line.classes & class_comment) continue;
+            if (long_line.classes & class_outside) {
+                file.problem.column = long_line.outside_column;
+                file.problem.byte = long_line.outside_byte;
+                return row_bad_character;
+            }
+            return finish_long_row(file, long_line, row, rule, messages);
+        }
+        // One pass parses the values and classes the bytes; a comment line or a character
+        // outside the alphabet then discards what was parsed.
+        const char* const text_end = text_end_of(line, line_end);
+        std::uint8_t classes = 0;
+        const int count = parse_values(line, text_end, values, classes);
+        if (classes & class_comment) continue;
+        if (classes & class_outside) {
+            file.problem.column = first_outside(line, text_end, file.problem.byte);
+            return row_bad_character;
+        }
+        if (count < 0) return count;
+        file.problem.count = count;
+        // CR is in the alphabet and ends no value, so CR LF reads as LF without more work; only
+        // the mismatch line leaves the CR out.
+        const auto length = static_cast<std::size_t>(text_end - line);
+        const bool ends_with_cr_lf = length >= 2 && text_end[-2] == '\r' && text_end[-1] == '\n';
+        return apply_column_rule(count, length, ends_with_cr_lf, rule, messages,
+                                 [line, &messages](std::uint64_t shown) {
+                                     write_text(messages, line, static_cast<std::size_t>(shown));
+                                 });
+    }
 }
 
-int read_data_row(double* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
-    return read_row(values, file, rule, messages);
-}
+// Everything but the number conversion is the same for both precisions.
+template int read_data_row<float>(float* values, DataFile& file, ColumnRule& rule,
+                                  const TextSink& messages);
+template int read_data_row<double>(double* values, DataFile& file, ColumnRule& rule,
+                                   const TextSink& messages);
 
 } // namespace graygif

@@ -99,9 +99,6 @@ inline constexpr std::size_t min_read_buffer_size = 16;
 bool data_file_open(DataFile& file, ByteSource source,
                     std::size_t buffer_size = default_read_buffer_size);
 
-// Goes back to the start of the file (a positioned source).
-void data_file_rewind(DataFile& file);
-
 // Makes `file` (opened before, so that its buffer is there) read `source` (positioned) from the
 // first line that begins at or after offset `start` (at `start` itself when that is 0 or follows
 // an LF), up to the first line that begins at or after `line_start_end`, where read_data_row
@@ -122,11 +119,10 @@ std::uint64_t data_file_position(const DataFile& file);
 // in `file.problem`. On row_count_mismatch it has written "\nstr:<line><count>!=<expected>\n" to
 // `messages`, the line's text as read (up to its first NUL) with its final CR LF written as LF;
 // of a line longer than the buffer from a sequential source only its beginning, then "...".
-// Each value is its number text rounded to the nearest single-precision value (ties to even;
-// beyond the range: infinity with the sign; below it: subnormal or signed zero).
-int read_data_row(float* values, DataFile& file, ColumnRule& rule, const TextSink& messages);
-// The same, every line, result, message and problem alike, with the values rounded to the nearest
-// double-precision value instead.
-int read_data_row(double* values, DataFile& file, ColumnRule& rule, const TextSink& messages);
+// Each value is its number text rounded to the nearest value of V, float or double (ties to even;
+// beyond the range: infinity with the sign; below it: subnormal or signed zero); every line,
+// result, message and problem is the same for both.
+template <typename V>
+int read_data_row(V* values, DataFile& file, ColumnRule& rule, const TextSink& messages);
 
 } // namespace graygif

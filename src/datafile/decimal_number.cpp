@@ -45,37 +45,39 @@ void add_exponent_digit(BoundedDecimal& d, char c) {
     if (d.exponent < exponent_saturation) d.exponent = d.exponent * 10 + (c - '0');
 }
 
-template <typename Value> Value signed_value(Value magnitude, bool negative) {
+template <typename V> V signed_value(V magnitude, bool negative) {
     return negative ? -magnitude : magnitude;
 }
 
 // The magnitude of the number text [first, last) (digits with an optional point and exponent, no
-// sign), correctly rounded (ties to even) by fast_float. Beyond the range of Value: zero, or
+// sign), correctly rounded (ties to even) by fast_float. Beyond the range of V: zero, or
 // infinity when `large` (the caller knows the side).
-template <typename Value> Value rounded_magnitude(const char* first, const char* last, bool large) {
-    Value magnitude = 0;
+template <typename V> V rounded_magnitude(const char* first, const char* last, bool large) {
+    V magnitude = 0;
     if (fast_float::from_chars(first, last, magnitude).ec == std::errc::result_out_of_range) {
         // Versions that report a result rounding to zero or overflowing may not set the value.
-        magnitude = large ? std::numeric_limits<Value>::infinity() : Value{0};
+        magnitude = large ? std::numeric_limits<V>::infinity() : V{0};
     }
     return magnitude;
 }
 
-template <typename Value> Value scanned_value(const NumberScanner& scanner) {
+} // namespace
+
+template <typename V> V number_scanner_value(const NumberScanner& scanner) {
     const BoundedDecimal& d = scanner.decimal;
-    if (d.digit_count == 0) return signed_value(Value{0}, d.negative);
+    if (d.digit_count == 0) return signed_value(V{0}, d.negative);
     const std::int64_t exponent = scanner.exponent_negative ? -d.exponent : d.exponent;
     // The value is 0.d1d2... * 10^scale, so 10^(scale-1) <= value < 10^scale.
     const std::int64_t scale = d.point_exponent + exponent;
     // Infinity from 1e39 (float) or 1e309 (double) up; zero below 1e-46 or 1e-324, less than half
     // the smallest subnormal (2^-150, 2^-1075).
-    constexpr bool single = std::is_same_v<Value, float>;
+    constexpr bool single = std::is_same_v<V, float>;
     constexpr std::int64_t infinite_scale = single ? 40 : 310;
     constexpr std::int64_t zero_scale = single ? -46 : -324;
     if (scale >= infinite_scale) {
-        return signed_value(std::numeric_limits<Value>::infinity(), d.negative);
+        return signed_value(std::numeric_limits<V>::infinity(), d.negative);
     }
-    if (scale <= zero_scale) return signed_value(Value{0}, d.negative);
+    if (scale <= zero_scale) return signed_value(V{0}, d.negative);
     // Canonical text "0.<digits>[1]e<scale>" for fast_float's correctly rounded conversion.
     char text[kept_decimal_digits + 16];
     char* p = text;
@@ -86,32 +88,30 @@ template <typename Value> Value scanned_value(const NumberScanner& scanner) {
     if (d.sticky) *p++ = '1';
     *p++ = 'e';
     p = std::to_chars(p, text + sizeof text, scale).ptr;
-    return signed_value(rounded_magnitude<Value>(text, p, scale > 0), d.negative);
+    return signed_value(rounded_magnitude<V>(text, p, scale > 0), d.negative);
 }
 
-template <typename Value>
-Value rounded(const char* first, const char* last, std::int64_t digit_count, std::uint64_t m,
-              std::int64_t exponent10) {
+template <typename V>
+V rounded_decimal(const char* first, const char* last, std::int64_t digit_count, std::uint64_t m,
+                  std::int64_t exponent10) {
     const bool negative = *first == '-';
     if (digit_count > max_exact_digits) {
         NumberScanner scanner;
         number_scanner_reset(scanner);
         for (const char* p = first; p < last; ++p) number_scanner_feed(scanner, *p);
-        return scanned_value<Value>(scanner);
+        return number_scanner_value<V>(scanner);
     }
-    if (m == 0) return signed_value(Value{0}, negative);
+    if (m == 0) return signed_value(V{0}, negative);
     while (m % 10 == 0) { // 1200e-24 is 12e-22, within the exact path's reach
         m /= 10;
         ++exponent10;
     }
-    Value value = 0;
+    V value = 0;
     if (exact_small_decimal(m, exponent10, negative, value)) return value;
     // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
     // with a negative one.
-    return signed_value(rounded_magnitude<Value>(first + negative, last, exponent10 > 0), negative);
+    return signed_value(rounded_magnitude<V>(first + negative, last, exponent10 > 0), negative);
 }
-
-} // namespace
 
 void number_scanner_reset(NumberScanner& scanner) {
     scanner.state = NumberState::start;
@@ -192,22 +192,13 @@ bool number_scanner_has_value(const NumberScanner& scanner) {
     }
 }
 
-float number_scanner_value(const NumberScanner& scanner) {
-    return scanned_value<float>(scanner);
-}
-
-double number_scanner_value_double(const NumberScanner& scanner) {
-    return scanned_value<double>(scanner);
-}
-
-float rounded_decimal(const char* first, const char* last, std::int64_t digit_count,
-                      std::uint64_t m, std::int64_t exponent10) {
-    return rounded<float>(first, last, digit_count, m, exponent10);
-}
-
-double rounded_decimal_double(const char* first, const char* last, std::int64_t digit_count,
-                              std::uint64_t m, std::int64_t exponent10) {
-    return rounded<double>(first, last, digit_count, m, exponent10);
-}
+// The two precisions values are read to.
+template float number_scanner_value<float>(const NumberScanner& scanner);
+template double number_scanner_value<double>(const NumberScanner& scanner);
+template float rounded_decimal<float>(const char* first, const char* last, std::int64_t digit_count,
+                                      std::uint64_t m, std::int64_t exponent10);
+template double rounded_decimal<double>(const char* first, const char* last,
+                                        std::int64_t digit_count, std::uint64_t m,
+                                        std::int64_t exponent10);
 
 } // namespace graygif

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace graygif {
 
@@ -59,22 +60,20 @@ bool number_scanner_feed(NumberScanner& scanner, char c);
 // @return true when the text read so far holds an integer or fraction digit (a value).
 bool number_scanner_has_value(const NumberScanner& scanner);
 
-// The value of the text read so far, correctly rounded (ties to even) to float or to double.
+// The value of the text read so far, correctly rounded (ties to even) to V, float or double.
 // Needs a value.
-float number_scanner_value(const NumberScanner& scanner);
-double number_scanner_value_double(const NumberScanner& scanner);
+template <typename V> V number_scanner_value(const NumberScanner& scanner);
 
 // The value of the number text [first, last) that the in-place reader delimited (an optional
 // "-", digits with an optional point, an optional exponent) when exact_small_decimal could not
 // decide it. `digit_count` is the count of its integer and fraction digits; with at most
 // max_exact_digits of them, `m` and `exponent10` are its value as m * 10^exponent10 and fast_float
 // rounds the text, with more the text goes through the bounded form. Correctly rounded (ties to
-// even) to float, or to double (rounded_decimal_double); beyond the range infinity or zero with
-// the sign. Out of line: the road is rare, and the common one stays compact.
-float rounded_decimal(const char* first, const char* last, std::int64_t digit_count,
-                      std::uint64_t m, std::int64_t exponent10);
-double rounded_decimal_double(const char* first, const char* last, std::int64_t digit_count,
-                              std::uint64_t m, std::int64_t exponent10);
+// even) to V, float or double; beyond the range infinity or zero with the sign. Out of line: the
+// road is rare, and the common one stays compact.
+template <typename V>
+V rounded_decimal(const char* first, const char* last, std::int64_t digit_count, std::uint64_t m,
+                  std::int64_t exponent10);
 
 // 10^e for e = -22..22 at index e + 22, each the double nearest to it (exact for e >= 0).
 inline constexpr double powers_of_ten[] = {
@@ -83,39 +82,36 @@ inline constexpr double powers_of_ten[] = {
     1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,
     1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22};
 
-// m * 10^exponent10 correctly rounded to single precision, for m <= 2^53 and
-// -22 <= exponent10 <= 22 (all within the normal single-precision range, 1e-22 .. 9.1e37).
+// m * 10^exponent10 correctly rounded to V, float or double, for m <= 2^53 and
+// -22 <= exponent10 <= 22.
+// To single precision (all within its normal range, 1e-22 .. 9.1e37):
 // d = m * powers_of_ten[...] in double precision: m is exact and the power is within half a
 // double ulp of 10^exponent10, so d is within 1.5 double ulps of the exact value x (3 at a
 // binade edge). Rounding to single keeps 24 of d's 53 significand bits; it can only differ from
 // x's correct rounding when a midpoint between two single values lies between d and x, so d is
 // refused when its 29 dropped bits are within 8 ulps of a midpoint (0x10000000): about 1 case in
 // 2^25, which then takes the slow road. No division: one multiplication.
-// @return false (out untouched) outside that range or near a midpoint.
-inline bool exact_small_decimal(std::uint64_t m, std::int64_t exponent10, bool negative,
-                                float& out) {
-    if (m > (std::uint64_t{1} << 53) || exponent10 < -22 || exponent10 > 22) return false;
-    const double d = static_cast<double>(m) * powers_of_ten[exponent10 + 22];
-    const std::uint64_t dropped = std::bit_cast<std::uint64_t>(d) & 0x1fffffffu;
-    if (dropped - (0x10000000u - 8u) <= 16u) return false;
-    const std::uint32_t sign = negative ? 0x80000000u : 0u;
-    out = std::bit_cast<float>(std::bit_cast<std::uint32_t>(static_cast<float>(d)) | sign);
-    return true;
-}
-
-// m * 10^exponent10 correctly rounded to double precision, for m <= 2^53 and
-// -22 <= exponent10 <= 22: m and 10^|exponent10| (5^22 < 2^53) are exact doubles, and one IEEE
+// To double precision: m and 10^|exponent10| (5^22 < 2^53) are exact doubles, and one IEEE
 // multiplication or division of exact operands is correctly rounded. A division costs more than
 // a multiplication, but it is off the reader's chain of dependent steps.
-// @return false (out untouched) outside that range.
-inline bool exact_small_decimal(std::uint64_t m, std::int64_t exponent10, bool negative,
-                                double& out) {
+// @return false (out untouched) outside that range, or (single precision) near a midpoint.
+template <typename V>
+inline bool exact_small_decimal(std::uint64_t m, std::int64_t exponent10, bool negative, V& out) {
+    static_assert(std::is_same_v<V, float> || std::is_same_v<V, double>);
     if (m > (std::uint64_t{1} << 53) || exponent10 < -22 || exponent10 > 22) return false;
-    const double d = static_cast<double>(m);
-    const double magnitude =
-        exponent10 < 0 ? d / powers_of_ten[22 - exponent10] : d * powers_of_ten[22 + exponent10];
-    const std::uint64_t sign = negative ? std::uint64_t{1} << 63 : 0u;
-    out = std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | sign);
+    if constexpr (std::is_same_v<V, float>) {
+        const double d = static_cast<double>(m) * powers_of_ten[exponent10 + 22];
+        const std::uint64_t dropped = std::bit_cast<std::uint64_t>(d) & 0x1fffffffu;
+        if (dropped - (0x10000000u - 8u) <= 16u) return false;
+        const std::uint32_t sign = negative ? 0x80000000u : 0u;
+        out = std::bit_cast<float>(std::bit_cast<std::uint32_t>(static_cast<float>(d)) | sign);
+    } else {
+        const double d = static_cast<double>(m);
+        const double magnitude = exponent10 < 0 ? d / powers_of_ten[22 - exponent10]
+                                                : d * powers_of_ten[22 + exponent10];
+        const std::uint64_t sign = negative ? std::uint64_t{1} << 63 : 0u;
+        out = std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) | sign);
+    }
     return true;
 }
 

@@ -4,28 +4,19 @@
 
 namespace graygif {
 
-namespace {
-
-template <typename Value> NumberResultOf<Value> read_number_as(std::string_view text) {
+template <typename V> NumberResult<V> read_number(std::string_view text) {
     // A copy, so that the text is followed by a NUL and padding as a line's text in the buffer.
     std::string copy(text);
     copy.append(in_place::read_padding + 1, '\0');
-    NumberResultOf<Value> result;
+    NumberResult<V> result;
     const char* const after = in_place::read_value(copy.data(), result.value);
-    if (after == nullptr) return NumberResultOf<Value>{};
+    if (after == nullptr) return NumberResult<V>{};
     result.has_value = true;
     result.end = static_cast<std::size_t>(after - copy.data());
     return result;
 }
 
-} // namespace
-
-NumberResult read_number(std::string_view text) {
-    return read_number_as<float>(text);
-}
-
-NumberResultDouble read_number_double(std::string_view text) {
-    return read_number_as<double>(text);
-}
+template NumberResult<float> read_number<float>(std::string_view text);
+template NumberResult<double> read_number<double>(std::string_view text);
 
 } // namespace graygif

@@ -1,6 +1,6 @@
 // The in-place number reader: a number text of a line held in memory, 8 bytes at a time, to the
-// nearest single- or double-precision value. Used by the data row reader; read_number and
-// read_number_double serve tests and the differential check.
+// nearest single- or double-precision value. Used by the data row reader; read_number serves
+// tests and the differential check.
 #pragma once
 #ifndef GRAYGIF_LAYER_DATAFILE
 #error "this target may not use src/datafile (see the layers in the top CMakeLists.txt)"
@@ -18,22 +18,19 @@
 namespace graygif {
 
 // What read_number found: the value and the length of its text.
-template <typename Value> struct NumberResultOf {
+template <typename V> struct NumberResult {
     bool has_value = false;
-    Value value = 0;
+    V value = 0;
     std::size_t end = 0;
 };
-using NumberResult = NumberResultOf<float>;
-using NumberResultDouble = NumberResultOf<double>;
 
 // Reads the number text at the start of `text` exactly as a data line's values are read in
-// place: the longest text of the number syntax, rounded to the nearest single-precision value
-// (ties to even; beyond the range: infinity with the sign; below it: subnormal or signed zero).
-// For checking the reader against other conversions (tests, bench/number_fast_path_check.cpp);
-// has_value is false when the text there holds no integer or fraction digit.
-NumberResult read_number(std::string_view text);
-// The same to the nearest double-precision value.
-NumberResultDouble read_number_double(std::string_view text);
+// place: the longest text of the number syntax, rounded to the nearest value of V, float or
+// double (ties to even; beyond the range: infinity with the sign; below it: subnormal or signed
+// zero). For checking the reader against other conversions (tests,
+// bench/number_fast_path_check.cpp); has_value is false when the text there holds no integer or
+// fraction digit.
+template <typename V> NumberResult<V> read_number(std::string_view text);
 
 namespace in_place {
 
@@ -134,8 +131,8 @@ inline const char* add_exponent(const char* q, std::int64_t& exponent10) {
 // Reads the number text at p (a digit, "-" or ".": perhaps no value after all), in place, to the
 // nearest float or double. @return the end of its text, or nullptr when it holds no integer or
 // fraction digit.
-template <typename Value> inline const char* read_value(const char* p, Value& value) {
-    static_assert(std::is_same_v<Value, float> || std::is_same_v<Value, double>);
+template <typename V> inline const char* read_value(const char* p, V& value) {
+    static_assert(std::is_same_v<V, float> || std::is_same_v<V, double>);
     const bool negative = *p == '-';
     const char* const integer = p + negative;
     std::uint64_t m = 0; // every digit, integer and fraction
@@ -156,13 +153,8 @@ template <typename Value> inline const char* read_value(const char* p, Value& va
     if ((run_end.next | 0x20) == 'e') q = add_exponent(q, exponent10);
     const bool exact =
         digit_count <= max_exact_digits && exact_small_decimal(m, exponent10, negative, value);
-    if (!exact) [[unlikely]] {
-        if constexpr (std::is_same_v<Value, float>) {
-            value = rounded_decimal(p, q, digit_count, m, exponent10);
-        } else {
-            value = rounded_decimal_double(p, q, digit_count, m, exponent10);
-        }
-    }
+    if (!exact) [[unlikely]]
+        value = rounded_decimal<V>(p, q, digit_count, m, exponent10);
     return q;
 }
 

@@ -56,13 +56,4 @@ bool gif_finish(ByteSink& out, LzwEncoder& encoder) {
     return sink_flush(out);
 }
 
-bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
-    assert(picture.pixels.size() ==
-           static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
-    gif_begin(out, encoder, picture.width, picture.height);
-    // The rows are stored one after the other: the pixels in row order are one run of bytes.
-    lzw_add_pixels(encoder, picture.pixels.data(), picture.pixels.size());
-    return gif_finish(out, encoder);
-}
-
 } // namespace graygif

@@ -1,5 +1,5 @@
-// Encodes a Picture as a GIF87a file with a 256-entry gray palette, into a ByteSink: what the
-// bytes go to (a file, memory) is the caller's.
+// Encodes a gray-scale picture as a GIF87a file with a 256-entry gray palette, into a ByteSink:
+// what the bytes go to (a file, memory) is the caller's.
 #pragma once
 #ifndef GRAYGIF_LAYER_GIF
 #error "this target may not use src/gif (see the layers in the top CMakeLists.txt)"
@@ -7,7 +7,8 @@
 
 #include "gif/byte_sink.hpp"
 #include "gif/lzw.hpp"
-#include "gif/picture.hpp"
+
+#include <cstdint>
 
 namespace graygif {
 
@@ -17,15 +18,12 @@ struct GifWorkspace {
     ByteSink sink;
 };
 
-// Writes the whole GIF87a content of `picture`, signature to trailer, to `out`: one image
-// covering the screen, a global colour table of 256 grays (entry i is i, i, i; a pixel's byte is
-// its palette index). Flushes `out`. @return true when every byte was written without error.
-bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture);
-
-// gif_encode in steps, for pixels that become ready row after row: gif_begin writes everything
-// before the pixels of a width x height picture, lzw_add_pixels (gif/lzw.hpp) takes the pixels
-// in row order, in pieces of any size, and gif_finish writes the rest and flushes `out`
-// (@return as gif_encode).
+// The whole GIF87a content of a width x height picture, signature to trailer, to `out`: one
+// image covering the screen, a global colour table of 256 grays (entry i is i, i, i; a pixel's
+// byte is its palette index). In steps, for pixels that become ready row after row: gif_begin
+// writes everything before the pixels, lzw_add_pixels (gif/lzw.hpp) takes the pixels in row
+// order, in pieces of any size, and gif_finish writes the rest and flushes `out` (@return true
+// when every byte was written without error).
 void gif_begin(ByteSink& out, LzwEncoder& encoder, std::int32_t width, std::int32_t height);
 bool gif_finish(ByteSink& out, LzwEncoder& encoder);
 

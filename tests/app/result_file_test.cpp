@@ -20,6 +20,8 @@
 namespace graygif {
 namespace {
 
+using testing::Picture;
+
 using testing::Bytes;
 using testing::encode_gif;
 using testing::new_workspace;

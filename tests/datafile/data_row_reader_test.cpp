@@ -45,6 +45,11 @@ struct MemorySource {
     }
 };
 
+// Back to the start of the file: opened again on its own source, keeping its buffer.
+void rewind_file(DataFile& file) {
+    ASSERT_TRUE(data_file_open(file, file.source, file.capacity));
+}
+
 TextSink string_sink(std::string& out) {
     return {&out, [](void* c, const char* data, std::size_t size) {
                 static_cast<std::string*>(c)->append(data, size);
@@ -270,7 +275,7 @@ TEST(DataRowReader, RoundsToNearestSinglePrecision) {
         const Row row = first_row(c.text + "\n").as_float;
         ASSERT_EQ(row.result, 1) << c.text;
         EXPECT_EQ(bits(static_cast<float>(row.values[0])), c.expected) << c.text;
-        const NumberResult number = read_number(c.text);
+        const NumberResult<float> number = read_number<float>(c.text);
         EXPECT_TRUE(number.has_value);
         EXPECT_EQ(number.end, c.text.size()) << c.text;
         EXPECT_EQ(bits(number.value), c.expected) << c.text;
@@ -344,7 +349,7 @@ TEST(DataRowReader, RoundsToNearestDoublePrecision) {
         const Row row = first_row(c.text + "\n").as_double;
         ASSERT_EQ(row.result, 1) << c.text;
         EXPECT_EQ(bits(row.values[0]), c.expected) << c.text;
-        const NumberResultDouble number = read_number_double(c.text);
+        const NumberResult<double> number = read_number<double>(c.text);
         EXPECT_TRUE(number.has_value);
         EXPECT_EQ(number.end, c.text.size()) << c.text;
         EXPECT_EQ(bits(number.value), c.expected) << c.text;
@@ -372,11 +377,11 @@ TEST(ReadNumber, AgreesWithTheCLibraryConversion) {
         }
         std::size_t length = 0;
         const float expected = c_library_value(text, length);
-        const NumberResult number = read_number(text);
+        const NumberResult<float> number = read_number<float>(text);
         ASSERT_TRUE(number.has_value) << text;
         ASSERT_EQ(number.end, length) << text;
         ASSERT_EQ(bits(number.value), bits(expected)) << text;
-        const NumberResultDouble number_double = read_number_double(text);
+        const NumberResult<double> number_double = read_number<double>(text);
         ASSERT_EQ(number_double.end, length) << text;
         ASSERT_EQ(bits(number_double.value), bits(c_library_value<double>(text, length))) << text;
     }
@@ -444,8 +449,8 @@ TEST(ReadNumber, StopsWhereTheNumberTextEnds) {
                           {"-", false, 0},   {".", false, 0},    {"-.e1", false, 0},
                           {"-e1", false, 0}, {"+1", false, 0},   {"", false, 0}};
     for (const Case& c : cases) {
-        const NumberResult number = read_number(c.text);
-        const NumberResultDouble number_double = read_number_double(c.text);
+        const NumberResult<float> number = read_number<float>(c.text);
+        const NumberResult<double> number_double = read_number<double>(c.text);
         EXPECT_EQ(number.has_value, c.has_value) << c.text;
         EXPECT_EQ(number_double.has_value, c.has_value) << c.text;
         if (c.has_value) {
@@ -471,7 +476,7 @@ TEST(ColumnRule, HoldsAcrossFilesAndPasses) {
         EXPECT_EQ(reading.rows[1].values, (std::vector<double>{4, 5, 6}));
         EXPECT_EQ(reading.rows[2].result, 0);
         EXPECT_EQ(rule.expected_count, 3);
-        data_file_rewind(file);
+        rewind_file(file);
     }
     MemorySource third{"1 2\n"};
     ASSERT_TRUE(data_file_open(file, third.source(), 64));
@@ -572,7 +577,7 @@ TEST(DataFile, ReadFailureIsAnErrorAndRewindStartsAgain) {
     ASSERT_EQ(failed.rows.size(), 2u);
     EXPECT_EQ(failed.rows[1].result, row_read_error);
     memory.fail_from = SIZE_MAX;
-    data_file_rewind(file);
+    rewind_file(file);
     const Reading again = read_pass(file, rule);
     EXPECT_EQ(again.rows.size(), 4u);
     EXPECT_EQ(data_file_position(file), memory.data.size());

@@ -1,5 +1,6 @@
-// Helpers for the GIF tests: memory outputs, generated pictures and a small reader of LZW code
-// streams. Standard library only: the tests built on them run in every build.
+// Helpers for the GIF tests: memory outputs, generated pictures, a small reader of LZW code
+// streams and a plain model of the encoder. Standard library only: the tests built on them run in
+// every build.
 #pragma once
 
 #include "gif/gif_writer.hpp"
@@ -15,6 +16,14 @@ namespace graygif::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A whole picture in memory (the program never holds one: its rows go to the encoder as they
+// are drawn): width x height gray levels, row after row, pixel (x, y) at y * width + x.
+struct Picture {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
 inline bool append_to_bytes(void* context, const std::uint8_t* data, std::size_t size) {
     static_cast<Bytes*>(context)->insert(static_cast<Bytes*>(context)->end(), data, data + size);
     return true;
@@ -26,7 +35,7 @@ inline std::unique_ptr<GifWorkspace> new_workspace() {
 }
 
 inline Picture make_picture(std::int32_t width, std::int32_t height, const Bytes& pixels) {
-    return Picture{width, height, PixelBytes(pixels.begin(), pixels.end())};
+    return Picture{width, height, pixels};
 }
 
 // pixel (x, y) = value(x, y) & 0xFF
@@ -42,6 +51,14 @@ Picture generate_picture(std::int32_t width, std::int32_t height, Value value) {
 inline Picture random_picture(std::int32_t width, std::int32_t height, unsigned seed) {
     std::mt19937 random(seed);
     return generate_picture(width, height, [&](int, int) { return static_cast<int>(random()); });
+}
+
+// Writes the whole GIF file of `picture` to `out`, its pixels in one piece.
+// @return true when every byte was written without error.
+inline bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
+    gif_begin(out, encoder, picture.width, picture.height);
+    lzw_add_pixels(encoder, picture.pixels.data(), picture.pixels.size());
+    return gif_finish(out, encoder);
 }
 
 // The whole GIF file of `picture`, written to memory as a result file gets it.
@@ -96,37 +113,65 @@ inline CodeStream read_codes(const Bytes& stream) {
     return result;
 }
 
-// The codes of `pixels`, one slot and one code at a time: a plain model of the encoder against
-// which its faster search and packing are checked.
-inline std::vector<int> reference_codes(std::span<const std::uint8_t> pixels) {
-    std::vector<int> key_table(5003, -1), code_table(5003), out = {256};
+// The code stream of `pixels` with minimum code size 8, one slot, one code and one bit at a
+// time: a plain model of the encoder, whose faster search and packing must give the same bytes.
+inline Bytes reference_stream(std::span<const std::uint8_t> pixels) {
+    std::vector<int> key_table(5003, -1), code_table(5003);
     int* const keys = key_table.data();
     int* const codes = code_table.data();
-    int next_code = 258, prefix = pixels[0];
-    for (std::size_t i = 1; i < pixels.size(); ++i) {
-        const int key = (pixels[i] << 12) + prefix;
-        int slot = (pixels[i] << 4) ^ prefix;
-        const int step = slot == 0 ? 1 : 5003 - slot;
-        for (bool later = false; keys[slot] != key && keys[slot] >= (later ? 1 : 0); later = true)
-            slot = (slot - step + 5003) % 5003;
-        if (keys[slot] == key) {
-            prefix = codes[slot];
-            continue;
+    Bytes data; // the codes, lowest bit first, before they are cut into sub-blocks
+    std::size_t bit = 0;
+    // A code is as wide as the table's next code needs when it is written (the clear code after
+    // a full table and the end code count as the next two).
+    int width_code = 258;
+    const auto put = [&](int code) {
+        const int width = width_code <= 512    ? 9
+                          : width_code <= 1024 ? 10
+                          : width_code <= 2048 ? 11
+                                               : 12;
+        for (int i = 0; i < width; ++i, ++bit) {
+            if (bit % 8 == 0) data.push_back(0);
+            data.back() = static_cast<std::uint8_t>(data.back() | ((code >> i) & 1) << (bit % 8));
         }
-        out.push_back(prefix);
-        if (next_code < 4096) {
-            codes[slot] = next_code++;
-            keys[slot] = key;
-        } else {
-            std::fill(key_table.begin(), key_table.end(), -1);
-            next_code = 258;
-            out.push_back(256);
+        ++width_code;
+    };
+    put(256);
+    width_code = 258;
+    if (!pixels.empty()) {
+        int next_code = 258, prefix = pixels[0];
+        for (std::size_t i = 1; i < pixels.size(); ++i) {
+            const int key = (pixels[i] << 12) + prefix;
+            int slot = (pixels[i] << 4) ^ prefix;
+            const int step = slot == 0 ? 1 : 5003 - slot;
+            for (bool later = false; keys[slot] != key && keys[slot] >= (later ? 1 : 0);
+                 later = true)
+                slot = (slot - step + 5003) % 5003;
+            if (keys[slot] == key) {
+                prefix = codes[slot];
+                continue;
+            }
+            put(prefix);
+            if (next_code < 4096) {
+                codes[slot] = next_code++;
+                keys[slot] = key;
+            } else {
+                std::fill(key_table.begin(), key_table.end(), -1);
+                put(256);
+                next_code = width_code = 258;
+            }
+            prefix = pixels[i];
         }
-        prefix = pixels[i];
+        put(prefix);
     }
-    out.push_back(prefix);
-    out.push_back(257);
-    return out;
+    put(257);
+    Bytes stream;
+    for (std::size_t at = 0; at < data.size(); at += 254) {
+        const std::size_t size = std::min<std::size_t>(254, data.size() - at);
+        stream.push_back(static_cast<std::uint8_t>(size));
+        stream.insert(stream.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                      data.begin() + static_cast<std::ptrdiff_t>(at + size));
+    }
+    return stream;
 }
 
 } // namespace graygif::testing

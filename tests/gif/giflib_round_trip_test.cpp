@@ -11,6 +11,8 @@
 namespace graygif {
 namespace {
 
+using testing::Picture;
+
 using testing::Bytes;
 using testing::encode_gif;
 using testing::generate_picture;
