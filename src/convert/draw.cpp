@@ -29,6 +29,15 @@ template <typename V> struct DrawPlan {
     std::int32_t band_rows = 0; // picture rows a band holds
 };
 
+// gray_level over a row. The scale comes by value, and the usual one without its shift: nothing
+// the stores could alias is read in the loop, which the compiler then computes side by side.
+template <typename V, bool shifted>
+void levels_of_row(const V* values, std::int32_t count, std::uint8_t* out, GrayScale scale) {
+    if constexpr (!shifted) scale.shift = 1.0;
+    for (std::int32_t j = 0; j < count; ++j)
+        out[j] = gray_level(static_cast<double>(values[j]), scale);
+}
+
 // Picture rows [first, first + count) into `out`; pixels no data reaches are 0.
 template <typename V>
 void draw_rows(const DrawPlan<V>& plan, std::int32_t first, std::int32_t count, std::uint8_t* out) {
@@ -40,12 +49,11 @@ void draw_rows(const DrawPlan<V>& plan, std::int32_t first, std::int32_t count, 
     if (!plan.transpose) {
         const auto last =
             static_cast<std::int32_t>(std::min<std::int64_t>(first + count, kept.rows));
+        const auto levels =
+            plan.scale.shift == 1.0 ? levels_of_row<V, false> : levels_of_row<V, true>;
         for (std::int32_t y = first; y < last; ++y) {
-            const V* const row = values + static_cast<std::size_t>(y) * stride;
-            std::uint8_t* const to = out + static_cast<std::size_t>(y - first) * width;
-            for (std::int32_t j = 0; j < kept.per_row; ++j) {
-                to[j] = gray_level(static_cast<double>(row[j]), plan.scale);
-            }
+            levels(values + static_cast<std::size_t>(y) * stride, kept.per_row,
+                   out + static_cast<std::size_t>(y - first) * width, plan.scale);
         }
         return;
     }
