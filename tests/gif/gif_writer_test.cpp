@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string_view>
 
 namespace graygif {
 namespace {
@@ -21,6 +22,9 @@ Bytes file_start(std::uint8_t width, std::uint8_t height) {
     for (int i = 0; i < 256; ++i) start.insert(start.end(), 3, static_cast<std::uint8_t>(i));
     return start;
 }
+
+// Where a picture's file holds its palette, and its image (descriptor to block terminator).
+constexpr std::ptrdiff_t palette_at = 13, image_at = palette_at + 768;
 
 TEST(GifFile, WritesTheExactBytesOfSmallPictures) {
     auto workspace = new_workspace();
@@ -42,6 +46,29 @@ TEST(GifFile, SizesOf256By256Pictures) {
     }
     const Picture columns = generate_picture(256, 256, [](int x, int) { return x; });
     EXPECT_EQ(encode_gif(columns, *workspace).size(), 13362u);
+}
+
+TEST(ColourMaps, AreNamedTablesThatOnlyReplaceThePalette) {
+    const auto names = colour_map_names();
+    ASSERT_EQ(names.size(), 7u);
+    EXPECT_EQ(names[0], "gray");
+    auto workspace = new_workspace();
+    const Picture picture = testing::random_picture(37, 11, 3);
+    const Bytes gray = encode_gif(picture, *workspace);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const Palette* palette = find_colour_map(names[i]);
+        ASSERT_NE(palette, nullptr) << names[i];
+        for (std::size_t j = 0; j < i; ++j)
+            EXPECT_FALSE(std::ranges::equal(palette->rgb, find_colour_map(names[j])->rgb))
+                << names[i] << " " << names[j];
+        Bytes expected = gray;
+        std::copy(std::begin(palette->rgb), std::end(palette->rgb), expected.begin() + palette_at);
+        EXPECT_EQ(encode_gif(picture, *workspace, nullptr, palette), expected) << names[i];
+    }
+    // gray is the ramp of the files without a colour map.
+    EXPECT_EQ(encode_gif(picture, *workspace, nullptr, find_colour_map("gray")), gray);
+    for (std::string_view name : {"", "Viridis", "viridis ", "grey", "coolwarm_r", "RdBu"})
+        EXPECT_EQ(find_colour_map(name), nullptr) << name;
 }
 
 } // namespace
