@@ -78,4 +78,37 @@ bool gif_finish(ByteSink& out, LzwEncoder& encoder) {
     return put_trailer(out);
 }
 
+void anim_begin(GifAnimation& animation, ByteSink& out, std::int32_t width, std::int32_t height,
+                const Palette* palette, std::int32_t delay_cs) {
+    assert(delay_cs >= 0 && delay_cs <= 65535);
+    animation = {width, height, delay_cs};
+    put_screen(out, "GIF89a", width, height, palette);
+    // Application extension NETSCAPE2.0, sub-block 1: the loop count, 0 for forever. Decoders
+    // look for it before the first image.
+    sink_put(out, "\x21\xFF\x0BNETSCAPE2.0\x03\x01", 16);
+    put_word(0, out);
+    sink_put_byte(out, 0);
+}
+
+void anim_frame_begin(const GifAnimation& animation, ByteSink& out, LzwEncoder& encoder) {
+    // Graphics control extension: disposal method 1 (leave the frame in place), no user input,
+    // no transparent colour. Every frame covers the screen opaquely, so disposal never shows;
+    // 1 says so, where 0 (none specified) leaves it to the viewer and 2 (restore to the
+    // background) lets some viewers flash the background colour between frames.
+    sink_put(out, "\x21\xF9\x04", 3);
+    sink_put_byte(out, 1 << 2);
+    put_word(animation.delay_cs, out);
+    sink_put_byte(out, 0); // transparent colour index, unused
+    sink_put_byte(out, 0); // block terminator
+    put_image_start(out, encoder, animation.width, animation.height);
+}
+
+void anim_frame_end(ByteSink& out, LzwEncoder& encoder) {
+    put_image_end(out, encoder);
+}
+
+bool anim_finish(ByteSink& out) {
+    return put_trailer(out);
+}
+
 } // namespace graygif

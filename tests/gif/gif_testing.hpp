@@ -74,6 +74,23 @@ inline Bytes encode_gif(const Picture& picture, GifWorkspace& workspace, bool* w
     return file;
 }
 
+// An animated GIF of `frames` (all of one size), written to memory as encode_gif writes a
+// picture, each frame's pixels in one piece.
+inline Bytes encode_animation(const std::vector<Picture>& frames, const Palette* palette,
+                              std::int32_t delay_cs, GifWorkspace& workspace) {
+    Bytes file;
+    sink_attach(workspace.sink, &file, append_to_bytes);
+    GifAnimation animation;
+    anim_begin(animation, workspace.sink, frames[0].width, frames[0].height, palette, delay_cs);
+    for (const Picture& frame : frames) {
+        anim_frame_begin(animation, workspace.sink, workspace.encoder);
+        lzw_add_pixels(workspace.encoder, frame.pixels.data(), frame.pixels.size());
+        anim_frame_end(workspace.sink, workspace.encoder);
+    }
+    anim_finish(workspace.sink);
+    return file;
+}
+
 // The code stream of `pixels` with minimum code size 8, the pixels given to the encoder in pieces
 // of the sizes in `pieces`, taken in turn (none: in one piece).
 Bytes encode_stream(std::span<const std::uint8_t> pixels, GifWorkspace& workspace,

@@ -13,6 +13,7 @@ namespace {
 using testing::Picture;
 
 using testing::Bytes;
+using testing::encode_animation;
 using testing::encode_gif;
 using testing::generate_picture;
 using testing::new_workspace;
@@ -69,6 +70,43 @@ TEST(ColourMaps, AreNamedTablesThatOnlyReplaceThePalette) {
     EXPECT_EQ(encode_gif(picture, *workspace, nullptr, find_colour_map("gray")), gray);
     for (std::string_view name : {"", "Viridis", "viridis ", "grey", "coolwarm_r", "RdBu"})
         EXPECT_EQ(find_colour_map(name), nullptr) << name;
+}
+
+TEST(GifAnimation, FramesAreTheSinglePicturesImagesBehindTheirControlBlocks) {
+    auto workspace = new_workspace();
+    // Several sub-blocks and table restarts (random), long runs (constant), a smooth gradient.
+    const std::vector<Picture> three = {
+        testing::random_picture(300, 200, 5),
+        generate_picture(300, 200, [](int, int) { return 7; }),
+        generate_picture(300, 200, [](int x, int y) { return (x + y) / 2; }),
+    };
+    struct Case {
+        std::vector<Picture> frames;
+        const char* palette; // null: the grays
+        std::int32_t delay_cs;
+    };
+    const Case cases[] = {
+        {three, "viridis", 300}, {{three[2]}, nullptr, 0}, {{three[0]}, "gray", 1}};
+    for (const Case& c : cases) {
+        const Palette* palette = c.palette ? find_colour_map(c.palette) : nullptr;
+        Bytes expected = encode_gif(c.frames[0], *workspace, nullptr, palette);
+        expected.resize(image_at);
+        std::copy_n("GIF89a", 6, expected.begin());
+        // NETSCAPE2.0, looping forever.
+        const std::string_view loop("\x21\xFF\x0BNETSCAPE2.0\x03\x01\0\0\0", 19);
+        expected.insert(expected.end(), loop.begin(), loop.end());
+        const auto delay_low = static_cast<std::uint8_t>(c.delay_cs & 0xFF);
+        const auto delay_high = static_cast<std::uint8_t>(c.delay_cs >> 8);
+        for (const Picture& frame : c.frames) {
+            // Disposal 1, the delay, no transparent colour.
+            expected.insert(expected.end(), {0x21, 0xF9, 4, 1 << 2, delay_low, delay_high, 0, 0});
+            const Bytes single = encode_gif(frame, *workspace);
+            expected.insert(expected.end(), single.begin() + image_at, single.end() - 1);
+        }
+        expected.push_back(0x3B);
+        EXPECT_EQ(encode_animation(c.frames, palette, c.delay_cs, *workspace), expected)
+            << c.frames.size() << " frames, delay " << c.delay_cs;
+    }
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Checks against Debian's Python packages, run by /usr/bin/python3 where they are installed
-// (scripts/install-deps.sh test): the colour maps against matplotlib's. Skipped where the package
-// is missing.
+// (scripts/install-deps.sh test): the colour maps against matplotlib's, an animation as Pillow
+// reads it. Skipped where the package is missing.
 #include "gif/gif_testing.hpp"
 #include "support/test_support.hpp"
 
@@ -12,6 +12,9 @@
 
 namespace graygif {
 namespace {
+
+using testing::Bytes;
+using testing::Picture;
 
 constexpr int missing_module = 77;
 
@@ -61,6 +64,47 @@ for name in sys.argv[1:]:
         EXPECT_EQ(entries, 256) << name;
         const Palette* palette = find_colour_map(name);
         EXPECT_EQ(hex(palette->rgb, sizeof palette->rgb), table) << name;
+    }
+}
+
+TEST(GifAnimation, PillowReadsFramesDelaysAndTheLoop) {
+    const std::string code = R"(import sys
+try:
+    from PIL import Image
+except ImportError:
+    sys.exit(77)
+with Image.open(sys.argv[1]) as picture:
+    print(picture.format, picture.n_frames, picture.info.get("loop"))
+    for i in range(picture.n_frames):
+        picture.seek(i)
+        print(picture.info.get("duration"), picture.convert("RGB").tobytes().hex())
+)";
+    const std::vector<Picture> frames = {
+        testing::random_picture(97, 61, 11),
+        testing::generate_picture(97, 61, [](int x, int y) { return x + 2 * y; }),
+        testing::generate_picture(97, 61, [](int, int) { return 255; }),
+    };
+    const Palette* palette = find_colour_map("coolwarm");
+    auto workspace = testing::new_workspace();
+    const Bytes file = testing::encode_animation(frames, palette, 260, *workspace);
+    testing::ScratchDir dir;
+    testing::write_file(dir.file("frames.gif"), std::string(file.begin(), file.end()));
+    bool skip = false;
+    std::istringstream out(run_python(code, {dir.file("frames.gif")}, skip));
+    if (skip) GTEST_SKIP() << "no Pillow for /usr/bin/python3";
+    std::string format, loop;
+    std::size_t count = 0;
+    out >> format >> count >> loop;
+    EXPECT_EQ(format, "GIF");
+    EXPECT_EQ(loop, "0");
+    ASSERT_EQ(count, frames.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string duration, rgb;
+        out >> duration >> rgb;
+        EXPECT_EQ(duration, "2600") << "frame " << i; // milliseconds
+        std::string expected;
+        for (std::uint8_t level : frames[i].pixels) expected += hex(palette->rgb + 3 * level, 3);
+        EXPECT_EQ(rgb, expected) << "frame " << i;
     }
 }
 
