@@ -2,7 +2,8 @@
 // rest are the pixels, as many whole rows as there are; the bytes after the last whole row, if
 // any, choose the sizes of the pieces the pixels are also given in (else one row a piece).
 // Checks: giflib decodes the GIF to exactly the same pixels, encoding the same picture again
-// gives the same bytes (nothing carried over from one picture to the next), the pixels given in
+// gives the same bytes (nothing carried over from one picture to the next), as both frames of an
+// animation its image is byte for byte the single file's, the pixels given in
 // pieces give the same code stream as in one, and its bytes are those of a plain model of the
 // encoder (which strings it finds decides them, not only whether the picture decodes).
 #include "fuzz_check.hpp"
@@ -20,8 +21,12 @@ using namespace graygif;
 
 namespace {
 
-// The bytes before the code stream: header, palette, image descriptor, minimum code size.
-constexpr std::size_t stream_offset = 13 + 768 + 10 + 1;
+// The bytes before the image (header, palette), before the code stream (image descriptor, minimum
+// code size), and those an animation adds before its first image and before each (the loop and
+// the graphics control extensions).
+constexpr std::size_t image_offset = 13 + 768;
+constexpr std::size_t stream_offset = image_offset + 10 + 1;
+constexpr std::size_t loop_size = 19, control_size = 8;
 
 std::vector<std::uint8_t> encode(const testing::Picture& picture, GifWorkspace& workspace) {
     bool written = false;
@@ -66,6 +71,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(std::equal(decoded.pixels.begin(), decoded.pixels.end(), picture.pixels.begin(),
                           picture.pixels.end()));
     FUZZ_CHECK(encode(picture, *workspace) == bytes);
+    const std::vector<std::uint8_t> animation =
+        testing::encode_animation({picture, picture}, nullptr, 10, *workspace);
+    const std::size_t image_size = bytes.size() - image_offset - 1; // to the block terminator
+    FUZZ_CHECK(animation.size() == image_offset + loop_size + 2 * (control_size + image_size) + 1);
+    for (std::size_t frame = 0; frame < 2; ++frame) {
+        const std::size_t at =
+            image_offset + loop_size + control_size + frame * (control_size + image_size);
+        FUZZ_CHECK(std::equal(bytes.begin() + image_offset, bytes.end() - 1,
+                              animation.begin() + static_cast<std::ptrdiff_t>(at)));
+    }
 
     // A byte b below 128 is a piece of b pixels (0: an empty one), else of (b - 127) * 32 pixels
     // (32..4096, across runs and restarts).

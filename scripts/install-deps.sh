@@ -2,7 +2,9 @@
 # Installs the Debian packages that are missing for the given needs:
 #   build  - compiler, CMake, Ninja, fast_float
 #   test   - GoogleTest, giflib (an independent GIF decoder for the tests), acl and attr
-#            (setfacl, getfacl, setfattr: the tests of access lists and extended attributes)
+#            (setfacl, getfacl, setfattr: the tests of access lists and extended attributes),
+#            matplotlib and Pillow (the colour maps checked against matplotlib's, animations
+#            read by a second decoder)
 #   format - clang-format and shellcheck, for the format check
 #   benchbuild - Google Benchmark and giflib: enough to build the benchmarks
 #   bench  - what running them needs besides: hyperfine, netpbm, numpy, Pillow, GNU time
@@ -22,7 +24,7 @@ packages=()
 for need in "$@"; do
     case "$need" in
     build) packages+=(g++ cmake ninja-build git libfast-float-dev) ;;
-    test) packages+=(libgtest-dev libgif-dev acl attr) ;;
+    test) packages+=(libgtest-dev libgif-dev acl attr python3-matplotlib python3-pil) ;;
     format) packages+=(git clang-format shellcheck) ;;
     benchbuild) packages+=(libbenchmark-dev libgif-dev) ;;
     bench) packages+=(libbenchmark-dev libgif-dev hyperfine netpbm python3-numpy python3-pil time) ;;

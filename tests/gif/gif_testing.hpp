@@ -53,21 +53,41 @@ inline Picture random_picture(std::int32_t width, std::int32_t height, unsigned 
     return generate_picture(width, height, [&](int, int) { return static_cast<int>(random()); });
 }
 
-// Writes the whole GIF file of `picture` to `out`, its pixels in one piece.
+// Writes the whole GIF file of `picture` to `out` (with `palette`, null for the grays), its
+// pixels in one piece.
 // @return true when every byte was written without error.
-inline bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture) {
-    gif_begin(out, encoder, picture.width, picture.height);
+inline bool gif_encode(ByteSink& out, LzwEncoder& encoder, const Picture& picture,
+                       const Palette* palette = nullptr) {
+    gif_begin(out, encoder, picture.width, picture.height, palette);
     lzw_add_pixels(encoder, picture.pixels.data(), picture.pixels.size());
     return gif_finish(out, encoder);
 }
 
 // The whole GIF file of `picture`, written to memory as a result file gets it.
 // @return the bytes; `written` (if given) tells whether gif_encode reported every byte written.
-inline Bytes encode_gif(const Picture& picture, GifWorkspace& workspace, bool* written = nullptr) {
+inline Bytes encode_gif(const Picture& picture, GifWorkspace& workspace, bool* written = nullptr,
+                        const Palette* palette = nullptr) {
     Bytes file;
     sink_attach(workspace.sink, &file, append_to_bytes);
-    const bool all = gif_encode(workspace.sink, workspace.encoder, picture);
+    const bool all = gif_encode(workspace.sink, workspace.encoder, picture, palette);
     if (written != nullptr) *written = all;
+    return file;
+}
+
+// An animated GIF of `frames` (all of one size), written to memory as encode_gif writes a
+// picture, each frame's pixels in one piece.
+inline Bytes encode_animation(const std::vector<Picture>& frames, const Palette* palette,
+                              std::int32_t delay_cs, GifWorkspace& workspace) {
+    Bytes file;
+    sink_attach(workspace.sink, &file, append_to_bytes);
+    GifAnimation animation;
+    anim_begin(animation, workspace.sink, frames[0].width, frames[0].height, palette, delay_cs);
+    for (const Picture& frame : frames) {
+        anim_frame_begin(animation, workspace.sink, workspace.encoder);
+        lzw_add_pixels(workspace.encoder, frame.pixels.data(), frame.pixels.size());
+        anim_frame_end(workspace.sink, workspace.encoder);
+    }
+    anim_finish(workspace.sink);
     return file;
 }
 

@@ -14,6 +14,7 @@ namespace {
 using testing::Picture;
 
 using testing::Bytes;
+using testing::encode_animation;
 using testing::encode_gif;
 using testing::generate_picture;
 using testing::new_workspace;
@@ -55,6 +56,31 @@ TEST(GifFile, GiflibDecodesTheSamePixels) {
                                picture.pixels.end()))
             << c.width << "x" << c.height;
         EXPECT_TRUE(encode_gif(picture, *workspace) == file) << c.width << "x" << c.height;
+    }
+}
+
+TEST(GifAnimation, GiflibDecodesEveryFrameItsDelayAndTheLoop) {
+    auto workspace = new_workspace();
+    const std::vector<Picture> frames = {
+        testing::random_picture(641, 479, 7),
+        generate_picture(641, 479, [](int x, int y) { return (x * x / 97 + y * y / 131) / 16; }),
+        generate_picture(641, 479, [](int x, int) { return x % 3 * 100; }),
+    };
+    const Palette* palette = find_colour_map("magma");
+    const auto decoded =
+        testing::decode_gif_animation(encode_animation(frames, palette, 300, *workspace));
+    ASSERT_TRUE(decoded.ok);
+    EXPECT_EQ(decoded.width, 641);
+    EXPECT_EQ(decoded.height, 479);
+    EXPECT_TRUE(std::ranges::equal(decoded.palette, palette->rgb));
+    EXPECT_EQ(decoded.loop_count, 0);
+    ASSERT_EQ(decoded.frames.size(), frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const testing::DecodedFrame& frame = decoded.frames[i];
+        EXPECT_EQ(frame.pixels, frames[i].pixels) << "frame " << i;
+        EXPECT_EQ(frame.delay_cs, 300) << "frame " << i;
+        EXPECT_EQ(frame.disposal, 1) << "frame " << i;
+        EXPECT_EQ(frame.transparent, -1) << "frame " << i;
     }
 }
 
