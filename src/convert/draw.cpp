@@ -7,14 +7,31 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace graygif {
 
+namespace {
+
+// The place of values between `low` and `high` (gray_level's quotient).
+GrayScale scale_between(double low, double high) {
+    const double span = high - low;
+    if (std::isfinite(span)) return GrayScale{low, span, 1.0};
+    return GrayScale{low * 0.5, high * 0.5 - low * 0.5, 0.5};
+}
+
+} // namespace
+
 GrayScale gray_scale_for(const ValueRange& range) {
     if (!has_finite_values(range)) return GrayScale{};
-    const double span = range.maximum - range.minimum;
-    if (std::isfinite(span)) return GrayScale{range.minimum, span, 1.0};
-    return GrayScale{range.minimum * 0.5, range.maximum * 0.5 - range.minimum * 0.5, 0.5};
+    return scale_between(range.minimum, range.maximum);
+}
+
+DrawScale data_scale(const ValueRange& range) {
+    DrawScale scale;
+    scale.low = range.minimum;
+    scale.high = range.maximum;
+    return scale;
 }
 
 namespace {
@@ -25,22 +42,78 @@ template <typename V> struct DrawPlan {
     std::int32_t width = 0; // of the picture
     std::int32_t height = 0;
     bool transpose = false;
-    GrayScale scale;
+    Stretch stretch = Stretch::linear;
+    GrayScale scale;            // the place of a value between the limits
+    double log_low = 0.0;       // log: log10 of the lower limit
+    double log_span = 1.0;      // log: from it to log10 of the upper one
     std::int32_t band_rows = 0; // picture rows a band holds
 };
 
-// gray_level over a row. The scale comes by value, and the usual one without its shift: nothing
-// the stores could alias is read in the loop, which the compiler then computes side by side.
-template <typename V, bool shifted>
-void levels_of_row(const V* values, std::int32_t count, std::uint8_t* out, GrayScale scale) {
-    if constexpr (!shifted) scale.shift = 1.0;
-    for (std::int32_t j = 0; j < count; ++j)
-        out[j] = gray_level(static_cast<double>(values[j]), scale);
+// The level of f (f(x) of a place x in 0..1): f * 255 truncated, held to 0..255, 0 where it is not
+// a number.
+inline std::uint8_t level_of(double f) {
+    double level = f * 255.0;
+    level = level > 0.0 ? level : 0.0;
+    level = level < 255.0 ? level : 255.0;
+    return static_cast<std::uint8_t>(static_cast<std::int32_t>(level));
 }
 
-// Picture rows [first, first + count) into `out`; pixels no data reaches are 0.
-template <typename V>
-void draw_rows(const DrawPlan<V>& plan, std::int32_t first, std::int32_t count, std::uint8_t* out) {
+// x = (v - low) / (high - low) held to 0..1; +inf gives 1 whatever the limits.
+inline double place_of(double v, const GrayScale& scale) {
+    double x = (v * scale.shift - scale.minimum) / scale.span;
+    x = x > 0.0 ? x : 0.0;
+    x = x < 1.0 ? x : 1.0;
+    return v < std::numeric_limits<double>::infinity() ? x : 1.0;
+}
+
+// The levels of each stretch. The linear one is gray_level itself: over limits from the data it
+// gives gray_scale_for's levels byte for byte, in a row loop the compiler vectorises.
+// The usual scale has no shift: `shifted` false keeps that multiplication out of the loop.
+template <bool shifted> struct LinearLevel {
+    GrayScale scale;
+    std::uint8_t operator()(double v) const {
+        return gray_level(v, shifted ? scale : GrayScale{scale.minimum, scale.span, 1.0});
+    }
+};
+
+struct SqrtLevel {
+    GrayScale scale;
+    std::uint8_t operator()(double v) const { return level_of(std::sqrt(place_of(v, scale))); }
+};
+
+// asinh stretches the lowest tenth of the span nearly linearly and compresses the rest.
+struct AsinhLevel {
+    GrayScale scale;
+    double norm = std::asinh(1.0 / 0.1);
+    std::uint8_t operator()(double v) const {
+        return level_of(std::asinh(place_of(v, scale) / 0.1) / norm);
+    }
+};
+
+struct LogLevel {
+    double log_low = 0.0;
+    double log_span = 1.0;
+    std::uint8_t operator()(double v) const {
+        if (!(v > 0.0)) return 0;
+        if (v == std::numeric_limits<double>::infinity()) return 255;
+        double f = (std::log10(v) - log_low) / log_span;
+        f = f > 0.0 ? f : 0.0;
+        return level_of(f < 1.0 ? f : 1.0);
+    }
+};
+
+// A row's levels. All comes by value: nothing the stores could alias is read in the loop, which
+// the compiler then computes side by side.
+template <typename V, typename Level>
+void levels_of_row(const V* values, std::int32_t count, std::uint8_t* out, const Level level) {
+    for (std::int32_t j = 0; j < count; ++j) out[j] = level(static_cast<double>(values[j]));
+}
+
+// Picture rows [first, first + count) into `out`, each value's level by `level_of_value`; pixels
+// no data reaches are 0.
+template <typename V, typename Level>
+void draw_rows_by(const DrawPlan<V>& plan, const Level level_of_value, std::int32_t first,
+                  std::int32_t count, std::uint8_t* out) {
     const KeptValues<V>& kept = *plan.kept;
     const V* const values = kept.values.data;
     const auto width = static_cast<std::size_t>(plan.width);
@@ -49,11 +122,9 @@ void draw_rows(const DrawPlan<V>& plan, std::int32_t first, std::int32_t count, 
     if (!plan.transpose) {
         const auto last =
             static_cast<std::int32_t>(std::min<std::int64_t>(first + count, kept.rows));
-        const auto levels =
-            plan.scale.shift == 1.0 ? levels_of_row<V, false> : levels_of_row<V, true>;
         for (std::int32_t y = first; y < last; ++y) {
-            levels(values + static_cast<std::size_t>(y) * stride, kept.per_row,
-                   out + static_cast<std::size_t>(y - first) * width, plan.scale);
+            levels_of_row(values + static_cast<std::size_t>(y) * stride, kept.per_row,
+                          out + static_cast<std::size_t>(y - first) * width, level_of_value);
         }
         return;
     }
@@ -64,8 +135,25 @@ void draw_rows(const DrawPlan<V>& plan, std::int32_t first, std::int32_t count, 
         const V* const row = values + static_cast<std::size_t>(x) * stride;
         for (std::int32_t y = first; y < last; ++y) {
             out[static_cast<std::size_t>(y - first) * width + static_cast<std::size_t>(x)] =
-                gray_level(static_cast<double>(row[y]), plan.scale);
+                level_of_value(static_cast<double>(row[y]));
         }
+    }
+}
+
+template <typename V>
+void draw_rows(const DrawPlan<V>& plan, std::int32_t first, std::int32_t count, std::uint8_t* out) {
+    switch (plan.stretch) {
+    case Stretch::linear:
+        if (plan.scale.shift != 1.0) {
+            return draw_rows_by(plan, LinearLevel<true>{plan.scale}, first, count, out);
+        }
+        return draw_rows_by(plan, LinearLevel<false>{plan.scale}, first, count, out);
+    case Stretch::sqrt:
+        return draw_rows_by(plan, SqrtLevel{plan.scale}, first, count, out);
+    case Stretch::asinh:
+        return draw_rows_by(plan, AsinhLevel{plan.scale}, first, count, out);
+    case Stretch::log:
+        return draw_rows_by(plan, LogLevel{plan.log_low, plan.log_span}, first, count, out);
     }
 }
 
@@ -164,12 +252,42 @@ template <typename V> bool kept_within(const KeptValues<V>& kept, const ValueRan
     return true;
 }
 
+// The kept values drawn at a limit, counted apart from the drawing: a scale from the data (the
+// default) has none beyond its limits, and its drawing pays nothing for them.
+template <typename V> DrawCounts count_beyond(const KeptValues<V>& kept, const DrawScale& scale) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const bool log = scale.stretch == Stretch::log;
+    const double low = scale.low;
+    const double high = scale.high;
+    DrawCounts counts;
+    for (std::int64_t r = 0; r < kept.rows; ++r) {
+        const V* const row =
+            kept.values.data + static_cast<std::size_t>(r) * static_cast<std::size_t>(kept.stride);
+        // Of a row, at most max_row_values each: added up side by side.
+        std::int32_t below = 0;
+        std::int32_t above = 0;
+        std::int32_t not_positive = 0;
+        for (std::int32_t j = 0; j < kept.per_row; ++j) {
+            const auto v = static_cast<double>(row[j]);
+            below += (v < low && (log ? v > 0.0 : v > -inf)) ? 1 : 0;
+            above += (v > high && v < inf) ? 1 : 0;
+            not_positive += (v <= 0.0 && v > -inf) ? 1 : 0;
+        }
+        counts.below += below;
+        counts.above += above;
+        counts.not_positive += not_positive;
+    }
+    if (!log) counts.not_positive = 0;
+    if (scale.from_data) counts.below = counts.above = 0;
+    return counts;
+}
+
 } // namespace
 
 template <typename V>
-void draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* workers,
-               const ConversionResult& read, const ValueRange& range, const ProgressSink& progress,
-               const PixelSink& pixels) {
+DrawCounts draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* workers,
+                     const ConversionResult& read, const DrawScale& scale,
+                     const ProgressSink& progress, const PixelSink& pixels) {
     assert(kept_within(file.kept, read.range));
     DrawPlan<V> plan;
     plan.kept = &file.kept;
@@ -177,7 +295,17 @@ void draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* worker
     plan.width = picture.width;
     plan.height = picture.height;
     plan.transpose = core.settings.transpose;
-    plan.scale = gray_scale_for(range);
+    plan.stretch = scale.stretch;
+    if (scale.from_data) {
+        ValueRange range;
+        range.minimum = scale.low;
+        range.maximum = scale.high;
+        plan.scale = gray_scale_for(range);
+    } else {
+        plan.scale = scale_between(scale.low, scale.high);
+    }
+    plan.log_low = std::log10(scale.low);
+    plan.log_span = std::log10(scale.high) - plan.log_low;
     plan.band_rows = band_rows_for(plan.width, plan.height);
     ProgressShown shown{&progress, 0};
     if (!draw_split(workers, plan, shown, pixels)) {
@@ -187,13 +315,15 @@ void draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* worker
         }
     }
     show_progress_until(shown, read.data_rows);
+    const bool counted = !scale.from_data || scale.stretch == Stretch::log;
+    return counted ? count_beyond(file.kept, scale) : DrawCounts{};
 }
 
-template void draw_file(const EngineCore<float>&, FileState<float>&, Workers<float>*,
-                        const ConversionResult&, const ValueRange&, const ProgressSink&,
-                        const PixelSink&);
-template void draw_file(const EngineCore<double>&, FileState<double>&, Workers<double>*,
-                        const ConversionResult&, const ValueRange&, const ProgressSink&,
-                        const PixelSink&);
+template DrawCounts draw_file(const EngineCore<float>&, FileState<float>&, Workers<float>*,
+                              const ConversionResult&, const DrawScale&, const ProgressSink&,
+                              const PixelSink&);
+template DrawCounts draw_file(const EngineCore<double>&, FileState<double>&, Workers<double>*,
+                              const ConversionResult&, const DrawScale&, const ProgressSink&,
+                              const PixelSink&);
 
 } // namespace graygif

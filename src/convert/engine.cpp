@@ -169,13 +169,37 @@ PictureSize engine_picture_size(const Engine& engine) {
         engine.core);
 }
 
+DrawCounts engine_draw_scaled(Engine& engine, const ConversionResult& read, const DrawScale& scale,
+                              const ProgressSink& progress, const PixelSink& pixels) {
+    return visit(engine, [&](auto& core) {
+        // The workers are free unless a reading ahead holds one of them.
+        return draw_file(core, core.files[core.current],
+                         core.ahead.running ? nullptr : &core.workers, read, scale, progress,
+                         pixels);
+    });
+}
+
 void engine_draw(Engine& engine, const ConversionResult& read, const ValueRange& range,
                  const ProgressSink& progress, const PixelSink& pixels) {
-    visit(engine, [&](auto& core) {
-        // The workers are free unless a reading ahead holds one of them.
-        draw_file(core, core.files[core.current], core.ahead.running ? nullptr : &core.workers,
-                  read, range, progress, pixels);
+    engine_draw_scaled(engine, read, data_scale(range), progress, pixels);
+}
+
+// The kept values of the current file: a reading ahead fills the other one.
+bool engine_percentiles(Engine& engine, double plow, double phigh, double& low, double& high) {
+    return visit(engine, [&](auto& core) {
+        return kept_percentiles(core.files[core.current].kept, plow, phigh, low, high);
     });
+}
+
+bool engine_smallest_positive(Engine& engine, double& value) {
+    return visit(engine, [&](auto& core) {
+        return kept_smallest_positive(core.files[core.current].kept, value);
+    });
+}
+
+void engine_add_to_histogram(Engine& engine, ValueHistogram& histogram) {
+    visit(engine,
+          [&](auto& core) { add_kept_to_histogram(core.files[core.current].kept, histogram); });
 }
 
 bool engine_would_read_ahead(Engine& engine, std::uint64_t size) {

@@ -140,12 +140,86 @@ struct PictureSize {
 };
 PictureSize engine_picture_size(const Engine& engine);
 
-// Computes the levels of the values kept by the last read (`read` is its result) over `range` and
+enum class Stretch { linear, log, sqrt, asinh };
+
+// The limits a picture is drawn between and the stretch between them. With x = (v - low) /
+// (high - low) held to 0..1 a value's level is f(x) * 255 truncated: linear f(x) = x, sqrt
+// f(x) = sqrt(x), asinh f(x) = asinh(x / 0.1) / asinh(1 / 0.1); log takes (log10 v - log10 low) /
+// (log10 high - log10 low) held to 0..1 instead (0 < low), and draws values <= 0 at 0. All in
+// double precision; infinite values give 255 (positive) and 0 (negative).
+struct DrawScale {
+    double low = 0.0;  // drawn black
+    double high = 1.0; // drawn white
+    Stretch stretch = Stretch::linear;
+    bool from_data = true; // both limits are the range of the data (engine_draw's levels exactly)
+};
+
+// What drawing found: values drawn at a limit because they lay beyond it (counted only for
+// limits not from the data), and (log) values <= 0.
+struct DrawCounts {
+    std::int64_t below = 0;        // finite values < low, drawn 0
+    std::int64_t above = 0;        // finite values > high, drawn 255
+    std::int64_t not_positive = 0; // log only: finite values <= 0, drawn 0 (not in `below`)
+};
+
+// The scale engine_draw draws `range` with (linear, from the data): the levels of gray_level over
+// gray_scale_for(range), byte for byte.
+DrawScale data_scale(const ValueRange& range);
+
+// Computes the levels of the values kept by the last read (`read` is its result) over `scale` and
 // hands the picture's rows to `pixels` in order: the pixels no data reaches are 0. Shows one
 // progress character for each of the read's data rows. Draws with the workers, unless a reading
-// ahead holds them.
+// ahead holds them. @return what lay beyond the limits, of the values the picture shows.
+DrawCounts engine_draw_scaled(Engine& engine, const ConversionResult& read, const DrawScale& scale,
+                              const ProgressSink& progress, const PixelSink& pixels);
+
+// engine_draw_scaled over data_scale(range).
 void engine_draw(Engine& engine, const ConversionResult& read, const ValueRange& range,
                  const ProgressSink& progress, const PixelSink& pixels);
+
+// The plow-th and phigh-th percentiles (0..100) of the finite values the last read kept (the
+// values the picture shows), as numpy.percentile computes them by default: linear interpolation
+// between the closest ranks, to the last bit. @return false when there is no finite value, or no
+// memory for a copy of the values.
+bool engine_percentiles(Engine& engine, double plow, double phigh, double& low, double& high);
+
+// The smallest positive finite value the last read kept (log: the lower limit from the data).
+// @return false when there is none.
+bool engine_smallest_positive(Engine& engine, double& value);
+
+// A histogram of the finite values of several reads over [minimum, maximum] (a run's range; values
+// beyond it count at its ends), fine enough that a percentile from it lies within 1/65536 of the
+// span from the exact value: histogram_bins bins over the span, a rank's value placed within its
+// bin by its rank among the bin's values.
+inline constexpr std::size_t histogram_bins = std::size_t{1} << 17;
+struct FreeMemory {
+    void operator()(void* memory) const;
+};
+struct ValueHistogram {
+    double minimum = 0.0;
+    double maximum = 0.0;
+    std::unique_ptr<std::int64_t[], FreeMemory> counts;        // histogram_bins of them
+    std::int64_t total = 0;                                    // finite values counted
+    double smallest = std::numeric_limits<double>::infinity(); // of the values counted
+    double largest = -std::numeric_limits<double>::infinity();
+    double smallest_positive = std::numeric_limits<double>::infinity();
+};
+
+// Makes `histogram` an empty one over [minimum, maximum] (minimum <= maximum, both finite).
+// @return false when its memory cannot be had.
+bool histogram_begin(ValueHistogram& histogram, double minimum, double maximum);
+
+// Counts the finite values the last read kept (those engine_percentiles would take).
+void engine_add_to_histogram(Engine& engine, ValueHistogram& histogram);
+
+// The plow-th and phigh-th percentiles (0..100) of the values counted, as engine_percentiles
+// takes them, of each rank's value as its bin places it; the smallest and the largest exactly.
+// @return false when no value was counted.
+bool histogram_percentiles(const ValueHistogram& histogram, double plow, double phigh, double& low,
+                           double& high);
+
+// The smallest positive value counted. @return false when there is none.
+bool histogram_smallest_positive(const ValueHistogram& histogram, double& value);
 
 // Whether a file of `size` bytes would be read ahead, now that the current file is read: it pays
 // where a small file's reading and the current picture's encoding share the processors.

@@ -108,8 +108,16 @@ PictureSize picture_of(const EngineSettings& settings, const KeptValues<V>& kept
 
 // Draws the values kept in `file` (with the workers of `workers`, if given and they pay).
 template <typename V>
-void draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* workers,
-               const ConversionResult& read, const ValueRange& range, const ProgressSink& progress,
-               const PixelSink& pixels);
+DrawCounts draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* workers,
+                     const ConversionResult& read, const DrawScale& scale,
+                     const ProgressSink& progress, const PixelSink& pixels);
+
+// What engine_percentiles, engine_smallest_positive and engine_add_to_histogram find in `kept`.
+template <typename V>
+bool kept_percentiles(const KeptValues<V>& kept, double plow, double phigh, double& low,
+                      double& high);
+template <typename V> bool kept_smallest_positive(const KeptValues<V>& kept, double& value);
+template <typename V>
+void add_kept_to_histogram(const KeptValues<V>& kept, ValueHistogram& histogram);
 
 } // namespace graygif

@@ -70,6 +70,16 @@ struct TestEngine {
                                 unchanged};
         return convert_in_memory(*engine, source);
     }
+    // Draws the last read (`read`) again, over `scale`: its pixels, and in `counts` what drawing
+    // found.
+    std::vector<std::uint8_t> draw(const MemoryConversion& read, const DrawScale& scale,
+                                   DrawCounts& counts) {
+        MemoryConversion out;
+        out.size = read.size;
+        counts = engine_draw_scaled(*engine, read.result, scale, ProgressSink{},
+                                    PixelSink{&out, testing::collect_rows});
+        return out.pixels;
+    }
     // Fixes the run's column rule at `count` values a row, as an earlier file would.
     void fix_rule(int count) {
         std::string row = "1";
@@ -198,6 +208,146 @@ TEST(ConvertData, LevelsComeFromTheRangeOfTheFiniteValues) {
              {-1e308, 0, 0, 0}, {1e308, 0, 0, 255}, {0, 0, 0, 127}, {5e307, 0, 0, 191}}) {
         EXPECT_EQ(gray_level(l.v, halved), l.level) << l.v;
     }
+}
+
+// Given limits and each stretch: the levels as the formulas give them by hand, the values drawn at
+// a limit counted (infinite ones never, and not those of limits from the data). The percentiles of
+// the finite values the picture shows, as numpy.percentile gives them to the last bit (each pair
+// of percentiles chosen where a plainer interpolation or rank would miss a bit), and from a
+// histogram of the read within 1/65536 of the span; then of a run of two files.
+TEST(ConvertData, StretchesBetweenLimitsAndPercentilesOfTheValuesShown) {
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* title;
+        const char* text;
+        int x, y; // the picture's data space: values a row, rows
+        bool transpose, doubles;
+        DrawScale scale;
+        std::vector<std::uint8_t> pixels;
+        DrawCounts counts;
+        double plow, phigh, low, high; // the percentiles: numpy's
+        double smallest_positive;      // inf: none
+    };
+    // Built by a call, so that a case's fields pack into a few lines (clang 14 has no
+    // parenthesised aggregates).
+    const auto make = [](const char* title, const char* text, int x, int y, bool transpose,
+                         bool doubles, DrawScale scale, std::vector<std::uint8_t> pixels,
+                         DrawCounts counts, double plow, double phigh, double low, double high,
+                         double smallest_positive) {
+        return Case{title,  text, x,     y,   transpose, doubles,          scale, std::move(pixels),
+                    counts, plow, phigh, low, high,      smallest_positive};
+    };
+    const Case cases[] = {
+        make("linear_outliers", "-5 0 2.5\n5 10 20\n", 3, 2, false, false,
+             DrawScale{0, 10, Stretch::linear, false}, {0, 0, 63, 127, 255, 255},
+             DrawCounts{1, 1, 0}, 18.6, 95.6, -0.3499999999999992, 17.799999999999994, 2.5),
+        make("sqrt_values_beyond_the_picture", "0 1 4 99\n9 16 25 99\n99 99 99 99\n", 3, 2, false,
+             false, DrawScale{0, 16, Stretch::sqrt, false}, {0, 63, 127, 191, 255, 255},
+             DrawCounts{0, 1, 0}, 25, 97.1, 1.75, 23.694999999999997, 1),
+        make("asinh_infinite", "-1 0.01 0.1\n0.5 1 4e38\n", 3, 2, false, false,
+             DrawScale{0, 1, Stretch::asinh, false}, {0, 8, 74, 196, 255, 255}, DrawCounts{1, 0, 0},
+             12.8, 66.6, -0.48288000011444093, 0.36560000050067887, 0.009999999776482582),
+        make("log", "-1 0 0.5 1\n2 10 100 1000\n", 4, 2, false, false,
+             DrawScale{1, 100, Stretch::log, false}, {0, 0, 0, 0, 38, 127, 255, 255},
+             DrawCounts{1, 1, 2}, 0, 100, -1, 1000, 0.5),
+        make("log_from_data_infinite", "-4e38 0 1\n10 100 1e39\n", 3, 2, false, false,
+             DrawScale{1, 100, Stretch::log, true}, {0, 0, 0, 127, 255, 255}, DrawCounts{0, 0, 1},
+             50, 92.3, 5.5, 79.20999999999998, 1),
+        make("all_above", "5 6 7\n8 9 10\n", 3, 2, false, false,
+             DrawScale{0, 1, Stretch::linear, false}, {255, 255, 255, 255, 255, 255},
+             DrawCounts{0, 6, 0}, 1, 99, 5.05, 9.95, 5),
+        make("all_below_percentiles_reversed", "5 6 7\n8 9 10\n", 3, 2, false, false,
+             DrawScale{20, 30, Stretch::sqrt, false}, {0, 0, 0, 0, 0, 0}, DrawCounts{6, 0, 0}, 99.4,
+             1, 9.97, 5.05, 5),
+        make("double_precision", "101325.01 101325.02 101325.03\n101325.07 101325.1 101325.2\n", 3,
+             2, false, true, DrawScale{101325, 101325.1, Stretch::linear, false},
+             {25, 51, 76, 178, 255, 255}, DrawCounts{0, 1, 0}, 33, 59, 101325.0265, 101325.068,
+             101325.01),
+        make("span_beyond_the_double_range", "-1e308 0 1e308\n5e307 -2e308 0.1\n", 3, 2, false,
+             true, DrawScale{-1e308, 1e308, Stretch::sqrt, false}, {0, 180, 255, 220, 0, 180},
+             DrawCounts{0, 0, 0}, 12.5, 91.6, -5e307, 8.319999999999998e307, 0.1),
+        make("transposed", "-5 0 2.5\n5 10 20\n", 3, 2, true, false,
+             DrawScale{0, 10, Stretch::linear, false}, {0, 127, 0, 255, 63, 255},
+             DrawCounts{1, 1, 0}, 30, 70, 1.25, 7.5, 2.5),
+        make("only_infinite", "4e38 -4e38\n", 2, 2, false, false,
+             DrawScale{1, 2, Stretch::log, false}, {255, 0, 0, 0}, DrawCounts{0, 0, 0}, 0, 100, inf,
+             inf, inf),
+    };
+    for (const Case& c : cases) {
+        TestEngine engine(c.x, c.y, 1, 0, c.transpose, c.doubles);
+        ScriptedFile file(c.text);
+        const MemoryConversion read = engine.convert(file);
+        ASSERT_EQ(read.result.status, ConversionStatus::converted) << c.title;
+        DrawCounts counts;
+        EXPECT_EQ(engine.draw(read, c.scale, counts), c.pixels) << c.title;
+        EXPECT_EQ(counts.below, c.counts.below) << c.title;
+        EXPECT_EQ(counts.above, c.counts.above) << c.title;
+        EXPECT_EQ(counts.not_positive, c.counts.not_positive) << c.title;
+        double low = 0;
+        double high = 0;
+        double smallest = inf;
+        const bool finite = c.low != inf;
+        ASSERT_EQ(engine_percentiles(*engine.engine, c.plow, c.phigh, low, high), finite)
+            << c.title;
+        EXPECT_EQ(engine_smallest_positive(*engine.engine, smallest), c.smallest_positive != inf)
+            << c.title;
+        if (!finite) continue;
+        EXPECT_EQ(low, c.low) << c.title;
+        EXPECT_EQ(high, c.high) << c.title;
+        EXPECT_EQ(smallest, c.smallest_positive) << c.title;
+        const ValueRange& range = read.result.range;
+        ValueHistogram histogram;
+        ASSERT_TRUE(histogram_begin(histogram, range.minimum, range.maximum));
+        engine_add_to_histogram(*engine.engine, histogram);
+        double from_histogram[2];
+        ASSERT_TRUE(histogram_percentiles(histogram, c.plow, c.phigh, from_histogram[0],
+                                          from_histogram[1]));
+        const double within = (range.maximum * 0.5 - range.minimum * 0.5) / 32768;
+        EXPECT_NEAR(from_histogram[0], low, within) << c.title;
+        EXPECT_NEAR(from_histogram[1], high, within) << c.title;
+    }
+
+    // A run of two files (a dense heap and a few far values): its histogram, filled over the
+    // run's range, against the exact percentiles of the one file that holds both.
+    std::string halves[2];
+    for (int k = 0; k < 64 * 64; ++k) {
+        const int a = (k * 7919) % 10007;
+        const double v = k % 509 == 0 ? 1e6 - k : (a * 0.001) * (a * 0.001) - 7.5;
+        halves[k / (32 * 64)] += std::to_string(v) + (k % 64 == 63 ? "\n" : " ");
+    }
+    TestEngine whole(64, 64);
+    ScriptedFile both(halves[0] + halves[1]);
+    ASSERT_EQ(whole.convert(both).result.status, ConversionStatus::converted);
+    TestEngine run(64, 64);
+    ValueRange range;
+    for (const std::string& half : halves) {
+        ScriptedFile file(half);
+        merge_range(range, run.convert(file).result.range);
+    }
+    ValueHistogram histogram;
+    ASSERT_TRUE(histogram_begin(histogram, range.minimum, range.maximum));
+    for (const std::string& half : halves) {
+        ScriptedFile file(half);
+        run.convert(file);
+        engine_add_to_histogram(*run.engine, histogram);
+    }
+    const double within = (range.maximum - range.minimum) / 65536;
+    for (const double p : {0.0, 0.5, 2.0, 37.5, 50.0, 97.0, 99.9, 100.0}) {
+        double exact = 0;
+        double from_histogram = 0;
+        double unused = 0;
+        ASSERT_TRUE(engine_percentiles(*whole.engine, p, 100, exact, unused));
+        ASSERT_TRUE(histogram_percentiles(histogram, p, 100, from_histogram, unused));
+        EXPECT_NEAR(from_histogram, exact, within) << p;
+        if (p == 0.0 || p == 100.0) {
+            EXPECT_EQ(from_histogram, exact) << p; // the ends exactly
+        }
+    }
+    double exact = 0;
+    double from_histogram = 0;
+    ASSERT_TRUE(engine_smallest_positive(*whole.engine, exact));
+    ASSERT_TRUE(histogram_smallest_positive(histogram, from_histogram));
+    EXPECT_EQ(from_histogram, exact);
 }
 
 // A read that fails is an error wherever it fails, never the end of the data: every read in turn
