@@ -9,10 +9,6 @@
 
 namespace graygif {
 
-struct Engine {
-    std::variant<EngineCore<float>, EngineCore<double>> core;
-};
-
 namespace {
 
 // Files of at most this size are read ahead; larger ones are split between the workers. Only

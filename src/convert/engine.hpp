@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace graygif {
 
@@ -146,6 +147,53 @@ PictureSize engine_picture_size(const Engine& engine);
 // ahead holds them.
 void engine_draw(Engine& engine, const ConversionResult& read, const ValueRange& range,
                  const ProgressSink& progress, const PixelSink& pixels);
+
+enum class Stretch { linear, log, sqrt, asinh };
+
+// The limits a picture is drawn between and the stretch between them. Built by the driver.
+struct DrawScale {
+    double low = 0.0;  // drawn black
+    double high = 1.0; // drawn white
+    Stretch stretch = Stretch::linear;
+    bool from_data = true; // both limits are the range of the data (today's drawing exactly)
+};
+
+// What drawing found: values drawn at a limit because they lay beyond it, and (log) values <= 0.
+struct DrawCounts {
+    std::int64_t below = 0;        // finite values < low, drawn 0
+    std::int64_t above = 0;        // finite values > high, drawn 255
+    std::int64_t not_positive = 0; // log only: values <= 0, drawn 0 (not counted in `below`)
+};
+
+// The scale of today's drawing over `range` (linear, from the data): exactly today's levels.
+DrawScale data_scale(const ValueRange& range);
+
+// Draws over `scale` (as engine_draw does over a range) and counts what lay beyond the limits.
+DrawCounts engine_draw_scaled(Engine& engine, const ConversionResult& read, const DrawScale& scale,
+                              const ProgressSink& progress, const PixelSink& pixels);
+
+// The plow-th and phigh-th percentiles (0..100) of the finite values the last read kept (the
+// values the picture shows), as numpy.percentile computes them by default (linear interpolation
+// between the closest ranks). @return false when there is no finite value, or no memory.
+bool engine_percentiles(Engine& engine, double plow, double phigh, double& low, double& high);
+
+// The smallest positive finite value the last read kept (log: LOW from the data). @return false
+// when there is none.
+bool engine_smallest_positive(Engine& engine, double& value);
+
+// A histogram of the finite values of several reads over [minimum, maximum] (a run's range), fine
+// enough that a percentile from it lies within 1/65536 of the span from the exact value.
+// STUB until the engine's histogram lands (src/convert/scale_stub.cpp): it keeps every value.
+struct ValueHistogram {
+    double minimum = 0.0;
+    double maximum = 0.0;
+    std::vector<double> values;
+};
+bool histogram_begin(ValueHistogram& histogram, double minimum, double maximum);
+// Adds the last read's kept values.
+void engine_add_to_histogram(Engine& engine, ValueHistogram& histogram);
+void histogram_percentiles(const ValueHistogram& histogram, double plow, double phigh, double& low,
+                           double& high);
 
 // Whether a file of `size` bytes would be read ahead, now that the current file is read: it pays
 // where a small file's reading and the current picture's encoding share the processors.

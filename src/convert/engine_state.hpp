@@ -14,6 +14,7 @@
 
 #include <array>
 #include <string>
+#include <variant>
 
 namespace graygif {
 
@@ -73,6 +74,12 @@ template <typename V> struct EngineCore {
     std::size_t current = 0; // the file whose values are drawn
     Workers<V> workers;
     ReadAhead ahead;
+};
+
+// The engine object (here, not in engine.cpp, for the stub of the scaled drawing in
+// scale_stub.cpp, which goes at the merge with the engine's own).
+struct Engine {
+    std::variant<EngineCore<float>, EngineCore<double>> core;
 };
 
 // Memory a conversion leaves unused after its workers took theirs, for the steps after the
