@@ -555,6 +555,16 @@ const CliCase cases[] = {
             "\nINFO: Values of A.DAT beyond the limits 2.25 to 6.75 are drawn at them: 3 below, 3 "
             "above.\n",
         {picture("A.gif", 10, 2, {{0, 0, 0, 42, 99, 155, 212, 255, 255, 255}})}),
+    // Each file its own percentiles, also one read ahead while the picture before is written.
+    cli("clip_of_each_file_its_own", {"-G", "-X4", "-Y2", "--clip=25", "A.DAT", "B.DAT"},
+        {{"A.DAT", "0 1 2 3\n"}, {"B.DAT", "10 20 30 40\n"}}, 0, "",
+        banner + converts("A.DAT", "A.gif", 1) +
+            "\nINFO: Values of A.DAT beyond the limits 0.75 to 2.25 are drawn at them: 1 below, 1 "
+            "above.\n" +
+            converts("B.DAT", "B.gif", 1) +
+            "\nINFO: Values of B.DAT beyond the limits 17.5 to 32.5 are drawn at them: 1 below, 1 "
+            "above.\n",
+        {picture("A.gif", 4, 2, {{0, 42, 212, 255}}), picture("B.gif", 4, 2, {{0, 42, 212, 255}})}),
     cli("clip_of_equal_values_is_black", {"-G", "--clip=1", "C.DAT"}, {{"C.DAT", "7 7\n7 7\n"}}, 0,
         "",
         banner + converts("C.DAT", "C.gif", 2) +
