@@ -2,9 +2,10 @@
 # Runs the README's recipes for many files, from examples/batch, on a few hundred generated data
 # files of two row widths: the Slurm job array on a one-node cluster started here (munged,
 # slurmctld and slurmd, as root, without systemd), xargs -P, GNU parallel with --joblog and GNU
-# parallel --sshloginfile with this machine (":") as the only node. Every picture must equal the
-# one a plain local run writes, every run must exit with 0, and a bad data file must fail its
-# own run (exit 5) and no other. Also checks that the README quotes the recipes as shipped.
+# parallel --sshloginfile with this machine (":") as the only node; and the "one scale" path
+# (one-scale.sh) on the same cluster. Every picture must equal the one a plain local run writes
+# (a local -U run's for the one-scale path), every run must exit with 0, and a bad data file must
+# fail its own run (exit 5) and no other. Also checks that the README quotes the recipes as shipped.
 # Needs root; every daemon started here is stopped again by its process id, also on failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,8 +29,8 @@ readme=$(<README.md)
 while IFS= read -r line; do
     [[ $readme == *$'\n'"    ${line#"${line%%[! ]*}"}"$'\n'* ]] ||
         fail "README.md does not show this line of examples/batch/convert.sh: $line"
-done < <(grep 'graygif -S' "$recipes/convert.sh")
-echo "README: convert.sbatch and the lines of convert.sh as shipped"
+done < <(grep 'graygif -S' "$recipes/convert.sh"; grep '^ *graygif -' "$recipes/one-scale.sbatch")
+echo "README: convert.sbatch and the lines of convert.sh and one-scale.sbatch as shipped"
 
 scratch=$(mktemp -d /tmp/graygif-scale-out-XXXXXX)
 chmod 755 "$scratch" # munged, running as munge, reaches its folder inside
@@ -104,16 +105,17 @@ for width in narrow wide; do
 done
 cd "$scratch" # the recipes' runs write their run logs into the current folder
 
-# DIR COUNT [SKIP]: COUNT data files under DIR, each beside a picture equal to the plain run's,
-# except those whose path begins with SKIP; without SKIP no other pictures.
+# DIR COUNT [SKIP [REFERENCE]]: COUNT data files under DIR, each beside a picture equal to the
+# plain run's (or to the one in the folder REFERENCE), except those whose path begins with SKIP;
+# without SKIP no other pictures.
 check_pictures() {
-    local dir=$1 count=$2 skip=${3:-} file picture found=0 gifs
+    local dir=$1 count=$2 skip=${3:-} pictures=${4:-$reference} file picture found=0 gifs
     while IFS= read -r -d '' file; do
         found=$((found + 1))
         [ -z "$skip" ] || [[ $file != "$skip"* ]] || continue
         picture=$(picture_name "$file")
         [ -f "$picture" ] || fail "no picture $picture"
-        cmp -s "$picture" "$reference/${picture##*/}" || fail "$picture: not the local run's"
+        cmp -s "$picture" "$pictures/${picture##*/}" || fail "$picture: not the local run's"
     done < <(find "$dir" -iname '*.dat' -print0)
     [ "$found" -eq "$count" ] || fail "$found data files under $dir, expected $count"
     gifs=$(find "$dir" -name '*.gif' | wc -l)
@@ -250,6 +252,34 @@ done <"$scratch/tasks"
 grep -q 'ZZ\.DAT' "$scratch/slurm-${job}_1.out" || fail "task 1 does not name ZZ.DAT as bad"
 check_pictures "$parts" $((files + 1)) "$bad/"
 echo "a part with a file of the other width: its task exits with 5, the other $((count - 1)) with 0"
+
+stage "Slurm one scale over part directories (one-scale.sh, one-scale.sbatch)"
+# The parts hold files of two widths, which one -U run takes only with -A: set in the environment,
+# which sbatch passes on to the tasks, it applies to every run of the path and to the local one.
+one=$scratch/one-scale
+mkdir -p "$one/local"
+cp -r "$data" "$one/all"
+# A high value in a narrow file and a low one in a wide file: the parts' limits differ, and the
+# run's lie beyond those of every other file.
+awk 'BEGIN { for (c = 1; c < 24; c++) printf "0 "; print 1000 }' >>"$one/all/F0001.DAT"
+awk 'BEGIN { for (c = 1; c < 40; c++) printf "0 "; print -500 }' >>"$one/all/F0002.DAT"
+cp "$one/all"/* "$one/local/"
+(cd "$one/local" && GRAYGIF=A graygif -G -S -U -X512 -Y512 "*.DAT" >/dev/null 2>&1) ||
+    fail "local -U run over all files"
+"$recipes/split-parts.sh" "$one/all" "$one/parts" 60 >/dev/null
+rc=0
+# sbatch --wait of the drawing array, which waits for the other two steps.
+job=$(GRAYGIF=A timeout 300 "$recipes/one-scale.sh" "$one/parts" --wait) || rc=$?
+[ "$rc" -eq 0 ] || { tail -n 5 "$scratch"/slurm-*.out >&2; fail "one-scale.sh --wait: exit $rc"; }
+[ "$(find "$one/parts" -maxdepth 1 -name 'part-*.limits' | wc -l)" -eq "$count" ] ||
+    fail "not every part's limits in $one/parts"
+echo "one range for $count parts: $(<"$one/parts/range")"
+[ "$(<"$one/parts/range")" = -500:1000 ] || fail "the range $(<"$one/parts/range"), not -500:1000"
+local_pictures=$(find "$one/local" -name '*.gif' | wc -l)
+[ "$local_pictures" -eq "$files" ] || fail "$local_pictures pictures of the local -U run"
+check_pictures "$one/parts" "$files" "" "$one/local"
+echo "one scale, job array $job after the limits and their reduction: $files pictures equal" \
+    "to one local -U run's"
 stop_daemons
 
 stage "GNU parallel --sshloginfile with this machine as the only node (convert.sh ssh)"

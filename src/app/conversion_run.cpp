@@ -32,6 +32,7 @@ struct ResultEncoding {
     PendingResult pending;
     bool begun = false;
     bool can_create = false;
+    bool lit = false; // a pixel is not black
 };
 
 void begin_result(ResultEncoding& encoding) {
@@ -49,10 +50,11 @@ void begin_result(ResultEncoding& encoding) {
 void encode_rows(void* context, const std::uint8_t* pixels, std::int32_t, std::int32_t count) {
     ResultEncoding& encoding = *static_cast<ResultEncoding*>(context);
     begin_result(encoding);
+    const std::size_t size =
+        static_cast<std::size_t>(count) * static_cast<std::size_t>(encoding.picture.width);
+    if (!encoding.lit) encoding.lit = std::any_of(pixels, pixels + size, [](auto p) { return p; });
     if (encoding.can_create) {
-        result_add_pixels(*encoding.gif, pixels,
-                          static_cast<std::size_t>(count) *
-                              static_cast<std::size_t>(encoding.picture.width));
+        result_add_pixels(*encoding.gif, pixels, size);
     }
 }
 
@@ -76,17 +78,6 @@ Step finish_result(ResultEncoding& encoding, const std::string& result) {
     return go_on();
 }
 
-// An input that can be read only once is read once: named again, it is refused.
-Step check_read_once(RunState& run, const FileAtHand& file) {
-    FileIdentity identity;
-    if (!file.sequential || !file_identity(run.data_file, identity)) return go_on();
-    if (std::find(run.read_once.begin(), run.read_once.end(), identity) != run.read_once.end()) {
-        return stop_on_read_once_again(run, file.name);
-    }
-    run.read_once.push_back(identity);
-    return go_on();
-}
-
 // Decides the result of the open data file at hand: a pipe's, a device's or the kernel's file's
 // picture goes into the current folder, never into /dev or /proc.
 Step plan_file_at_hand(RunState& run, FileAtHand& file) {
@@ -100,7 +91,7 @@ Step read_file_at_hand(RunState& run, const RunArgument& argument, FileAtHand& f
     const OpenResult opened =
         open_data_file(run, argument, run.data_file, file.path, file.sequential);
     if (opened != OpenResult::ok) return stop_on_unopened(run, file.name, opened);
-    if (Step step = check_read_once(run, file); step.stop) return step;
+    if (Step step = check_read_once(run, file.sequential, file.name); step.stop) return step;
     if (Step step = plan_file_at_hand(run, file); step.stop) return step;
     tell_working_on(run, file.name, file.plan.result);
     file.input.file = &run.data_file;
@@ -165,16 +156,49 @@ bool take_read_ahead(RunState& run, ReadAhead& ahead, FileAtHand& file, Conversi
     return true;
 }
 
-// Draws the picture of the file just read over `range` and writes it. @return the step.
+// How a picture is drawn: over a range as without the long options, or between limits.
+struct PictureScale {
+    ValueRange range; // of the file, or with one scale of the run
+    bool scaled = false;
+    Limits limits;
+};
+
+// The scale of the file just read: the run's with one scale, else from what the file holds.
+// @return the step.
+Step decide_picture_scale(RunState& run, const ConversionResult& read, const OneScale* one,
+                          PictureScale& scale) {
+    scale.range = one != nullptr ? one->range : read.range;
+    scale.scaled = scale_given(run.settings.scale);
+    if (!scale.scaled) return go_on();
+    if (one != nullptr) {
+        scale.limits = one->limits;
+        return go_on();
+    }
+    DataLimits data;
+    if (Step step = take_kept_limits(run, read, data); step.stop) return step;
+    scale.limits = decide_limits(run.settings.scale, data);
+    return go_on();
+}
+
+// Draws the picture of the file just read over `scale` and writes it. @return the step.
 Step write_picture(RunState& run, GifWorkspace& gif, const FileAtHand& file,
-                   const ConversionResult& read, const ValueRange& range) {
+                   const ConversionResult& read, const PictureScale& scale) {
     ResultEncoding encoding;
     encoding.run = &run;
     encoding.gif = &gif;
     encoding.target = file.plan.target;
     encoding.picture = engine_picture_size(*run.engine);
-    engine_draw(*run.engine, read, range, row_progress(run), PixelSink{&encoding, encode_rows});
-    tell_picture_notes(run, encoding.picture, file.name, read, range);
+    const PixelSink pixels{&encoding, encode_rows};
+    if (!scale.scaled) {
+        engine_draw(*run.engine, read, scale.range, row_progress(run), pixels);
+        tell_picture_notes(run, encoding.picture, file.name, read, scale.range);
+    } else {
+        const DrawCounts counts = engine_draw_scaled(
+            *run.engine, read, draw_scale_for(run.settings.scale, scale.limits, scale.range),
+            row_progress(run), pixels);
+        tell_scaled_picture_notes(run, encoding.picture, file.name, read, scale.limits, counts,
+                                  !encoding.lit);
+    }
     if (Step step = finish_result(encoding, file.plan.result); step.stop) return step;
     if (run.settings.verbose) console_print(run.console, ConsoleStream::out, "\nRoughClean\n");
     file_close(run.data_file);
@@ -206,8 +230,11 @@ Step convert_data_file(RunState& run, std::size_t k, ReadAhead& ahead, GifWorksp
             read)) {
         tell_changed_since_scale(run, file.name);
     }
+    // From the values this read kept, before the next file's reading ahead begins.
+    PictureScale picture_scale;
+    if (step = decide_picture_scale(run, read, scale, picture_scale); step.stop) return step;
     start_read_ahead(run, k, ahead);
-    step = write_picture(run, gif, file, read, scale != nullptr ? scale->range : read.range);
+    step = write_picture(run, gif, file, read, picture_scale);
     if (step.stop) engine_abandon_read_ahead(*run.engine);
     return step;
 }
@@ -228,6 +255,7 @@ EngineSettings engine_settings_for(const RunSettings& settings) {
 int run_conversion(RunState& run) {
     run.engine = engine_create(engine_settings_for(run.settings));
     if (!run.engine) return *stop_on_no_memory(run).stop;
+    if (run.settings.scale.limits_only) return print_limits_of_run(run);
     const std::unique_ptr<GifWorkspace> gif(new GifWorkspace);
     note_data_identities(run);
     OneScale scale;

@@ -1,7 +1,9 @@
 #include "app/data_input.hpp"
 
+#include "app/messages.hpp"
 #include "app/result_file.hpp"
 
+#include <algorithm>
 #include <cassert>
 
 namespace graygif {
@@ -80,6 +82,16 @@ void note_data_identities(RunState& run) {
             run.data_identities.push_back(identity);
         }
     }
+}
+
+Step check_read_once(RunState& run, bool sequential, const std::string& name) {
+    FileIdentity identity;
+    if (!sequential || !file_identity(run.data_file, identity)) return go_on();
+    if (std::find(run.read_once.begin(), run.read_once.end(), identity) != run.read_once.end()) {
+        return stop_on_read_once_again(run, name);
+    }
+    run.read_once.push_back(identity);
+    return go_on();
 }
 
 } // namespace graygif

@@ -35,6 +35,10 @@ bool regular_file_size(RunState& run, const RunArgument& argument, std::uint64_t
 // without opening it.
 bool names_read_once_input(RunState& run, const RunArgument& argument);
 
+// An input that can be read only once is read once: named again (`name`), it is refused.
+// @return the step.
+Step check_read_once(RunState& run, bool sequential, const std::string& name);
+
 // Notes the identity of every data file of the run, so that no result replaces one.
 void note_data_identities(RunState& run);
 

@@ -71,6 +71,71 @@ Step stop_on_read_once_with_one_scale(RunState& run, const std::string& name) {
     return stop_with(exit_size_or_open);
 }
 
+Step stop_on_read_once_with_clipped_limits(RunState& run, const std::string& name) {
+    console_print(run.console, ConsoleStream::err,
+                  "\nPANIC: The datafile %s can be read only once: --limits with --clip reads "
+                  "every data file twice.\n",
+                  name.c_str());
+    return stop_with(exit_size_or_open);
+}
+
+int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
+    const char* const argument = problem.argument.c_str();
+    const char* const detail = problem.detail.c_str();
+    const char* const precision = run.settings.double_precision ? "double" : "single";
+    std::string why;
+    switch (problem.fault) {
+    case OptionFault::none:
+        return 0;
+    case OptionFault::unknown:
+        console_print(run.console, ConsoleStream::err,
+                      "PANIC: Unknown option %s: the options are --help, --version, "
+                      "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, "
+                      "--scale=linear|log|sqrt|asinh and --limits.\n",
+                      argument);
+        return exit_usage;
+    case OptionFault::value_not_taken:
+        why = "it takes no value";
+        break;
+    case OptionFault::value_missing:
+        why = format_text("it needs a value, as in %s", detail);
+        break;
+    case OptionFault::range_form:
+        why = "the value is LOW:HIGH, and either may be left out";
+        break;
+    case OptionFault::not_a_number:
+        why = format_text("\"%s\" is not a number", detail);
+        break;
+    case OptionFault::beyond_precision:
+        why = format_text("%s lies beyond %s precision", detail, precision);
+        break;
+    case OptionFault::low_not_below_high:
+        why = "LOW must be below HIGH";
+        break;
+    case OptionFault::log_low_not_positive:
+        why = "LOW must be above 0 with --scale=log";
+        break;
+    case OptionFault::log_high_not_positive:
+        why = "HIGH must be above 0 with --scale=log";
+        break;
+    case OptionFault::percentile_outside:
+        why = format_text("%s is no percentile (0 to 100)", detail);
+        break;
+    case OptionFault::plow_not_below_phigh:
+        why = "PLOW must be below PHIGH";
+        break;
+    case OptionFault::clip_beyond_half:
+        why = "P must be at most 50: the limits are the P-th and the (100 - P)-th percentile";
+        break;
+    case OptionFault::scale_name:
+        why = "the scale is linear, log, sqrt or asinh";
+        break;
+    }
+    console_print(run.console, ConsoleStream::err, "PANIC: Bad option %s (%s).\n", argument,
+                  why.c_str());
+    return exit_size_or_open;
+}
+
 Step stop_on_no_memory(RunState& run) {
     error_report(run, "PANIC: No memory...\n", "PANIC: No memory...\n");
     return stop_with(exit_size_or_open);
@@ -129,10 +194,31 @@ void tell_reading_for_scale(RunState& run, const std::string& name) {
                   "\nReading file: %-12s  for the scale of the run\n", name.c_str());
 }
 
-void tell_scale_of_run(RunState& run, const ValueRange& range) {
-    if (!has_finite_values(range)) return;
+void tell_reading_for_percentiles(RunState& run, const std::string& name) {
+    if (run.settings.quiet) return;
+    console_print(run.console, ConsoleStream::err,
+                  "\nReading file: %-12s  for the percentiles of the run\n", name.c_str());
+}
+
+void tell_reading_for_limits(RunState& run, const std::string& name) {
+    if (run.settings.quiet) return;
+    console_print(run.console, ConsoleStream::err, "\nReading file: %-12s  for its limits\n",
+                  name.c_str());
+}
+
+void tell_scale_of_run(RunState& run, const Limits& limits) {
+    if (!limits.known) return;
     console_note(run.console, "INFO: One gray scale for the run: %.*g black to %.*g white.\n",
-                 value_digits(run), range.minimum, value_digits(run), range.maximum);
+                 value_digits(run), limits.low, value_digits(run), limits.high);
+}
+
+void tell_limits(RunState& run, const std::string& name, const Limits& limits) {
+    if (!limits.known) {
+        console_print(run.console, ConsoleStream::out, "%s - -\n", name.c_str());
+        return;
+    }
+    console_print(run.console, ConsoleStream::out, "%s %.*g %.*g\n", name.c_str(),
+                  value_digits(run), limits.low, value_digits(run), limits.high);
 }
 
 void tell_result_not_written(RunState& run, const PendingResult& pending, ResultWrite written,
@@ -147,8 +233,11 @@ void tell_result_not_written(RunState& run, const PendingResult& pending, Result
     }
 }
 
-void tell_picture_notes(RunState& run, PictureSize picture, const std::string& name,
-                        const ConversionResult& read, const ValueRange& scale) {
+namespace {
+
+// The notes on data left out and on a file that changed while it was read.
+void tell_reading_notes(RunState& run, PictureSize picture, const std::string& name,
+                        const ConversionResult& read) {
     Console& console = run.console;
     if (read.clipped) {
         console_note(console,
@@ -163,6 +252,14 @@ void tell_picture_notes(RunState& run, PictureSize picture, const std::string& n
                      "were read.\n",
                      name.c_str());
     }
+}
+
+} // namespace
+
+void tell_picture_notes(RunState& run, PictureSize picture, const std::string& name,
+                        const ConversionResult& read, const ValueRange& scale) {
+    Console& console = run.console;
+    tell_reading_notes(run, picture, name, read);
     const ValueRange& range = read.range;
     if (range.positive_infinities + range.negative_infinities > 0) {
         console_note(console,
@@ -180,6 +277,47 @@ void tell_picture_notes(RunState& run, PictureSize picture, const std::string& n
                range.positive_infinities == 0) {
         console_note(console, "INFO: Every value of %s is %.*g: the picture is black.\n",
                      name.c_str(), value_digits(run), scale.minimum);
+    }
+}
+
+void tell_scaled_picture_notes(RunState& run, PictureSize picture, const std::string& name,
+                               const ConversionResult& read, const Limits& limits,
+                               const DrawCounts& counts, bool black) {
+    Console& console = run.console;
+    tell_reading_notes(run, picture, name, read);
+    const ValueRange& range = read.range;
+    const int digits = value_digits(run);
+    if (range.positive_infinities + range.negative_infinities > 0) {
+        console_note(console,
+                     "INFO: %s holds values beyond %s precision (%lld positive, %lld negative): "
+                     "drawn white and black.\n",
+                     name.c_str(), run.settings.double_precision ? "double" : "single",
+                     static_cast<long long>(range.positive_infinities),
+                     static_cast<long long>(range.negative_infinities));
+    }
+    if (counts.below + counts.above > 0) {
+        console_note(console,
+                     "INFO: Values of %s beyond the limits %.*g to %.*g are drawn at them: %lld "
+                     "below, %lld above.\n",
+                     name.c_str(), digits, limits.low, digits, limits.high,
+                     static_cast<long long>(counts.below), static_cast<long long>(counts.above));
+    }
+    if (counts.not_positive > 0) {
+        console_note(console,
+                     "INFO: Values of 0 or less in %s have no place on the log scale and are drawn "
+                     "black: %lld of them.\n",
+                     name.c_str(), static_cast<long long>(counts.not_positive));
+    }
+    if (read.data_rows == 0) {
+        console_note(console, "INFO: %s holds no data rows: the picture is black.\n", name.c_str());
+    } else if (black && has_finite_values(range) && range.minimum == range.maximum) {
+        console_note(console, "INFO: Every value of %s is %.*g: the picture is black.\n",
+                     name.c_str(), digits, range.minimum);
+    } else if (black && limits.known) {
+        console_note(console,
+                     "INFO: Every value of %s is drawn black on the limits %.*g to %.*g: the "
+                     "picture is black.\n",
+                     name.c_str(), digits, limits.low, digits, limits.high);
     }
 }
 

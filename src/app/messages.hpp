@@ -6,6 +6,8 @@
 #error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
 #endif
 
+#include "app/draw_limits.hpp"
+#include "app/options.hpp"
 #include "app/run_state.hpp"
 
 #include <string>
@@ -22,6 +24,9 @@ Step stop_on_result_planned_twice(RunState& run, const std::string& result,
 // An input that can be read only once, named again (`name`), or named at all with one scale.
 Step stop_on_read_once_again(RunState& run, const std::string& name);
 Step stop_on_read_once_with_one_scale(RunState& run, const std::string& name);
+Step stop_on_read_once_with_clipped_limits(RunState& run, const std::string& name);
+// A long option that is unknown (exit code 1) or has a bad value (4). @return the exit code.
+int stop_on_option_problem(RunState& run, const OptionProblem& problem);
 // What a reading found: a bad row, a read error, a lack of memory; else go_on.
 Step settle_read(RunState& run, const std::string& name, const ConversionResult& read);
 Step stop_on_no_memory(RunState& run);
@@ -30,7 +35,11 @@ Step stop_on_no_memory(RunState& run);
 void tell_ignored_file(RunState& run, const std::string& name);
 void tell_working_on(RunState& run, const std::string& name, const std::string& result);
 void tell_reading_for_scale(RunState& run, const std::string& name);
-void tell_scale_of_run(RunState& run, const ValueRange& range);
+void tell_reading_for_percentiles(RunState& run, const std::string& name);
+void tell_reading_for_limits(RunState& run, const std::string& name);
+void tell_scale_of_run(RunState& run, const Limits& limits);
+// --limits: "NAME LOW HIGH" on standard output ("-" for a limit the data does not give).
+void tell_limits(RunState& run, const std::string& name, const Limits& limits);
 // What writing the result gave, where it is not written.
 void tell_result_not_written(RunState& run, const PendingResult& pending, ResultWrite written,
                              const std::string& result);
@@ -38,6 +47,11 @@ void tell_result_not_written(RunState& run, const PendingResult& pending, Result
 // values' precision, and why a picture is black; `scale` is the one it is drawn with.
 void tell_picture_notes(RunState& run, PictureSize picture, const std::string& name,
                         const ConversionResult& read, const ValueRange& scale);
+// The same for a picture drawn over limits not the data's or with a stretch, with what drawing
+// counted; `black`: no pixel of it is lit.
+void tell_scaled_picture_notes(RunState& run, PictureSize picture, const std::string& name,
+                               const ConversionResult& read, const Limits& limits,
+                               const DrawCounts& counts, bool black);
 // With one scale: a file whose values now lie beyond the scale its first reading gave.
 void tell_changed_since_scale(RunState& run, const std::string& name);
 // The elapsed time and the copyright notice, as asked for (or, the notice, by chance).

@@ -63,8 +63,9 @@ struct WrittenResult {
 
 struct RunState {
     Console console;
-    std::vector<RunArgument> arguments;  // program name first
-    std::vector<std::size_t> data_files; // the arguments that name data files, in order
+    std::vector<RunArgument> arguments;    // program name first
+    std::vector<std::size_t> data_files;   // the arguments that name data files, in order
+    std::vector<std::size_t> long_options; // the arguments that are long options, in order
     std::string program_name;
     std::string switch_text;
     RunSettings settings;

@@ -1,5 +1,7 @@
 #include "app/startup.hpp"
 
+#include "app/messages.hpp"
+#include "app/options.hpp"
 #include "app/run_log.hpp"
 #include "datafile/data_row_reader.hpp"
 #include "platform/name_rules.hpp"
@@ -70,6 +72,21 @@ void print_help(RunState& run) {
         "  --help     this text\n"
         "  --version  the program's name and version\n"
         "\n"
+        "Options: on the command line only, anywhere, their values as typed.\n"
+        "  --range=LOW:HIGH  LOW black, HIGH white, values beyond drawn at them; either may be\n"
+        "        left out and is then the data's (with -U the run's); read like data values:\n"
+        "        --range=0:1000, --range=0:\n"
+        "  --clip=P, --clip=PLOW:PHIGH  limits not given by --range: the P-th and (100-P)-th\n"
+        "        percentile of the values a picture shows; with -U of all pictures, from a\n"
+        "        histogram: within 1/65536 of the span from the exact value. --clip=0.5,\n"
+        "        --clip=2:98\n"
+        "  --scale=linear|log|sqrt|asinh  the stretch between the limits (default linear);\n"
+        "        log draws values of 0 or less black, and a LOW from the data is the smallest\n"
+        "        positive value: --scale=log --range=:1e6\n"
+        "  --limits  converts nothing: prints \"NAME LOW HIGH\" for each file and \"run LOW\n"
+        "        HIGH\" for all, after --clip and --scale=log; runs given --range=LOW:HIGH of the\n"
+        "        run line draw as one -U run would: --limits \"*.DAT\"\n"
+        "\n"
         "Names may hold * and ?: the program expands them (sorted without regard to letter case);\n"
         "a name found so is always a data file. Switches may also stand in the environment\n"
         "variable %s (%s=X512Y512); the command line takes precedence for X, Y, R, G, S and D.\n"
@@ -79,11 +96,10 @@ void print_help(RunState& run) {
         "a line holding \"!\", \"%%\" or \"#\" is a comment; the data ends at the end of the file\n"
         "or at the first line without a value.\n"
         "\n"
-        "Exit codes: 0 every file converted; 1 no data file named; 4 a bad picture size, no\n"
-        "memory, a data file that cannot be opened or read, or a result that could not be "
-        "written;\n"
-        "5 an existing result (use -S), a result of this run from another file, or a bad data\n"
-        "file; 255 no memory for the argument list.\n",
+        "Exit codes: 0 every file converted; 1 no data file named or an unknown option; 4 a bad\n"
+        "picture size or option value, no memory, a data file that cannot be opened or read, or\n"
+        "a result that could not be written; 5 an existing result (use -S), a result of this\n"
+        "run from another file, or a bad data file; 255 no memory for the argument list.\n",
         name, max_picture_side, default_picture_size, max_picture_side, default_picture_size,
         log_file_name, static_cast<int>(max_workers), max_picture_side, name, name);
 }
@@ -172,7 +188,9 @@ std::optional<int> run_startup(RunState& run) {
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {
         RunArgument& argument = run.arguments[i];
         upcase_in_place(argument.text, code_page_437);
-        if (names_a_switch(argument, prefixes))
+        if (is_long_option(argument))
+            run.long_options.push_back(i);
+        else if (names_a_switch(argument, prefixes))
             run.switch_text.append(argument.text, 1);
         else
             run.data_files.push_back(i);
@@ -199,6 +217,10 @@ std::optional<int> run_startup(RunState& run) {
                       run.switch_text.c_str());
     }
 
+    OptionProblem problem;
+    if (find_unknown_option(run.arguments, run.long_options, problem)) {
+        return stop_on_option_problem(run, problem);
+    }
     if (run.data_files.empty()) {
         print_usage(run);
         return exit_usage;
@@ -208,6 +230,11 @@ std::optional<int> run_startup(RunState& run) {
     if (!decide_size(run, 'X', run.settings.x_size) ||
         !decide_size(run, 'Y', run.settings.y_size)) {
         return exit_size_or_open;
+    }
+    // Read in the run's precision, so after the switches.
+    if (!decide_long_options(run.arguments, run.long_options, run.settings.double_precision,
+                             run.settings.scale, problem)) {
+        return stop_on_option_problem(run, problem);
     }
     if (run.settings.write_log) write_start_entry(run);
     return std::nullopt;

@@ -18,6 +18,24 @@ inline constexpr const char* version_text = GRAYGIF_VERSION_TEXT; // the CMake p
 inline constexpr const char* allowed_switch_characters = "1234567890.RXYGSTDC-JAUPQ";
 inline constexpr int default_picture_size = 256;
 
+// The long options of a picture's limits and stretch, decided once at start-up.
+struct ScaleOptions {
+    bool low_given = false;  // --range's LOW
+    bool high_given = false; // --range's HIGH
+    double low = 0.0;
+    double high = 0.0;
+    bool clip = false; // --clip: the limits not given are percentiles of the values
+    double clip_low = 0.0;
+    double clip_high = 100.0;
+    Stretch stretch = Stretch::linear; // --scale
+    bool limits_only = false;          // --limits: the limits are printed, nothing converted
+};
+
+// Whether pictures are drawn otherwise than over the data's range, linearly.
+inline bool scale_given(const ScaleOptions& scale) {
+    return scale.low_given || scale.high_given || scale.clip || scale.stretch != Stretch::linear;
+}
+
 // Every switch of the run, decided once at start-up: no later step looks at the switch text.
 struct RunSettings {
     bool verbose = false;     // D (not followed by "-")
@@ -35,6 +53,7 @@ struct RunSettings {
     bool one_scale = false;        // U: one gray scale, the range of all files of the run
     bool double_precision = false; // P: values read, ranged and kept in double precision
     bool quiet = false;            // Q: no banner, no "Working on file" lines, no progress
+    ScaleOptions scale;            // the long options --range, --clip, --scale, --limits
 };
 
 // Folds 'a'..'z' to 'A'..'Z' and, when `code_page_437`, the code-page-437 letters 0x84, 0x86,

@@ -227,7 +227,16 @@ std::string pressure_data() {
 }
 
 const std::vector<std::string> help_parts{
-    "Usage: GRAYGIF", "-X#", "-J#", "-A ", "-U ", "-P ", "-Q ", "GRAYGIF=", "Exit codes"};
+    "Usage: GRAYGIF", "-X#",     "-J#",      "-A ",      "-U ",      "-P ",       "-Q ",
+    "--range=",       "--clip=", "--scale=", "--limits", "GRAYGIF=", "Exit codes"};
+
+std::string bad_option(const std::string& shown) {
+    return banner + "PANIC: Bad option " + shown + ".\n";
+}
+
+std::string reads_for_limits(const std::string& data, int rows) {
+    return "\nReading file: " + padded(data) + "  for its limits\n" + progress(rows);
+}
 
 const CliCase cases[] = {
     // Start-up: usage, switches and the environment; none of these runs gets as far as the log.
@@ -477,6 +486,112 @@ const CliCase cases[] = {
     cli("quiet_run_stops_on_an_existing_result", {"-Q", "A.DAT"},
         {{"A.DAT", "1 2\n3 4\n"}, {"A.gif", "old"}}, 5, "", exists("A.gif"),
         {bytes("A.gif", "old")}),
+    // Long options: "--" and a name of three letters or more, on the command line only. An
+    // unknown one or a bad value stops the run before any file is read, and nothing is logged.
+    cli("unknown_option", {"A.DAT", "--colour=red"}, {{"A.DAT", "1 2\n"}}, 1, "",
+        banner + "PANIC: Unknown option --colour: the options are --help, --version, "
+                 "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, --scale=linear|log|sqrt|asinh "
+                 "and --limits.\n",
+        {no_log, absent("A.gif")}),
+    cli("range_low_not_below_high", {"--range=5:1", "A.DAT"}, {}, 4, "",
+        bad_option("--range=5:1 (LOW must be below HIGH)"), {no_log}),
+    cli("range_not_a_number", {"--range=1:x", "A.DAT"}, {}, 4, "",
+        bad_option("--range=1:x (\"x\" is not a number)"), {no_log}),
+    cli("range_beyond_single_precision", {"--range=0:1e39", "A.DAT"}, {}, 4, "",
+        bad_option("--range=0:1e39 (1e39 lies beyond single precision)"), {no_log}),
+    cli("range_without_colon", {"--range=5", "A.DAT"}, {}, 4, "",
+        bad_option("--range=5 (the value is LOW:HIGH, and either may be left out)"), {no_log}),
+    cli("range_without_value", {"--Range", "A.DAT"}, {}, 4, "",
+        bad_option("--Range (it needs a value, as in --range=LOW:HIGH)"), {no_log}),
+    cli("clip_beyond_half", {"--clip=60", "A.DAT"}, {}, 4, "",
+        bad_option("--clip=60 (P must be at most 50: the limits are the P-th and the (100 - P)-th "
+                   "percentile)"),
+        {no_log}),
+    cli("clip_low_not_below_high", {"--clip=10:5", "A.DAT"}, {}, 4, "",
+        bad_option("--clip=10:5 (PLOW must be below PHIGH)"), {no_log}),
+    cli("clip_beyond_100", {"--clip=1:101", "A.DAT"}, {}, 4, "",
+        bad_option("--clip=1:101 (101 is no percentile (0 to 100))"), {no_log}),
+    cli("scale_unknown", {"--scale=LOG", "A.DAT"}, {}, 4, "",
+        bad_option("--scale=LOG (the scale is linear, log, sqrt or asinh)"), {no_log}),
+    cli("log_scale_low_not_positive", {"--range=0:", "--scale=log", "A.DAT"}, {}, 4, "",
+        bad_option("--range=0: (LOW must be above 0 with --scale=log)"), {no_log}),
+    cli("limits_takes_no_value", {"--limits=yes", "A.DAT"}, {}, 4, "",
+        bad_option("--limits=yes (it takes no value)"), {no_log}),
+    // "--S" is no long option: -R --S still gives R-S (R off, S on); and a name a wildcard
+    // found is a data file, even one that reads like an option.
+    cli("two_dashes_and_a_letter_stay_a_switch", {"-R", "--S", "-D-", "-X2", "-Y2", "T.DAT"},
+        {{"T.DAT", "0 1\n2 3\n"}, {"T.gif", "old"}}, 0, "env:((null)) sw:(R-SD-X2Y2)\n",
+        banner + converts("T.DAT", "T.gif", 2), {picture("T.gif", 2, 2, {{0, 85}, {170, 255}})}),
+    cli("found_name_is_no_option", {"-G", "--ran*"}, {{"--range=5:1", "0 1\n"}}, 0, "",
+        banner + converts("--RANGE=5:1", "--RANGE=5:1.gif", 1), {picture("--RANGE=5:1.gif")}),
+    // Limits: a side --range gives, else the percentile of --clip, else the data's; values
+    // beyond them drawn at them and counted. The picture is black only where it is.
+    cli("range_draws_between_its_limits", {"-G", "-X4", "-Y2", "--range=0:10", "A.DAT"},
+        {{"A.DAT", "-5 5 10 20\n"}}, 0, "",
+        banner + converts("A.DAT", "A.gif", 1) +
+            "\nINFO: Values of A.DAT beyond the limits 0 to 10 are drawn at them: 1 below, 1 "
+            "above.\n",
+        {picture("A.gif", 4, 2, {{0, 127, 255, 255}})}),
+    cli("range_side_from_the_data", {"-G", "-X4", "-Y2", "--range=0:", "A.DAT"},
+        {{"A.DAT", "-5 5 10 20\n"}}, 0, "",
+        banner + converts("A.DAT", "A.gif", 1) +
+            "\nINFO: Values of A.DAT beyond the limits 0 to 20 are drawn at them: 1 below, 0 "
+            "above.\n",
+        {picture("A.gif", 4, 2, {{0, 63, 127, 255}})}),
+    cli("range_over_equal_values_is_not_black", {"-G", "--range=0:10", "C.DAT"},
+        {{"C.DAT", "7 7\n"}}, 0, "", banner + converts("C.DAT", "C.gif", 1),
+        {picture("C.gif", 256, 256, {{178, 178}})}),
+    cli("range_below_every_value_is_black", {"-G", "--range=10:", "C.DAT"}, {{"C.DAT", "1 7\n"}}, 0,
+        "",
+        banner + converts("C.DAT", "C.gif", 1) +
+            "\nINFO: Values of C.DAT beyond the limits 10 to 10 are drawn at them: 2 below, 0 "
+            "above.\nINFO: Every value of C.DAT is drawn black on the limits 10 to 10: the "
+            "picture is black.\n",
+        {picture("C.gif", 256, 256, {{0, 0}}, {1, 1})}),
+    // The 25th and 75th percentile of 0..8 and 100 are 2.25 and 6.75 (numpy.percentile).
+    cli("clip_draws_between_percentiles", {"-G", "-X10", "-Y2", "--clip=25", "A.DAT"},
+        {{"A.DAT", "0 1 2 3 4 5 6 7 8 100\n"}}, 0, "",
+        banner + converts("A.DAT", "A.gif", 1) +
+            "\nINFO: Values of A.DAT beyond the limits 2.25 to 6.75 are drawn at them: 3 below, 3 "
+            "above.\n",
+        {picture("A.gif", 10, 2, {{0, 0, 0, 42, 99, 155, 212, 255, 255, 255}})}),
+    // Each file its own percentiles, also one read ahead while the picture before is written.
+    cli("clip_of_each_file_its_own", {"-G", "-X4", "-Y2", "--clip=25", "A.DAT", "B.DAT"},
+        {{"A.DAT", "0 1 2 3\n"}, {"B.DAT", "10 20 30 40\n"}}, 0, "",
+        banner + converts("A.DAT", "A.gif", 1) +
+            "\nINFO: Values of A.DAT beyond the limits 0.75 to 2.25 are drawn at them: 1 below, 1 "
+            "above.\n" +
+            converts("B.DAT", "B.gif", 1) +
+            "\nINFO: Values of B.DAT beyond the limits 17.5 to 32.5 are drawn at them: 1 below, 1 "
+            "above.\n",
+        {picture("A.gif", 4, 2, {{0, 42, 212, 255}}), picture("B.gif", 4, 2, {{0, 42, 212, 255}})}),
+    cli("clip_of_equal_values_is_black", {"-G", "--clip=1", "C.DAT"}, {{"C.DAT", "7 7\n7 7\n"}}, 0,
+        "",
+        banner + converts("C.DAT", "C.gif", 2) +
+            "\nINFO: Every value of C.DAT is 7: the picture is black.\n",
+        {picture("C.gif", 256, 256, {{0, 0}}, {1, 1})}),
+    // Log: LOW from the data is the smallest positive value; values <= 0 are black and counted.
+    cli("log_scale_counts_values_not_positive", {"-G", "-X6", "-Y2", "--scale=log", "A.DAT"},
+        {{"A.DAT", "-1 0 1 10 100 1000\n"}}, 0, "",
+        banner + converts("A.DAT", "A.gif", 1) +
+            "\nINFO: Values of 0 or less in A.DAT have no place on the log scale and are drawn "
+            "black: 2 of them.\n",
+        {picture("A.gif", 6, 2, {{0, 0, 0, 85, 170, 255}})}),
+    // --limits reads as the first phase of U does, prints the limits, writes nothing and logs
+    // only its start, not even a bad row.
+    cli("limits_are_printed", {"--limits", "--scale=log", "A.DAT", "B.DAT"},
+        {{"A.DAT", "0 2\n-1 4\n"}, {"B.DAT", "8 16\n"}}, 0, "A.DAT 2 4\nB.DAT 8 16\nrun 2 16\n",
+        banner + reads_for_limits("A.DAT", 2) + reads_for_limits("B.DAT", 1),
+        {log("GRAYGIF --LIMITS --SCALE=LOG A.DAT B.DAT\n")}, {"A.DAT", "B.DAT", "logfile"}),
+    // The run's percentiles from its histogram: within 1/65536 of the span (7) of 1.75 and 5.25.
+    cli("limits_of_the_run_by_percentiles", {"-G", "-Q", "--limits", "--clip=25", "A.DAT", "B.DAT"},
+        {{"A.DAT", "0 1\n2 3\n"}, {"B.DAT", "4 5\n6 7\n"}}, 0,
+        "A.DAT 0.75 2.25\nB.DAT 4.75 6.25\nrun 1.75001335 5.24998665\n", ""),
+    cli("limits_stop_on_a_bad_file", {"--limits", "A.DAT", "BAD.DAT", "C.DAT"},
+        {{"A.DAT", "0 2\n"}, {"BAD.DAT", "1 x\n"}}, 5, "A.DAT 0 2\n",
+        banner + reads_for_limits("A.DAT", 1) + reads_for_limits("BAD.DAT", 1) + "\n" +
+            bad_row("BAD.DAT", 1) + bad_character("Line 1 of BAD.DAT, column 3", "\"x\""),
+        {log("GRAYGIF --LIMITS A.DAT BAD.DAT C.DAT\n")}, {"A.DAT", "BAD.DAT", "logfile"}),
     // --help and --version answer on standard output, convert and log nothing.
     {.name = "help", .args = {"--help"}, .out_parts = help_parts},
     {.name = "help_among_other_arguments",

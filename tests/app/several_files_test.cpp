@@ -314,6 +314,56 @@ TEST(OneScale, FileChangedBetweenThePhasesIsTold) {
     EXPECT_TRUE(told) << result.err;
 }
 
+// The run line of --limits, given to runs of one file each as --range, draws every picture as
+// one -U run over all the files does: the way to one scale across runs and machines.
+TEST(OneScale, LimitsOfTheRunThroughRangeDrawAsOneRun) {
+    using Files = std::vector<std::pair<std::string, std::string>>;
+    const Files files{{"A.DAT", "0.1 -3.7 12.25\n5.5 1e-3 7.77\n"},
+                      {"B.DAT", "2.2 3.3 4.4\n-0.5 0 33.3\n"},
+                      {"C.DAT", "1e-2 8.125 9.99\n6.02e1 0.3 2\n"}};
+    // The run's 90.625th percentile lies a quarter of the way from 1 to the next single value:
+    // unless the limit is held to single precision, 1 is drawn 254 by -U and 255 through --range.
+    const Files next_to_one{{"A.DAT", "0 0 0\n0 0 0\n"}, {"B.DAT", "0 1 1.00000012\n"}};
+    const std::vector<std::pair<std::vector<std::string>, Files>> cases{
+        {{}, files},
+        {{"--clip=10"}, files},
+        {{"--scale=sqrt", "--range=1:"}, files},
+        {{"-P", "--scale=log", "--clip=5:90"}, files},
+        {{"--clip=0:90.625"}, next_to_one}};
+    for (const auto& [options, case_files] : cases) {
+        const std::string title = options.empty() ? "(none)" : options.back();
+        std::vector<std::string> names;
+        ScratchDir one_run;
+        ScratchDir runs;
+        for (const auto& [name, data] : case_files) {
+            names.push_back(name);
+            write_file(one_run.file(name), data);
+            write_file(runs.file(name), data);
+        }
+        std::vector<std::string> args{"-G", "-Q", "-X3", "-Y2"};
+        args.insert(args.end(), options.begin(), options.end());
+        std::vector<std::string> all = args;
+        all.insert(all.end(), names.begin(), names.end());
+        all.push_back("-U");
+        ASSERT_EQ(testing::run_in_process(all, one_run.path()).exit_code, 0) << title;
+        all.back() = "--limits";
+        const testing::InProcessRun limits = testing::run_in_process(all, runs.path());
+        ASSERT_EQ(limits.exit_code, 0) << title << limits.err;
+        const std::size_t run_line = limits.out.rfind("run ");
+        ASSERT_NE(run_line, std::string::npos) << limits.out;
+        std::string range = limits.out.substr(run_line + 4);
+        range = "--range=" + range.replace(range.find(' '), 1, ":");
+        range.pop_back(); // the line end
+        for (const std::string& name : names) {
+            std::vector<std::string> one = args;
+            one.insert(one.end(), {range, name});
+            const testing::InProcessRun drawn = testing::run_in_process(one, runs.path());
+            EXPECT_EQ(drawn.exit_code, 0) << title << " " << range << drawn.err;
+        }
+        EXPECT_TRUE(pictures_of(runs) == pictures_of(one_run)) << title << " " << range;
+    }
+}
+
 // A span wider than the largest double still maps each value onto its level.
 TEST(DoublePrecision, SpanBeyondTheRangeOfDoubles) {
     ScratchDir dir;

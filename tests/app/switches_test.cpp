@@ -1,9 +1,12 @@
+#include "app/draw_limits.hpp"
+#include "app/options.hpp"
 #include "app/result_file.hpp"
 #include "app/run_log.hpp"
 #include "app/switches.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 namespace graygif {
@@ -129,6 +132,78 @@ TEST(Switches, OnlyTheFirstCharacterMarksASwitch) {
     EXPECT_TRUE(is_switch_argument("/R", "-/"));
     EXPECT_FALSE(is_switch_argument("A-R", "-/"));
     EXPECT_FALSE(is_switch_argument("", "-/"));
+}
+
+// Long options as typed: names in any case, values read as data values ("+" passed over, in the
+// run's precision), a later option of a name in place of an earlier one.
+TEST(LongOptions, ValuesAsTyped) {
+    const auto decide = [](std::vector<std::string> typed, bool double_precision) {
+        std::vector<RunArgument> arguments{{"graygif", "graygif"}};
+        std::vector<std::size_t> options;
+        for (std::string& text : typed) {
+            arguments.push_back({text, text});
+            if (is_long_option(arguments.back())) options.push_back(arguments.size() - 1);
+        }
+        ScaleOptions scale;
+        OptionProblem problem;
+        EXPECT_TRUE(decide_long_options(arguments, options, double_precision, scale, problem))
+            << typed[0];
+        return scale;
+    };
+    ScaleOptions s = decide({"--RANGE=+1e-1:", "--Clip=0.5", "--scale=asinh"}, false);
+    EXPECT_TRUE(s.low_given && !s.high_given && s.clip && s.stretch == Stretch::asinh);
+    EXPECT_EQ(s.low, static_cast<double>(0.1f));
+    EXPECT_EQ(s.clip_low, 0.5);
+    EXPECT_EQ(s.clip_high, 99.5);
+    s = decide({"--range=0:1", "--range=:0.1", "--limits"}, true);
+    EXPECT_TRUE(!s.low_given && s.high_given && s.limits_only);
+    EXPECT_EQ(s.high, 0.1);
+    for (const char* text : {"--S", "--X5", "--ab", "---abc", "-range=1:2"})
+        EXPECT_FALSE(is_long_option(RunArgument{text, text})) << text;
+    EXPECT_FALSE(is_long_option(RunArgument{"--RANGE=1:2", "--range=1:2", true})); // a found name
+}
+
+// The limits of a picture: a side --range gives, else --clip's percentile, else the data's; on a
+// log scale a LOW from the data is the smallest positive value; limits that cross meet at the
+// side given, and a threshold is drawn there.
+TEST(Limits, DecidedFromTheOptionsAndTheData) {
+    DataLimits data;
+    data.range.minimum = -2.0;
+    data.range.maximum = 50.0;
+    data.has_percentiles = true;
+    data.percentile_low = -1.0;
+    data.percentile_high = 40.0;
+    data.has_smallest_positive = true;
+    data.smallest_positive = 0.25;
+    struct Case {
+        ScaleOptions options;
+        bool known;
+        double low, high;
+    };
+    const Case cases[] = {
+        {{}, true, -2.0, 50.0},
+        {{.low_given = true, .low = 10.0}, true, 10.0, 50.0},
+        {{.clip = true}, true, -1.0, 40.0},
+        {{.high_given = true, .high = 45.0, .clip = true}, true, -1.0, 45.0},
+        {{.stretch = Stretch::log}, true, 0.25, 50.0},
+        {{.clip = true, .stretch = Stretch::log}, true, 0.25, 40.0},
+        {{.low_given = true, .low = 60.0}, true, 60.0, 60.0},
+        {{.high_given = true, .high = -5.0}, true, -5.0, -5.0},
+    };
+    for (const Case& c : cases) {
+        const Limits limits = decide_limits(c.options, data);
+        EXPECT_EQ(limits.known, c.known) << c.low << " " << c.high;
+        EXPECT_EQ(limits.low, c.low);
+        EXPECT_EQ(limits.high, c.high);
+    }
+    const DrawScale met = draw_scale_for(ScaleOptions{}, Limits{true, 3.0, 3.0, false}, {});
+    EXPECT_EQ(met.low, 3.0);
+    EXPECT_GT(met.high, 3.0);
+    EXPECT_EQ(std::nextafter(3.0, 4.0), met.high);
+    DataLimits none; // no finite value; on a log scale no positive one
+    EXPECT_FALSE(decide_limits(ScaleOptions{}, none).known);
+    none.range = data.range;
+    EXPECT_FALSE(decide_limits(ScaleOptions{.stretch = Stretch::log}, none).known);
 }
 
 // The rules only whole runs reached before: result names, the ".gif" check, the log's entry.

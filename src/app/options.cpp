@@ -1,0 +1,176 @@
+#include "app/options.hpp"
+
+#include "datafile/number_reader.hpp"
+#include "platform/name_rules.hpp"
+
+#include <cmath>
+
+namespace graygif {
+
+namespace {
+
+bool is_letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The name of a long option, after "--" and up to its "=".
+std::string_view option_name(std::string_view typed) {
+    return typed.substr(2, typed.find('=') == std::string_view::npos ? std::string_view::npos
+                                                                     : typed.find('=') - 2);
+}
+
+constexpr const char* known_names[] = {"help", "version", "range", "clip", "scale", "limits"};
+
+bool fail(OptionProblem& problem, OptionFault fault, std::string_view typed,
+          std::string_view detail = {}) {
+    problem.fault = fault;
+    problem.argument = std::string(typed);
+    problem.detail = std::string(detail);
+    return false;
+}
+
+// A number as a data file's value is read (a "+" before it passed over): the whole text one
+// number of the run's precision. @return false when it is not one.
+bool read_whole_number(std::string_view text, bool double_precision, double& value) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty() || text.front() == '+') return false;
+    const auto whole = [&](const auto& number) {
+        value = static_cast<double>(number.value);
+        return number.has_value && number.end == text.size();
+    };
+    return double_precision ? whole(read_number<double>(text)) : whole(read_number<float>(text));
+}
+
+// One side of --range: empty (taken from the data) or a finite number.
+bool read_limit(std::string_view typed, std::string_view text, bool double_precision, bool& given,
+                double& value, OptionProblem& problem) {
+    given = !text.empty();
+    if (!given) return true;
+    if (!read_whole_number(text, double_precision, value))
+        return fail(problem, OptionFault::not_a_number, typed, text);
+    if (!std::isfinite(value)) return fail(problem, OptionFault::beyond_precision, typed, text);
+    return true;
+}
+
+bool decide_range(std::string_view typed, std::string_view value, bool double_precision,
+                  ScaleOptions& scale, OptionProblem& problem) {
+    const std::size_t colon = value.find(':');
+    if (colon == std::string_view::npos) return fail(problem, OptionFault::range_form, typed);
+    if (!read_limit(typed, value.substr(0, colon), double_precision, scale.low_given, scale.low,
+                    problem) ||
+        !read_limit(typed, value.substr(colon + 1), double_precision, scale.high_given, scale.high,
+                    problem)) {
+        return false;
+    }
+    if (scale.low_given && scale.high_given && !(scale.low < scale.high))
+        return fail(problem, OptionFault::low_not_below_high, typed);
+    return true;
+}
+
+bool read_percentile(std::string_view typed, std::string_view text, double& value,
+                     OptionProblem& problem) {
+    if (!read_whole_number(text, true, value))
+        return fail(problem, OptionFault::not_a_number, typed, text);
+    if (!(value >= 0.0 && value <= 100.0))
+        return fail(problem, OptionFault::percentile_outside, typed, text);
+    return true;
+}
+
+bool decide_clip(std::string_view typed, std::string_view value, ScaleOptions& scale,
+                 OptionProblem& problem) {
+    const std::size_t colon = value.find(':');
+    if (colon == std::string_view::npos) {
+        double p = 0.0;
+        if (!read_percentile(typed, value, p, problem)) return false;
+        if (p > 50.0) return fail(problem, OptionFault::clip_beyond_half, typed);
+        scale.clip_low = p;
+        scale.clip_high = 100.0 - p;
+    } else {
+        if (!read_percentile(typed, value.substr(0, colon), scale.clip_low, problem) ||
+            !read_percentile(typed, value.substr(colon + 1), scale.clip_high, problem)) {
+            return false;
+        }
+        if (!(scale.clip_low < scale.clip_high))
+            return fail(problem, OptionFault::plow_not_below_phigh, typed);
+    }
+    scale.clip = true;
+    return true;
+}
+
+bool decide_scale(std::string_view typed, std::string_view value, ScaleOptions& scale,
+                  OptionProblem& problem) {
+    constexpr std::pair<const char*, Stretch> names[] = {{"linear", Stretch::linear},
+                                                         {"log", Stretch::log},
+                                                         {"sqrt", Stretch::sqrt},
+                                                         {"asinh", Stretch::asinh}};
+    for (const auto& [name, stretch] : names) {
+        if (value == name) {
+            scale.stretch = stretch;
+            return true;
+        }
+    }
+    return fail(problem, OptionFault::scale_name, typed);
+}
+
+} // namespace
+
+bool is_long_option(const RunArgument& argument) {
+    const std::string& typed = argument.typed;
+    return !argument.from_wildcard && typed.size() >= 5 && typed[0] == '-' && typed[1] == '-' &&
+           is_letter(typed[2]) && is_letter(typed[3]) && is_letter(typed[4]);
+}
+
+bool find_unknown_option(const std::vector<RunArgument>& arguments,
+                         const std::vector<std::size_t>& options, OptionProblem& problem) {
+    for (const std::size_t i : options) {
+        const std::string_view typed = arguments[i].typed;
+        bool known = false;
+        for (const char* name : known_names)
+            known = known || equal_ignoring_case(option_name(typed), name);
+        if (!known) {
+            fail(problem, OptionFault::unknown, typed.substr(0, 2 + option_name(typed).size()));
+            return true;
+        }
+    }
+    return false;
+}
+
+bool decide_long_options(const std::vector<RunArgument>& arguments,
+                         const std::vector<std::size_t>& options, bool double_precision,
+                         ScaleOptions& scale, OptionProblem& problem) {
+    std::string_view range_typed;
+    for (const std::size_t i : options) {
+        const std::string_view typed = arguments[i].typed;
+        const std::string_view name = option_name(typed);
+        const bool has_value = typed.size() > 2 + name.size();
+        const std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
+        const bool takes_value = equal_ignoring_case(name, "range") ||
+                                 equal_ignoring_case(name, "clip") ||
+                                 equal_ignoring_case(name, "scale");
+        if (takes_value && !has_value) {
+            const char* const form = equal_ignoring_case(name, "range")  ? "--range=LOW:HIGH"
+                                     : equal_ignoring_case(name, "clip") ? "--clip=P"
+                                                                         : "--scale=log";
+            return fail(problem, OptionFault::value_missing, typed, form);
+        }
+        if (has_value && !takes_value) return fail(problem, OptionFault::value_not_taken, typed);
+        if (equal_ignoring_case(name, "range")) {
+            if (!decide_range(typed, value, double_precision, scale, problem)) return false;
+            range_typed = typed;
+        } else if (equal_ignoring_case(name, "clip")) {
+            if (!decide_clip(typed, value, scale, problem)) return false;
+        } else if (equal_ignoring_case(name, "scale")) {
+            if (!decide_scale(typed, value, scale, problem)) return false;
+        } else if (equal_ignoring_case(name, "limits")) {
+            scale.limits_only = true;
+        }
+    }
+    // Only positive values have a logarithm: limits at or below 0 are no limits of a log scale.
+    if (scale.stretch == Stretch::log && scale.low_given && !(scale.low > 0.0))
+        return fail(problem, OptionFault::log_low_not_positive, range_typed);
+    if (scale.stretch == Stretch::log && scale.high_given && !(scale.high > 0.0))
+        return fail(problem, OptionFault::log_high_not_positive, range_typed);
+    return true;
+}
+
+} // namespace graygif

@@ -1,0 +1,54 @@
+// The long options (--NAME=VALUE or --NAME): on the command line only, never part of the switch
+// text, their values read as typed.
+#pragma once
+#ifndef GRAYGIF_LAYER_APP
+#error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
+#endif
+
+#include "app/run_state.hpp"
+
+#include <string>
+#include <vector>
+
+namespace graygif {
+
+// What is wrong with a long option.
+enum class OptionFault {
+    none,
+    unknown,               // a name the program does not know
+    value_not_taken,       // --help=1, --limits=x
+    value_missing,         // --range, --clip, --scale without "="
+    range_form,            // --range without a ":"
+    not_a_number,          // `detail`
+    beyond_precision,      // `detail`: infinite in the run's precision
+    low_not_below_high,    // --range=5:1
+    log_low_not_positive,  // --range=0:1 with --scale=log
+    log_high_not_positive, // --range=:0 with --scale=log
+    percentile_outside,    // `detail` outside 0..100
+    plow_not_below_phigh,  // --clip=10:5
+    clip_beyond_half,      // --clip=P with P beyond 50
+    scale_name,            // --scale= something else than linear, log, sqrt, asinh
+};
+
+struct OptionProblem {
+    OptionFault fault = OptionFault::none;
+    std::string argument; // the option as typed (its name alone when unknown)
+    std::string detail;   // the part of the value at fault, as typed
+};
+
+// Whether an argument is a long option: not a wildcard's name, and "--" followed by three or more
+// letters ("--S" and "--X5" stay switches, so "-R --S" gives R-S).
+bool is_long_option(const RunArgument& argument);
+
+// The first long option (of `options`, places in `arguments`) whose name is unknown.
+// @return false when every name is known.
+bool find_unknown_option(const std::vector<RunArgument>& arguments,
+                         const std::vector<std::size_t>& options, OptionProblem& problem);
+
+// Decides `scale` from the long options, in their order (a later one of a name wins), the values
+// of --range read as data values of the run's precision. @return false at the first bad value.
+bool decide_long_options(const std::vector<RunArgument>& arguments,
+                         const std::vector<std::size_t>& options, bool double_precision,
+                         ScaleOptions& scale, OptionProblem& problem);
+
+} // namespace graygif
