@@ -3,16 +3,17 @@
 // transposition (bit 0), a file that changes while it is read (bit 1: from the read that byte 1
 // chooses on, it holds the second half of the data instead of the first) and the reading buffer's
 // size (bits 2 to 7); byte 3 a picture as large as the data (bit 0, switch A), one scale for the
-// run (bit 1, switch U) and the number of files (bits 2 and 3: 1 + their value, at most 3); the
+// run (bit 1, switch U), the number of files (bits 2 and 3: 1 + their value, at most 3), the
+// stretch (bits 4 and 5) and limits given instead of the data's (bit 6: from bytes 0 and 1); the
 // rest is the data, the files cut apart at form feeds.
 // Checks: every conversion ends with a status (never an exit or a crash); a bad row carries its
 // reader result, a row number from 1 and a line number; split between worker threads in chunks of
 // 1 to 23 bytes, and with each file after the first read ahead while the one before is drawn, a
 // run that does not change converts exactly as it does read by one thread (status, row, picture
-// size and pixels, messages, progress); a file that changes while it is read, alone or split,
-// keeps no value outside the range it found (drawing asserts it); a converted picture, written as
-// GIF into memory, decodes with giflib to the same size and pixels; writing it twice gives the
-// same bytes.
+// size and pixels, messages, progress, values counted beyond the limits); a file that changes while
+// it is read, alone or split, keeps no value outside the range it found (drawing asserts it); a
+// converted picture, written as GIF into memory, decodes with giflib to the same size and pixels;
+// writing it twice gives the same bytes.
 #include "fuzz_check.hpp"
 
 #include "convert/convert_testing.hpp"
@@ -92,7 +93,24 @@ bool same_conversion(const MemoryConversion& a, const MemoryConversion& b) {
            a.result.row_number == b.result.row_number &&
            a.result.problem.line == b.result.problem.line && a.result.clipped == b.result.clipped &&
            a.size.width == b.size.width && a.size.height == b.size.height && a.pixels == b.pixels &&
-           a.messages == b.messages && a.progress == b.progress;
+           a.messages == b.messages && a.progress == b.progress &&
+           a.counts.below == b.counts.below && a.counts.above == b.counts.above &&
+           a.counts.not_positive == b.counts.not_positive;
+}
+
+// The scale the input chooses over `range` (the data's).
+DrawScale scale_for(const std::uint8_t* data, const ValueRange& range) {
+    constexpr Stretch stretches[] = {Stretch::linear, Stretch::sqrt, Stretch::log, Stretch::asinh};
+    DrawScale scale = data_scale(range);
+    scale.stretch = stretches[(data[3] >> 4) & 3];
+    if ((data[3] & 64) != 0) {
+        scale.from_data = false;
+        scale.low = scale.stretch == Stretch::log ? 0.5 * (1 + data[1] % 8) : data[1] % 16 - 4.0;
+        scale.high = scale.low + 1 + data[0] % 50;
+    } else if (scale.stretch == Stretch::log && !(scale.low > 0)) {
+        scale.stretch = Stretch::linear; // a log scale needs a positive low limit
+    }
+    return scale;
 }
 
 // Reads and draws `files` in order as a run does, up to the first that is not converted; with
@@ -122,8 +140,9 @@ std::vector<MemoryConversion> convert_run(const std::uint8_t* data, Threads thre
         ahead = threads == Threads::ahead && !one_scale && k + 1 < files.count &&
                 engine_read_ahead(*engine, source_of(files.file[k + 1]));
         file.size = engine_picture_size(*engine);
-        engine_draw(*engine, file.result, one_scale ? scale : file.result.range, progress,
-                    PixelSink{&file, testing::collect_rows});
+        file.counts = engine_draw_scaled(*engine, file.result,
+                                         scale_for(data, one_scale ? scale : file.result.range),
+                                         progress, PixelSink{&file, testing::collect_rows});
     }
     return out;
 }

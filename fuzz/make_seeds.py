@@ -82,7 +82,8 @@ def grid(rows, columns):
 
 
 # Conversion: X byte, Y byte, flags byte (transposition, a file that changes, buffer size),
-# run byte (bit 0: -A, bit 1: -U, bits 2-3: files - 1), then the files, cut apart at form feeds.
+# run byte (bit 0: -A, bit 1: -U, bits 2-3: files - 1, bits 4-5: the stretch, bit 6: limits given),
+# then the files, cut apart at form feeds.
 A, U = 1, 2
 def files(n):
     return (n - 1) << 2
@@ -110,6 +111,10 @@ conversion = {
     "one_scale": (4, 4, 0, U | files(2), b"1 2\n3 4\n\f10 20\n30 40\n"),
     "one_scale_bad": (4, 4, 0, U | files(2), b"1 2\n\f1 2 3\n"),
     "double_wide_span": (128, 2, 0, A, b"-1e308 1e308\n0 5e307\n"),
+    # Stretches between limits of the data or given ones (values beyond them counted).
+    "sqrt_of_the_data": (4, 3, 0, 1 << 4, b"0 1 4\n9 16 25\n"),
+    "log_given_limits": (9, 3, 1, (2 << 4) | 64, b"0.1 1 10\n-5 0 1e30\n"),
+    "asinh_given_limits_two_files": (20, 4, 0, (3 << 4) | 64 | files(2), b"-9 3 7 1\n40 2 0 5\n\f8 8 -1 30\n2 2 2 2\n"),
 }
 for name, (w, h, flags, run, data) in conversion.items():
     write("conversion", name, bytes([w, h, flags, run]) + data)

@@ -17,6 +17,7 @@ struct MemoryConversion {
     std::vector<std::uint8_t> pixels;
     std::string messages;
     std::string progress;
+    DrawCounts counts;
 };
 
 inline void append_message(void* context, const char* data, std::size_t size) {
