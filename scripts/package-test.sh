@@ -2,7 +2,8 @@
 # Builds the Debian package (cpack preset "deb", from the release build), checks it with lintian
 # (any error or warning fails), installs it with apt-get, converts a shipped example with the
 # graygif found on the PATH (the picture must equal the README's), checks that man finds the page
-# and shows the version, that the README and licence are in place, and removes the package again.
+# and shows the version, that the README, licence and shell completions are in place, and removes
+# the package again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -57,6 +58,10 @@ echo "man -w graygif: $page (version $version)"
 for file in README.md LICENSE copyright changelog.gz; do
     [ -f "/usr/share/doc/graygif/$file" ] || fail "no /usr/share/doc/graygif/$file"
 done
+for file in bash-completion/completions/graygif zsh/vendor-completions/_graygif; do
+    [ -f "/usr/share/$file" ] || fail "no /usr/share/$file"
+done
+echo "completions: /usr/share/bash-completion/completions/graygif, /usr/share/zsh/vendor-completions/_graygif"
 
 remove || fail "apt-get remove graygif"
 hash -r

@@ -91,7 +91,9 @@ int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
         console_print(run.console, ConsoleStream::err,
                       "PANIC: Unknown option %s: the options are --help, --version, "
                       "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, "
-                      "--scale=linear|log|sqrt|asinh and --limits.\n",
+                      "--scale=linear|log|sqrt|asinh, --limits, --width=N, --height=N, "
+                      "--transpose, --replace, --no-log, --time, --debug, --copyright, "
+                      "--threads=N, --auto-size, --one-scale, --double and --quiet.\n",
                       argument);
         return exit_usage;
     case OptionFault::value_not_taken:
@@ -129,6 +131,9 @@ int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
         break;
     case OptionFault::scale_name:
         why = "the scale is linear, log, sqrt or asinh";
+        break;
+    case OptionFault::not_a_whole_number:
+        why = format_text("\"%s\" is not a whole number", detail);
         break;
     }
     console_print(run.console, ConsoleStream::err, "PANIC: Bad option %s (%s).\n", argument,

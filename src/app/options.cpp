@@ -21,6 +21,28 @@ std::string_view option_name(std::string_view typed) {
 
 constexpr const char* known_names[] = {"help", "version", "range", "clip", "scale", "limits"};
 
+// The long forms of the switches: each sets what its letter sets. Those of X, Y and J take a
+// whole number, `example` the one the message shows when it is missing.
+struct SwitchLongForm {
+    const char* name;
+    char letter;
+    const char* example; // nullptr: takes no value
+};
+constexpr SwitchLongForm switch_long_forms[] = {
+    {"width", 'X', "--width=512"}, {"height", 'Y', "--height=512"}, {"transpose", 'R', nullptr},
+    {"replace", 'S', nullptr},     {"no-log", 'G', nullptr},        {"time", 'T', nullptr},
+    {"debug", 'D', nullptr},       {"copyright", 'C', nullptr},     {"threads", 'J', "--threads=4"},
+    {"auto-size", 'A', nullptr},   {"one-scale", 'U', nullptr},     {"double", 'P', nullptr},
+    {"quiet", 'Q', nullptr},
+};
+
+const SwitchLongForm* switch_long_form(std::string_view name) {
+    for (const SwitchLongForm& form : switch_long_forms) {
+        if (equal_ignoring_case(name, form.name)) return &form;
+    }
+    return nullptr;
+}
+
 bool fail(OptionProblem& problem, OptionFault fault, std::string_view typed,
           std::string_view detail = {}) {
     problem.fault = fault;
@@ -112,12 +134,46 @@ bool decide_scale(std::string_view typed, std::string_view value, ScaleOptions& 
     return fail(problem, OptionFault::scale_name, typed);
 }
 
+// The piece of switch text of a long form, its value checked: a whole number with at most a sign
+// before it, for the letter to read as it reads its own ("-5" and "99999999999" included).
+bool read_switch_long_form(std::string_view typed, const SwitchLongForm& form, std::string& piece,
+                           OptionProblem& problem) {
+    const std::string_view name = option_name(typed);
+    const bool has_value = typed.size() > 2 + name.size();
+    std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
+    piece.assign(1, form.letter);
+    if (form.example == nullptr) {
+        if (has_value) return fail(problem, OptionFault::value_not_taken, typed);
+    } else {
+        if (value.empty()) return fail(problem, OptionFault::value_missing, typed, form.example);
+        const std::string_view typed_value = value;
+        const bool negative = value.front() == '-';
+        if (negative || value.front() == '+') value.remove_prefix(1);
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos)
+            return fail(problem, OptionFault::not_a_whole_number, typed, typed_value);
+        piece.append(negative ? "-" : "").append(value);
+    }
+    piece += '.';
+    return true;
+}
+
 } // namespace
 
 bool is_long_option(const RunArgument& argument) {
     const std::string& typed = argument.typed;
-    return !argument.from_wildcard && typed.size() >= 5 && typed[0] == '-' && typed[1] == '-' &&
-           is_letter(typed[2]) && is_letter(typed[3]) && is_letter(typed[4]);
+    if (argument.from_wildcard || !typed.starts_with("--")) return false;
+    if (typed.size() >= 5 && is_letter(typed[2]) && is_letter(typed[3]) && is_letter(typed[4]))
+        return true;
+    return switch_long_form(option_name(typed)) != nullptr; // a "-" among its first three
+}
+
+std::string switch_text_of(std::string_view typed) {
+    if (!typed.starts_with("--")) return "";
+    const SwitchLongForm* const form = switch_long_form(option_name(typed));
+    std::string piece;
+    OptionProblem problem;
+    if (form == nullptr || !read_switch_long_form(typed, *form, piece, problem)) return "";
+    return piece;
 }
 
 bool find_unknown_option(const std::vector<RunArgument>& arguments,
@@ -127,6 +183,7 @@ bool find_unknown_option(const std::vector<RunArgument>& arguments,
         bool known = false;
         for (const char* name : known_names)
             known = known || equal_ignoring_case(option_name(typed), name);
+        known = known || switch_long_form(option_name(typed)) != nullptr;
         if (!known) {
             fail(problem, OptionFault::unknown, typed.substr(0, 2 + option_name(typed).size()));
             return true;
@@ -142,6 +199,12 @@ bool decide_long_options(const std::vector<RunArgument>& arguments,
     for (const std::size_t i : options) {
         const std::string_view typed = arguments[i].typed;
         const std::string_view name = option_name(typed);
+        // A switch's long form took its place in the switch text; here only its value is checked.
+        if (const SwitchLongForm* const form = switch_long_form(name)) {
+            std::string piece;
+            if (!read_switch_long_form(typed, *form, piece, problem)) return false;
+            continue;
+        }
         const bool has_value = typed.size() > 2 + name.size();
         const std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
         const bool takes_value = equal_ignoring_case(name, "range") ||

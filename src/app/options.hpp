@@ -1,5 +1,5 @@
-// The long options (--NAME=VALUE or --NAME): on the command line only, never part of the switch
-// text, their values read as typed.
+// The long options (--NAME=VALUE or --NAME): on the command line only, their values read as
+// typed. A switch's long form stands for its letter in the switch text, at its place.
 #pragma once
 #ifndef GRAYGIF_LAYER_APP
 #error "this target may not use src/app (see the layers in the top CMakeLists.txt)"
@@ -8,6 +8,7 @@
 #include "app/run_state.hpp"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace graygif {
@@ -28,6 +29,7 @@ enum class OptionFault {
     plow_not_below_phigh,  // --clip=10:5
     clip_beyond_half,      // --clip=P with P beyond 50
     scale_name,            // --scale= something else than linear, log, sqrt, asinh
+    not_a_whole_number,    // `detail`: --width=abc, --threads=1.5
 };
 
 struct OptionProblem {
@@ -37,8 +39,14 @@ struct OptionProblem {
 };
 
 // Whether an argument is a long option: not a wildcard's name, and "--" followed by three or more
-// letters ("--S" and "--X5" stay switches, so "-R --S" gives R-S).
+// letters or by a known name ("--no-log"); "--S" and "--X5" stay switches, so "-R --S" gives R-S.
 bool is_long_option(const RunArgument& argument);
+
+// The piece of switch text that a switch's long form stands for: "--width=512" gives "X512.",
+// "--transpose" "R.". The "." (a switch character of no meaning) ends the piece, so that a "-"
+// after it ("--S", the environment variable's) cannot turn its letter off. Empty for every other
+// long option and for a long form with a bad value, which decide_long_options reports.
+std::string switch_text_of(std::string_view typed);
 
 // The first long option (of `options`, places in `arguments`) whose name is unknown.
 // @return false when every name is known.

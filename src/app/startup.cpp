@@ -69,6 +69,11 @@ void print_help(RunState& run) {
         "        the run before anything is read (default off)\n"
         "  -P    values in double precision (default: single precision)\n"
         "  -Q    quiet: no banner, no progress; problems and notes are still shown (default off)\n"
+        "  Long forms, each counted in its place as its letter: --width=N (X), --height=N (Y),\n"
+        "        --transpose (R), --replace (S), --no-log (G), --time (T), --debug (D),\n"
+        "        --copyright (C), --threads=N (J), --auto-size (A), --one-scale (U), --double "
+        "(P),\n"
+        "        --quiet (Q)\n"
         "  --help     this text\n"
         "  --version  the program's name and version\n"
         "\n"
@@ -188,9 +193,10 @@ std::optional<int> run_startup(RunState& run) {
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {
         RunArgument& argument = run.arguments[i];
         upcase_in_place(argument.text, code_page_437);
-        if (is_long_option(argument))
+        if (is_long_option(argument)) {
             run.long_options.push_back(i);
-        else if (names_a_switch(argument, prefixes))
+            run.switch_text += switch_text_of(argument.typed); // a switch's long form, in place
+        } else if (names_a_switch(argument, prefixes))
             run.switch_text.append(argument.text, 1);
         else
             run.data_files.push_back(i);

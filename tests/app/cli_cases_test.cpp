@@ -227,8 +227,9 @@ std::string pressure_data() {
 }
 
 const std::vector<std::string> help_parts{
-    "Usage: GRAYGIF", "-X#",     "-J#",      "-A ",      "-U ",      "-P ",       "-Q ",
-    "--range=",       "--clip=", "--scale=", "--limits", "GRAYGIF=", "Exit codes"};
+    "Usage: GRAYGIF", "-X#",         "-J#",      "-A ",     "-U ",      "-P ",      "-Q ",
+    "--width=N (X)",  "--quiet (Q)", "--range=", "--clip=", "--scale=", "--limits", "GRAYGIF=",
+    "Exit codes"};
 
 std::string bad_option(const std::string& shown) {
     return banner + "PANIC: Bad option " + shown + ".\n";
@@ -490,8 +491,10 @@ const CliCase cases[] = {
     // unknown one or a bad value stops the run before any file is read, and nothing is logged.
     cli("unknown_option", {"A.DAT", "--colour=red"}, {{"A.DAT", "1 2\n"}}, 1, "",
         banner + "PANIC: Unknown option --colour: the options are --help, --version, "
-                 "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, --scale=linear|log|sqrt|asinh "
-                 "and --limits.\n",
+                 "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, --scale=linear|log|sqrt|asinh, "
+                 "--limits, --width=N, --height=N, --transpose, --replace, --no-log, --time, "
+                 "--debug, --copyright, --threads=N, --auto-size, --one-scale, --double and "
+                 "--quiet.\n",
         {no_log, absent("A.gif")}),
     cli("range_low_not_below_high", {"--range=5:1", "A.DAT"}, {}, 4, "",
         bad_option("--range=5:1 (LOW must be below HIGH)"), {no_log}),
@@ -524,6 +527,27 @@ const CliCase cases[] = {
         banner + converts("T.DAT", "T.gif", 2), {picture("T.gif", 2, 2, {{0, 85}, {170, 255}})}),
     cli("found_name_is_no_option", {"-G", "--ran*"}, {{"--range=5:1", "0 1\n"}}, 0, "",
         banner + converts("--RANGE=5:1", "--RANGE=5:1.gif", 1), {picture("--RANGE=5:1.gif")}),
+    // A switch's long form is its letter at its place, ended by "." so that "--S" after it still
+    // leaves it on; of a letter and its long form the first counts, the environment stands
+    // behind both. Its value is a whole number as typed; X's range is checked as for X.
+    cli("long_forms_in_the_places_of_their_letters",
+        {"-D-", "--no-log", "--transpose", "--S", "--width=3", "-X2", "-Y2", "T.DAT"},
+        {{"T.DAT", "0 1\n2 3\n"}, {"T.gif", "old"}}, 0, "env:((null)) sw:(D-G.R.-SX3.X2Y2)\n",
+        banner + converts("T.DAT", "T.gif", 2),
+        {no_log, picture("T.gif", 2, 3, {{0, 170}, {85, 255}, {0, 0}})}),
+    cli("letters_before_their_long_forms",
+        {"-G", "--quiet", "-R-", "--transpose", "-X2", "--width=3", "--height=2", "-Y3", "T.DAT"},
+        {{"T.DAT", "0 1\n2 3\n"}}, 0, "", "", {picture("T.gif", 2, 2, {{0, 85}, {170, 255}})}),
+    cli("environment_stands_behind_a_long_form", {"--WIDTH=1", "A.DAT"}, {}, 4, "",
+        banner + size_panic("1"), {no_log}, {}, "graygif=X3000"),
+    cli("long_form_size_checked_as_its_letter", {"--height=3000", "A.DAT"}, {}, 4, "",
+        banner + size_panic("3000"), {no_log}),
+    cli("long_form_not_a_whole_number", {"--width=2e2", "A.DAT"}, {}, 4, "",
+        bad_option("--width=2e2 (\"2e2\" is not a whole number)"), {no_log}),
+    cli("long_form_without_value", {"--threads=", "A.DAT"}, {}, 4, "",
+        bad_option("--threads= (it needs a value, as in --threads=4)"), {no_log}),
+    cli("long_form_takes_no_value", {"--replace=yes", "A.DAT"}, {}, 4, "",
+        bad_option("--replace=yes (it takes no value)"), {no_log}),
     // Limits: a side --range gives, else the percentile of --clip, else the data's; values
     // beyond them drawn at them and counted. The picture is black only where it is.
     cli("range_draws_between_its_limits", {"-G", "-X4", "-Y2", "--range=0:10", "A.DAT"},

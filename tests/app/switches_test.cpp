@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace graygif {
 namespace {
@@ -161,6 +162,38 @@ TEST(LongOptions, ValuesAsTyped) {
     for (const char* text : {"--S", "--X5", "--ab", "---abc", "-range=1:2"})
         EXPECT_FALSE(is_long_option(RunArgument{text, text})) << text;
     EXPECT_FALSE(is_long_option(RunArgument{"--RANGE=1:2", "--range=1:2", true})); // a found name
+}
+
+// A switch's long form sets what its letter sets, and a "-" after it (of "--S", or of the
+// environment variable) does not turn it off; a bad value gives no switch text.
+TEST(LongOptions, LongFormsSetWhatTheirLettersSet) {
+    const auto decided = [](const std::string& text) {
+        RunSettings s;
+        decide_switches(text, s);
+        std::int32_t x = 0, y = 0;
+        const bool has_x = switch_number(text, 'X', x), has_y = switch_number(text, 'Y', y);
+        return std::tuple(s.verbose, s.echo, s.transpose, s.write_log, s.overwrite, s.stopwatch,
+                          s.copyright, s.workers, s.auto_size, s.one_scale, s.double_precision,
+                          s.quiet, has_x, x, has_y, y);
+    };
+    const std::pair<const char*, const char*> forms[] = {
+        {"--width=300", "X300"}, {"--HEIGHT=-5", "Y-5"},
+        {"--threads=+3", "J3"},  {"--transpose", "R"},
+        {"--replace", "S"},      {"--No-Log", "G"},
+        {"--time", "T"},         {"--debug", "D"},
+        {"--copyright", "C"},    {"--auto-size", "A"},
+        {"--one-scale", "U"},    {"--double", "P"},
+        {"--quiet", "Q"},        {"--width=0099999999999", "X99999999999"},
+    };
+    for (const auto& [form, letter] : forms) {
+        EXPECT_TRUE(is_long_option(RunArgument{form, form})) << form;
+        EXPECT_NE(decided(letter), decided("")) << form;
+        EXPECT_EQ(decided(switch_text_of(form) + "-"), decided(letter)) << form;
+    }
+    for (const char* bad : {"--width=abc", "--width=", "--width", "--height=1.5", "--threads=-",
+                            "--width= 5", "--quiet=1", "--no-log=", "--limits", "--S"})
+        EXPECT_EQ(switch_text_of(bad), "") << bad;
+    EXPECT_FALSE(is_long_option(RunArgument{"--NO-", "--no-"}));
 }
 
 // The limits of a picture: a side --range gives, else --clip's percentile, else the data's; on a
