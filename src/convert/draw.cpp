@@ -282,16 +282,12 @@ template <typename V> DrawCounts count_beyond(const KeptValues<V>& kept, const D
     return counts;
 }
 
-} // namespace
-
+// The plan of drawing `kept` over `scale`.
 template <typename V>
-DrawCounts draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* workers,
-                     const ConversionResult& read, const DrawScale& scale,
-                     const ProgressSink& progress, const PixelSink& pixels) {
-    assert(kept_within(file.kept, read.range));
+DrawPlan<V> plan_for(const EngineCore<V>& core, const KeptValues<V>& kept, const DrawScale& scale) {
     DrawPlan<V> plan;
-    plan.kept = &file.kept;
-    const PictureSize picture = picture_of(core.settings, file.kept);
+    plan.kept = &kept;
+    const PictureSize picture = picture_of(core.settings, kept);
     plan.width = picture.width;
     plan.height = picture.height;
     plan.transpose = core.settings.transpose;
@@ -307,9 +303,47 @@ DrawCounts draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* 
     plan.log_low = std::log10(scale.low);
     plan.log_span = std::log10(scale.high) - plan.log_low;
     plan.band_rows = band_rows_for(plan.width, plan.height);
+    return plan;
+}
+
+} // namespace
+
+template <typename V>
+void draw_ready_bands(const EngineCore<V>& core, FileState<V>& file, std::int64_t rows,
+                      std::int32_t per_row) {
+    KeptValues<V>& kept = file.kept;
+    EarlyDrawing& early = file.early;
+    kept.x = core.settings.x_size;
+    kept.y = core.settings.y_size;
+    kept.stride = core.settings.x_size;
+    kept.rows = std::min<std::int64_t>(rows, kept.y);
+    kept.per_row = per_row;
+    const DrawPlan<V> plan = plan_for(core, kept, early.scale);
+    // No progress yet: the drawing's characters follow the reading's, as they would.
+    const ProgressSink none;
+    ProgressShown shown{&none, 0};
+    for (std::int32_t first = early.bands_done * plan.band_rows;
+         first < plan.height && first + plan.band_rows <= rows; first += plan.band_rows) {
+        draw_rows(plan, first, std::min(plan.band_rows, plan.height - first), file.band.data);
+        hand_on_band(plan, shown, early.pixels, file.band.data, first);
+        ++early.bands_done;
+    }
+    early.next_rows = std::int64_t{early.bands_done + 1} * plan.band_rows;
+    if (early.bands_done * plan.band_rows >= plan.height) early.on = false; // the picture is whole
+}
+
+template <typename V>
+DrawCounts draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* workers,
+                     const ConversionResult& read, const DrawScale& scale,
+                     const ProgressSink& progress, const PixelSink& pixels) {
+    assert(kept_within(file.kept, read.range));
+    const DrawPlan<V> plan = plan_for(core, file.kept, scale);
     ProgressShown shown{&progress, 0};
-    if (!draw_split(workers, plan, shown, pixels)) {
-        for (std::int32_t first = 0; first < plan.height; first += plan.band_rows) {
+    // Behind the reading, the first bands went on already; the rest follow here.
+    const std::int32_t done = file.early.bands_done * plan.band_rows;
+    file.early = EarlyDrawing{};
+    if (done > 0 || !draw_split(workers, plan, shown, pixels)) {
+        for (std::int32_t first = done; first < plan.height; first += plan.band_rows) {
             draw_rows(plan, first, std::min(plan.band_rows, plan.height - first), file.band.data);
             hand_on_band(plan, shown, pixels, file.band.data, first);
         }
@@ -319,6 +353,10 @@ DrawCounts draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* 
     return counted ? count_beyond(file.kept, scale) : DrawCounts{};
 }
 
+template void draw_ready_bands(const EngineCore<float>&, FileState<float>&, std::int64_t,
+                               std::int32_t);
+template void draw_ready_bands(const EngineCore<double>&, FileState<double>&, std::int64_t,
+                               std::int32_t);
 template DrawCounts draw_file(const EngineCore<float>&, FileState<float>&, Workers<float>*,
                               const ConversionResult&, const DrawScale&, const ProgressSink&,
                               const PixelSink&);

@@ -76,6 +76,7 @@ template <typename V> bool read_ahead(EngineCore<V>& core, const DataSource& sou
         return false;
     }
     ReadAhead& ahead = core.ahead;
+    core.files[1 - core.current].early = EarlyDrawing{};
     ahead.source = source;
     ahead.rule_before = core.rule;
     ahead.progress_shown = 0;
@@ -158,8 +159,24 @@ ConversionResult engine_read(Engine& engine, const DataSource& source, bool keep
                              const TextSink& messages, const ProgressSink& progress) {
     return visit(engine, [&](auto& core) {
         if (core.ahead.running) drop_read_ahead(core);
+        core.files[core.current].early = EarlyDrawing{};
         return read_file(core, core.files[core.current], &core.workers, source, keep, messages,
                          progress);
+    });
+}
+
+ConversionResult engine_read_drawing(Engine& engine, const DataSource& source,
+                                     const DrawScale& scale, const TextSink& messages,
+                                     const ProgressSink& progress, const PixelSink& pixels) {
+    return visit(engine, [&](auto& core) {
+        if (core.ahead.running) drop_read_ahead(core);
+        auto& file = core.files[core.current];
+        const EngineSettings& settings = core.settings;
+        if (!settings.transpose && !settings.auto_size) {
+            file.early = EarlyDrawing{true, scale, pixels, 0,
+                                      band_rows_for(settings.x_size, settings.y_size)};
+        }
+        return read_file(core, file, &core.workers, source, true, messages, progress);
     });
 }
 

@@ -173,6 +173,15 @@ DrawScale data_scale(const ValueRange& range);
 DrawCounts engine_draw_scaled(Engine& engine, const ConversionResult& read, const DrawScale& scale,
                               const ProgressSink& progress, const PixelSink& pixels);
 
+// engine_read with `keep` where `scale` is known before the file is read: the picture rows whose
+// data rows are all read are drawn and handed to `pixels` as the reading goes on, so that the
+// encoder works beside it. engine_draw_scaled, with the same scale and sink, then draws the
+// rest; a read that ends otherwise than converted has handed on a part of the picture. Only
+// where picture rows are data rows (no transposition, no picture as large as the data).
+ConversionResult engine_read_drawing(Engine& engine, const DataSource& source,
+                                     const DrawScale& scale, const TextSink& messages,
+                                     const ProgressSink& progress, const PixelSink& pixels);
+
 // engine_draw_scaled over data_scale(range).
 void engine_draw(Engine& engine, const ConversionResult& read, const ValueRange& range,
                  const ProgressSink& progress, const PixelSink& pixels);

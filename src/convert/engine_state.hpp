@@ -36,11 +36,22 @@ template <typename V> struct KeptValues {
 
 // One file's reading: its reader, its row value array and its kept values. The engine has two,
 // so that one file's values are drawn while the next file is read ahead into the other.
+// Drawing behind the reading: where the limits are known before a file is read, the bands of
+// picture rows whose data rows are all read are drawn and handed on at once.
+struct EarlyDrawing {
+    bool on = false;
+    DrawScale scale;
+    PixelSink pixels;
+    std::int32_t bands_done = 0; // bands handed on so far
+    std::int64_t next_rows = 0;  // data rows read by which the next band is complete
+};
+
 template <typename V> struct FileState {
     DataFile reader;
     Storage<V> values; // the row value array
     KeptValues<V> kept;
     Storage<std::uint8_t> band; // the band of levels that drawing alone needs
+    EarlyDrawing early;
 };
 
 // Threads and their buffers, shared by every read and drawing of the run (one at a time): fixed
@@ -105,6 +116,12 @@ template <typename V>
 PictureSize picture_of(const EngineSettings& settings, const KeptValues<V>& kept) {
     return settings.transpose ? PictureSize{kept.y, kept.x} : PictureSize{kept.x, kept.y};
 }
+
+// Draws and hands on the bands of the early drawing of `file` whose data rows are among the first
+// `rows` read (its kept values settled that far: `per_row` values a row).
+template <typename V>
+void draw_ready_bands(const EngineCore<V>& core, FileState<V>& file, std::int64_t rows,
+                      std::int32_t per_row);
 
 // Draws the values kept in `file` (with the workers of `workers`, if given and they pay).
 template <typename V>

@@ -89,6 +89,13 @@ template <typename V> void set_bad_row(Reading<V>& reading, int count, const Row
     result.expected_count = reading.core->rule.expected_count;
 }
 
+// Hands on the picture's bands that the rows read so far complete.
+template <typename V> void draw_ready(Reading<V>& reading) {
+    const std::int32_t per_row =
+        std::min(reading.core->rule.expected_count, reading.place.values_room);
+    draw_ready_bands(*reading.core, *reading.file, reading.result.data_rows, per_row);
+}
+
 // Reads rows with the file's own reader from where it stands, at most `most` of them, on from
 // the data row result.data_rows.
 template <typename V> void read_rows_alone(Reading<V>& reading, std::int64_t most) {
@@ -111,6 +118,7 @@ template <typename V> void read_rows_alone(Reading<V>& reading, std::int64_t mos
                         static_cast<std::size_t>(kept) * sizeof(V));
         }
         result.data_rows = row + 1;
+        if (file.early.on && result.data_rows >= file.early.next_rows) draw_ready(reading);
     }
 }
 
@@ -317,6 +325,9 @@ template <typename V> std::size_t merge_chunks(SplitRead<V>& split) {
             break;
         }
         if (!merge_chunk(split, report, k)) break;
+        if (reading.file->early.on && reading.result.data_rows >= reading.file->early.next_rows) {
+            draw_ready(reading);
+        }
     }
     pool_finish(pool);
     return read_on_from;

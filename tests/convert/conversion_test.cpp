@@ -52,6 +52,7 @@ bool unchanged(void* context) {
 // `chunk_size` bytes; a small reading buffer sends long lines down the streamed road.
 struct TestEngine {
     EnginePtr engine;
+    std::int32_t width = 0; // of the picture, where its rows are data rows
     explicit TestEngine(int x, int y, unsigned workers = 1, std::uint64_t chunk_size = 0,
                         bool transpose = false, bool doubles = false) {
         EngineSettings settings;
@@ -64,11 +65,29 @@ struct TestEngine {
         settings.split_from = 1;
         settings.chunk_size = chunk_size;
         engine = engine_create(settings);
+        width = x;
     }
     MemoryConversion convert(ScriptedFile& file) {
         const DataSource source{ByteSource{&file, read_scripted, false}, file.text.size(),
                                 unchanged};
         return convert_in_memory(*engine, source);
+    }
+    // Read and drawn over a `scale` known before: drawn behind the reading, or after it.
+    MemoryConversion convert_over(ScriptedFile& file, const DrawScale& scale, bool behind) {
+        const DataSource source{ByteSource{&file, read_scripted, false}, file.text.size(),
+                                unchanged};
+        MemoryConversion out;
+        out.size = PictureSize{width, 0}; // rows drawn behind the reading come before the size
+        const TextSink messages{&out.messages, testing::append_message};
+        const ProgressSink progress{&out.progress, testing::append_progress};
+        const PixelSink pixels{&out, testing::collect_rows};
+        out.result = behind
+                         ? engine_read_drawing(*engine, source, scale, messages, progress, pixels)
+                         : engine_read(*engine, source, true, messages, progress);
+        if (out.result.status != ConversionStatus::converted) return out;
+        out.size = engine_picture_size(*engine);
+        out.counts = engine_draw_scaled(*engine, out.result, scale, progress, pixels);
+        return out;
     }
     // Draws the last read (`read`) again, over `scale`: its pixels, and in `counts` what drawing
     // found.
@@ -157,6 +176,18 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
             EXPECT_EQ(many.pixels, one.pixels) << where;
             EXPECT_EQ(many.messages, one.messages) << where;
             EXPECT_EQ(many.progress, one.progress) << where;
+            // Limits known before the reading: drawn behind it as after it.
+            const DrawScale given{-1.0, 10.0, Stretch::sqrt, false};
+            ScriptedFile behind_file(c.text);
+            ScriptedFile after_file(c.text);
+            const MemoryConversion behind = split.convert_over(behind_file, given, true);
+            const MemoryConversion after = alone.convert_over(after_file, given, false);
+            EXPECT_EQ(behind.result.status, after.result.status) << where;
+            EXPECT_EQ(behind.messages, after.messages) << where;
+            EXPECT_EQ(behind.progress, after.progress) << where;
+            if (after.result.status != ConversionStatus::converted) continue;
+            EXPECT_EQ(behind.pixels, after.pixels) << where;
+            EXPECT_EQ(behind.counts.above, after.counts.above) << where;
         }
     }
 }
