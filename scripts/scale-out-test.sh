@@ -5,7 +5,8 @@
 # parallel --sshloginfile with this machine (":") as the only node; and the "one scale" path
 # (one-scale.sh) on the same cluster. Every picture must equal the one a plain local run writes
 # (a local -U run's for the one-scale path), every run must exit with 0, and a bad data file must
-# fail its own run (exit 5) and no other. Also checks that the README quotes the recipes as shipped.
+# fail its own run (exit 5) and no other; read-only part directories are converted into an output
+# folder (convert.sbatch PARTS OUT). Also checks that the README quotes the recipes as shipped.
 # Needs root; every daemon started here is stopped again by its process id, also on failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -252,6 +253,45 @@ done <"$scratch/tasks"
 grep -q 'ZZ\.DAT' "$scratch/slurm-${job}_1.out" || fail "task 1 does not name ZZ.DAT as bad"
 check_pictures "$parts" $((files + 1)) "$bad/"
 echo "a part with a file of the other width: its task exits with 5, the other $((count - 1)) with 0"
+
+stage "Slurm job array over read-only part directories (convert.sbatch PARTS OUT)"
+# Data that the runs may not write to, as on an archive: the tasks run as user nobody (root writes
+# anywhere), with a copy of the program and the recipe that nobody can reach, and write their
+# pictures and run logs to OUT/part-NNNNN.
+ro_parts=$scratch/ro-parts ro_out=$scratch/ro-out bin=$scratch/bin
+cp -r "$data" "$scratch/ro-all"
+"$recipes/split-parts.sh" "$scratch/ro-all" "$ro_parts" 60 >/dev/null
+chmod -R a-w "$ro_parts"
+mkdir -p "$bin" "$ro_out"
+cp "$root/build/release/graygif" "$recipes/convert.sbatch" "$bin/"
+chmod -R a+rX "$bin"
+chown nobody:nogroup "$ro_out"
+as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+rc=0
+(cd "$scratch" && PATH="$bin:$PATH" SLURM_ARRAY_TASK_ID=0 "${as_nobody[@]}" \
+    bash "$bin/convert.sbatch" "$ro_parts" >"$scratch/ro-beside.out" 2>&1) || rc=$?
+[ "$rc" -eq 4 ] ||
+    { tail -n 5 "$scratch/ro-beside.out" >&2; fail "a run beside read-only data: exit $rc, not 4"; }
+grep -q "Can't create GIF output file" "$scratch/ro-beside.out" ||
+    fail "a run beside read-only data does not tell the picture it cannot create"
+rc=0
+timeout 120 sbatch --parsable --wait --array=0-$((count - 1)) --output="$scratch/ro-%A_%a.out" \
+    --wrap="PATH=$bin:\$PATH ${as_nobody[*]} bash $bin/convert.sbatch $ro_parts $ro_out" \
+    >/dev/null || rc=$?
+[ "$rc" -eq 0 ] ||
+    { tail -n 5 "$scratch"/ro-*.out >&2; fail "sbatch --wait over read-only parts: exit $rc"; }
+[ -z "$(find "$ro_parts" -name '*.gif')" ] || fail "a picture beside the read-only data"
+found=0
+while IFS= read -r -d '' file; do
+    found=$((found + 1))
+    part=${file%/*} picture=$(picture_name "$file")
+    picture=$ro_out/${part##*/}/${picture##*/}
+    cmp -s "$picture" "$reference/${picture##*/}" || fail "$picture: missing or not the local run's"
+done < <(find "$ro_parts" -iname '*.dat' -print0)
+[ "$found" -eq "$files" ] || fail "$found data files under $ro_parts, expected $files"
+[ "$(find "$ro_out" -name logfile | wc -l)" -eq "$count" ] || fail "not a run log in every OUT part"
+echo "read-only parts: a run beside them exits with 4; $count tasks as nobody wrote $files" \
+    "pictures equal to the local run's into OUT"
 
 stage "Slurm one scale over part directories (one-scale.sh, one-scale.sbatch)"
 # The parts hold files of two widths, which one -U run takes only with -A: set in the environment,

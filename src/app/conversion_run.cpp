@@ -1,5 +1,6 @@
 #include "app/conversion_run.hpp"
 
+#include "app/animation.hpp"
 #include "app/data_input.hpp"
 #include "app/messages.hpp"
 #include "app/one_scale.hpp"
@@ -35,15 +36,22 @@ struct ResultEncoding {
     bool lit = false; // a pixel is not black
 };
 
+// Whether the run writes a picture of each data file (not with --animate-only).
+bool writes_pictures(const RunState& run) {
+    return !run.settings.share.animation_only;
+}
+
 void begin_result(ResultEncoding& encoding) {
     if (encoding.begun) return;
     encoding.begun = true;
     RunState& run = *encoding.run;
+    if (run.animation.wanted) animation_frame_begin(run);
+    if (!writes_pictures(run)) return;
     const ExistingResultRule rule =
         run.settings.overwrite ? ExistingResultRule::replace : ExistingResultRule::keep;
     encoding.can_create = result_begin(encoding.pending, encoding.target, encoding.picture.width,
                                        encoding.picture.height, *encoding.gif, rule, run.data_file,
-                                       run.data_identities);
+                                       run.data_identities, run.settings.share.palette);
     if (encoding.can_create) run.pending_result = &encoding.pending;
 }
 
@@ -56,12 +64,15 @@ void encode_rows(void* context, const std::uint8_t* pixels, std::int32_t, std::i
     if (encoding.can_create) {
         result_add_pixels(*encoding.gif, pixels, size);
     }
+    if (encoding.run->animation.wanted) animation_add_pixels(*encoding.run, pixels, size);
 }
 
 // Completes the result. @return the step: a result that appeared meanwhile (without S) stops.
 Step finish_result(ResultEncoding& encoding, const std::string& result) {
     RunState& run = *encoding.run;
     begin_result(encoding);
+    if (run.animation.wanted) animation_frame_end(run);
+    if (!writes_pictures(run)) return go_on();
     ResultWrite written = ResultWrite::cannot_create;
     if (encoding.can_create) {
         written = result_end(encoding.pending, *encoding.gif);
@@ -85,6 +96,14 @@ Step plan_file_at_hand(RunState& run, FileAtHand& file) {
     return plan_result(run, file.name, file.path, here, file.plan);
 }
 
+// The "Working on file" line: the picture it creates, or the frame it adds.
+void tell_working_on_file(RunState& run, const FileAtHand& file) {
+    if (writes_pictures(run))
+        tell_working_on(run, file.name, file.plan.result);
+    else
+        tell_working_on_frame(run, file.name);
+}
+
 // Opens the data file of `argument`, decides its result and reads it. @return the step.
 Step read_file_at_hand(RunState& run, const RunArgument& argument, FileAtHand& file,
                        ConversionResult& read) {
@@ -93,7 +112,7 @@ Step read_file_at_hand(RunState& run, const RunArgument& argument, FileAtHand& f
     if (opened != OpenResult::ok) return stop_on_unopened(run, file.name, opened);
     if (Step step = check_read_once(run, file.sequential, file.name); step.stop) return step;
     if (Step step = plan_file_at_hand(run, file); step.stop) return step;
-    tell_working_on(run, file.name, file.plan.result);
+    tell_working_on_file(run, file);
     file.input.file = &run.data_file;
     file.input.sequential = file.sequential;
     read = engine_read(*run.engine, data_source_for(file.input), true, reader_messages(run),
@@ -150,7 +169,7 @@ bool take_read_ahead(RunState& run, ReadAhead& ahead, FileAtHand& file, Conversi
     file.input.file = &run.data_file;
     step = plan_file_at_hand(run, file);
     if (step.stop) return true;
-    tell_working_on(run, file.name, file.plan.result);
+    tell_working_on_file(run, file);
     engine_show_read_ahead(*run.engine, reader_messages(run), row_progress(run));
     step = settle_read(run, file.name, read);
     return true;
@@ -188,6 +207,11 @@ Step write_picture(RunState& run, GifWorkspace& gif, const FileAtHand& file,
     encoding.gif = &gif;
     encoding.target = file.plan.target;
     encoding.picture = engine_picture_size(*run.engine);
+    // The first frame fixes the size without A; with A, where the first reading fixed it, a file
+    // that changed since may have another size now.
+    if (run.animation.wanted) {
+        if (Step step = check_frame_size(run, file.name, encoding.picture); step.stop) return step;
+    }
     const PixelSink pixels{&encoding, encode_rows};
     if (!scale.scaled) {
         engine_draw(*run.engine, read, scale.range, row_progress(run), pixels);
@@ -211,8 +235,9 @@ Step convert_data_file(RunState& run, std::size_t k, ReadAhead& ahead, GifWorksp
                        const OneScale* scale) {
     const RunArgument& argument = run.arguments[run.data_files[k]];
     if (names_a_gif_file(argument.text)) {
-        // With one scale the first phase told of it already.
-        if (scale == nullptr) tell_ignored_file(run, argument.text);
+        // A first phase (one scale, the frames' sizes) told of it already.
+        if (scale == nullptr && !frame_sizes_read_first(run.settings))
+            tell_ignored_file(run, argument.text);
         return skip_file();
     }
     run.current_data_file = argument.text;
@@ -258,15 +283,24 @@ int run_conversion(RunState& run) {
     if (run.settings.scale.limits_only) return print_limits_of_run(run);
     const std::unique_ptr<GifWorkspace> gif(new GifWorkspace);
     note_data_identities(run);
+    // Before any data file is read: an animation that may not be written stops the run first.
+    if (!run.settings.share.animation.empty()) {
+        if (const Step step = plan_animation(run); step.stop) return *step.stop;
+    }
     OneScale scale;
     if (run.settings.one_scale) {
         if (const Step step = find_scale_of_run(run, scale); step.stop) return *step.stop;
+    } else if (frame_sizes_read_first(run.settings)) {
+        if (const Step step = find_frame_sizes_of_run(run); step.stop) return *step.stop;
     }
     ReadAhead ahead;
     for (std::size_t k = 0; k < run.data_files.size(); ++k) {
         const Step step =
             convert_data_file(run, k, ahead, *gif, run.settings.one_scale ? &scale : nullptr);
         if (step.stop) return *step.stop;
+    }
+    if (run.animation.wanted) {
+        if (const Step step = finish_animation(run); step.stop) return *step.stop;
     }
     tell_run_end(run);
     // A result that could not be created or written is a failure the caller must see in the exit

@@ -19,6 +19,16 @@ int value_digits(const RunState& run) {
 
 } // namespace
 
+std::string colour_map_list() {
+    const std::span<const std::string_view> names = colour_map_names();
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) list += i + 1 == names.size() ? " and " : ", ";
+        list += names[i];
+    }
+    return list;
+}
+
 Step stop_on_unopened(RunState& run, const std::string& name, OpenResult why) {
     console_print(run.console, ConsoleStream::err, "\nPANIC: Can't find/open file: %s\n\n",
                   name.c_str());
@@ -79,6 +89,33 @@ Step stop_on_read_once_with_clipped_limits(RunState& run, const std::string& nam
     return stop_with(exit_size_or_open);
 }
 
+Step stop_on_read_once_with_frame_sizes(RunState& run, const std::string& name) {
+    console_print(run.console, ConsoleStream::err,
+                  "\nPANIC: The datafile %s can be read only once: switch A with --animate reads "
+                  "every data file twice.\n",
+                  name.c_str());
+    return stop_with(exit_size_or_open);
+}
+
+Step stop_on_result_is_animation(RunState& run, const std::string& result,
+                                 const std::string& data) {
+    console_print(run.console, ConsoleStream::err,
+                  "\nPANIC: The resultfile %s would be written by this run from %s and as its "
+                  "animation.\n",
+                  result.c_str(), data.c_str());
+    return stop_with(exit_bad_data);
+}
+
+Step stop_on_frames_of_two_sizes(RunState& run, const std::string& first, PictureSize first_size,
+                                 const std::string& name, PictureSize size) {
+    console_print(run.console, ConsoleStream::err,
+                  "\nPANIC: The frames of the animation %s must be of one size: %s gives %d x %d, "
+                  "%s %d x %d.\n",
+                  run.animation.shown.c_str(), first.c_str(), first_size.width, first_size.height,
+                  name.c_str(), size.width, size.height);
+    return stop_with(exit_bad_data);
+}
+
 int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
     const char* const argument = problem.argument.c_str();
     const char* const detail = problem.detail.c_str();
@@ -91,9 +128,11 @@ int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
         console_print(run.console, ConsoleStream::err,
                       "PANIC: Unknown option %s: the options are --help, --version, "
                       "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, "
-                      "--scale=linear|log|sqrt|asinh, --limits, --width=N, --height=N, "
-                      "--transpose, --replace, --no-log, --time, --debug, --copyright, "
-                      "--threads=N, --auto-size, --one-scale, --double and --quiet.\n",
+                      "--scale=linear|log|sqrt|asinh, --limits, --colormap=NAME, "
+                      "--animate=NAME.gif, --animate-only, --delay=CS, --output-dir=DIR, "
+                      "--width=N, --height=N, --transpose, --replace, --no-log, --time, "
+                      "--debug, --copyright, --threads=N, --auto-size, --one-scale, --double and "
+                      "--quiet.\n",
                       argument);
         return exit_usage;
     case OptionFault::value_not_taken:
@@ -134,6 +173,21 @@ int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
         break;
     case OptionFault::not_a_whole_number:
         why = format_text("\"%s\" is not a whole number", detail);
+        break;
+    case OptionFault::colour_map_name:
+        why = "the colour maps are " + colour_map_list();
+        break;
+    case OptionFault::animation_name:
+        why = "the name of the animation ends in .gif";
+        break;
+    case OptionFault::delay_value:
+        why = "the delay is a whole number of hundredths of a second, 0 to 65535";
+        break;
+    case OptionFault::needs_animation:
+        why = "it needs --animate=NAME.gif";
+        break;
+    case OptionFault::not_a_folder:
+        why = format_text("%s is not an existing folder", detail);
         break;
     }
     console_print(run.console, ConsoleStream::err, "PANIC: Bad option %s (%s).\n", argument,
@@ -191,6 +245,35 @@ void tell_working_on(RunState& run, const std::string& name, const std::string& 
     if (run.settings.quiet) return;
     console_print(run.console, ConsoleStream::err, "\nWorking on file: %-12s  Creating file: %s\n",
                   name.c_str(), result.c_str());
+}
+
+void tell_working_on_frame(RunState& run, const std::string& name) {
+    if (run.settings.quiet) return;
+    console_print(run.console, ConsoleStream::err,
+                  "\nWorking on file: %-12s  Adding frame %zu to: %s\n", name.c_str(),
+                  run.animation.frames + 1, run.animation.shown.c_str());
+}
+
+void tell_reading_for_frame_size(RunState& run, const std::string& name) {
+    if (run.settings.quiet) return;
+    console_print(run.console, ConsoleStream::err,
+                  "\nReading file: %-12s  for the size of its frame\n", name.c_str());
+}
+
+void tell_animation_written(RunState& run) {
+    if (run.settings.quiet) return;
+    const RunAnimation& animation = run.animation;
+    console_print(run.console, ConsoleStream::err,
+                  "\nAnimation written: %s  %zu frames of %d x %d, %d/100 s each\n",
+                  animation.shown.c_str(), animation.frames, animation.size.width,
+                  animation.size.height, static_cast<int>(run.settings.share.delay_cs));
+}
+
+void tell_animation_without_frames(RunState& run) {
+    console_note(run.console,
+                 "INFO: The run has no picture for the animation %s: it is not "
+                 "written.\n",
+                 run.animation.shown.c_str());
 }
 
 void tell_reading_for_scale(RunState& run, const std::string& name) {

@@ -25,6 +25,12 @@ Step stop_on_result_planned_twice(RunState& run, const std::string& result,
 Step stop_on_read_once_again(RunState& run, const std::string& name);
 Step stop_on_read_once_with_one_scale(RunState& run, const std::string& name);
 Step stop_on_read_once_with_clipped_limits(RunState& run, const std::string& name);
+Step stop_on_read_once_with_frame_sizes(RunState& run, const std::string& name);
+// A picture of the data file `data` that would take the place of the run's animation.
+Step stop_on_result_is_animation(RunState& run, const std::string& result, const std::string& data);
+// Frames of the animation that differ in size: the first one's (of `first`) and `name`'s.
+Step stop_on_frames_of_two_sizes(RunState& run, const std::string& first, PictureSize first_size,
+                                 const std::string& name, PictureSize size);
 // A long option that is unknown (exit code 1) or has a bad value (4). @return the exit code.
 int stop_on_option_problem(RunState& run, const OptionProblem& problem);
 // What a reading found: a bad row, a read error, a lack of memory; else go_on.
@@ -34,6 +40,13 @@ Step stop_on_no_memory(RunState& run);
 // ---- Progress and notes ----------------------------------------------------------------------
 void tell_ignored_file(RunState& run, const std::string& name);
 void tell_working_on(RunState& run, const std::string& name, const std::string& result);
+// With --animate-only: the file at hand becomes the animation's next frame.
+void tell_working_on_frame(RunState& run, const std::string& name);
+void tell_reading_for_frame_size(RunState& run, const std::string& name);
+void tell_animation_written(RunState& run);
+void tell_animation_without_frames(RunState& run);
+// The names of the colour maps, "gray, viridis, ... and coolwarm", for the help and a bad name.
+std::string colour_map_list();
 void tell_reading_for_scale(RunState& run, const std::string& name);
 void tell_reading_for_percentiles(RunState& run, const std::string& name);
 void tell_reading_for_limits(RunState& run, const std::string& name);

@@ -1,5 +1,6 @@
 #include "app/one_scale.hpp"
 
+#include "app/animation.hpp"
 #include "app/data_input.hpp"
 #include "app/messages.hpp"
 #include "app/result_file.hpp"
@@ -12,13 +13,9 @@ namespace graygif {
 
 namespace {
 
-// A result the first phase found, as the second phase will write it: a folder (by identity, so
-// that "a.dat" and "./a.txt", or a link to the folder, meet) and a name in it.
+// A result the first phase found, as the second phase will write it.
 struct PlannedResult {
-    FileIdentity folder;
-    bool folder_known = false;
-    std::string target; // where the folder's identity is not known
-    std::string name;
+    ResultPlace place;
     FileIdentity data;
     std::string data_name;
 };
@@ -26,19 +23,10 @@ struct PlannedResult {
 PlannedResult planned_result(const RunState& run, const ResultPlan& plan,
                              const std::string& data_name) {
     PlannedResult planned;
-    const std::size_t cut = after_last_separator(plan.target, path_separator_characters());
-    const std::string folder = cut == 0 ? std::string(".") : plan.target.substr(0, cut);
-    planned.folder_known = name_identity(folder, planned.folder);
-    planned.target = plan.target;
-    planned.name = plan.target.substr(cut);
+    planned.place = result_place(plan.target);
     file_identity(run.data_file, planned.data);
     planned.data_name = data_name;
     return planned;
-}
-
-bool same_place(const PlannedResult& a, const PlannedResult& b) {
-    if (a.folder_known && b.folder_known) return a.folder == b.folder && a.name == b.name;
-    return a.target == b.target;
 }
 
 // The stops the second phase would make at a result this run writes before it: without S any
@@ -47,7 +35,7 @@ Step check_planned(RunState& run, std::vector<PlannedResult>& planned, const Res
                    const std::string& name) {
     PlannedResult here = planned_result(run, plan, name);
     for (const PlannedResult& earlier : planned) {
-        if (!same_place(earlier, here)) continue;
+        if (!same_place(earlier.place, here.place)) continue;
         if (!run.settings.overwrite) return stop_on_existing_result(run, plan.result);
         if (!(earlier.data == here.data)) {
             return stop_on_result_planned_twice(run, plan.result, earlier.data_name, name);
@@ -58,8 +46,9 @@ Step check_planned(RunState& run, std::vector<PlannedResult>& planned, const Res
 }
 
 // What a reading of every data file is for: the first phase of one scale (the range, and every
-// check that could stop the run), the run's percentiles over that range, or --limits.
-enum class Purpose { scale, percentiles, limits };
+// check that could stop the run), the run's percentiles over that range, --limits, or the first
+// phase of an animation with A (the frames' sizes, and every check that could stop the run).
+enum class Purpose { scale, percentiles, limits, frames };
 
 // What the readings gather over the run's files.
 struct RunReadings {
@@ -76,6 +65,8 @@ bool keeps_values(const ScaleOptions& options, Purpose purpose) {
         return true;
     case Purpose::limits:
         return limits_need_kept_values(options);
+    case Purpose::frames:
+        return false;
     }
     return false;
 }
@@ -94,12 +85,19 @@ Step read_for(RunState& run, Purpose purpose, const RunArgument& argument, std::
     bool sequential = false;
     const OpenResult opened = open_data_file(run, argument, run.data_file, path, sequential);
     if (opened != OpenResult::ok) return stop_on_unopened(run, name, opened);
-    if (purpose == Purpose::scale) {
+    const bool first_phase = purpose == Purpose::scale || purpose == Purpose::frames;
+    if (first_phase) {
         ResultPlan plan;
         const bool here = sequential || file_is_system_entry(run.data_file, path);
         if (Step step = plan_result(run, name, path, here, plan); step.stop) return step;
-        if (Step step = check_planned(run, readings.planned, plan, name); step.stop) return step;
-        tell_reading_for_scale(run, name);
+        if (!plan.target.empty()) {
+            if (Step step = check_planned(run, readings.planned, plan, name); step.stop)
+                return step;
+        }
+        if (purpose == Purpose::scale)
+            tell_reading_for_scale(run, name);
+        else
+            tell_reading_for_frame_size(run, name);
     } else if (purpose == Purpose::percentiles) {
         tell_reading_for_percentiles(run, name);
     } else {
@@ -114,6 +112,10 @@ Step read_for(RunState& run, Purpose purpose, const RunArgument& argument, std::
         engine_read(*run.engine, data_source_for(input), keeps_values(options, purpose),
                     reader_messages(run), row_progress(run));
     if (Step step = settle_read(run, name, read); step.stop) return step;
+    if (first_phase && frame_sizes_read_first(run.settings)) {
+        if (Step step = check_frame_size(run, name, engine_picture_size(*run.engine)); step.stop)
+            return step;
+    }
     if (purpose == Purpose::percentiles) {
         engine_add_to_histogram(*run.engine, readings.histogram);
     } else {
@@ -192,6 +194,14 @@ Step find_scale_of_run(RunState& run, OneScale& scale) {
     scale.limits = decide_limits(run.settings.scale, readings.data);
     tell_scale_of_run(run, scale.limits);
     return go_on();
+}
+
+Step find_frame_sizes_of_run(RunState& run) {
+    if (std::string name; find_read_once_input(run, name))
+        return stop_on_read_once_with_frame_sizes(run, name);
+    OneScale scale;
+    RunReadings readings;
+    return read_every_file(run, Purpose::frames, scale, readings);
 }
 
 int print_limits_of_run(RunState& run) {

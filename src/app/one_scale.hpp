@@ -24,6 +24,11 @@ struct OneScale {
 // percentiles of the values over it). @return the step: go_on, or a stop (told).
 Step find_scale_of_run(RunState& run, OneScale& scale);
 
+// The first phase of an animation with A, where each picture has its own size: reads every data
+// file for the size of its frame, making every check that could stop the run, before anything is
+// written. @return the step: go_on, or a stop (told), also for frames of different sizes.
+Step find_frame_sizes_of_run(RunState& run);
+
 // --limits: reads every data file as the first phase of one scale does and prints the limits of
 // each and of the run; converts nothing. @return the exit code.
 int print_limits_of_run(RunState& run);

@@ -20,6 +20,15 @@ std::string_view option_name(std::string_view typed) {
 }
 
 constexpr const char* known_names[] = {"help", "version", "range", "clip", "scale", "limits"};
+// Decided by decide_share_options.
+constexpr const char* share_names[] = {"colormap", "animate", "animate-only", "delay",
+                                       "output-dir"};
+
+bool is_share_option(std::string_view name) {
+    for (const char* share : share_names)
+        if (equal_ignoring_case(name, share)) return true;
+    return false;
+}
 
 // The long forms of the switches: each sets what its letter sets. Those of X, Y and J take a
 // whole number, `example` the one the message shows when it is missing.
@@ -157,6 +166,22 @@ bool read_switch_long_form(std::string_view typed, const SwitchLongForm& form, s
     return true;
 }
 
+// --delay: hundredths of a second, as the graphics control extension holds them.
+bool read_delay(std::string_view value, std::int32_t& delay_cs) {
+    if (value.empty() || value.size() > 5) return false;
+    std::int32_t number = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + (c - '0');
+    }
+    delay_cs = number;
+    return number <= 65535;
+}
+
+bool ends_in_gif(std::string_view name) {
+    return name.size() >= 4 && equal_ignoring_case(name.substr(name.size() - 4), ".gif");
+}
+
 } // namespace
 
 bool is_long_option(const RunArgument& argument) {
@@ -183,7 +208,8 @@ bool find_unknown_option(const std::vector<RunArgument>& arguments,
         bool known = false;
         for (const char* name : known_names)
             known = known || equal_ignoring_case(option_name(typed), name);
-        known = known || switch_long_form(option_name(typed)) != nullptr;
+        known = known || switch_long_form(option_name(typed)) != nullptr ||
+                is_share_option(option_name(typed));
         if (!known) {
             fail(problem, OptionFault::unknown, typed.substr(0, 2 + option_name(typed).size()));
             return true;
@@ -205,6 +231,7 @@ bool decide_long_options(const std::vector<RunArgument>& arguments,
             if (!read_switch_long_form(typed, *form, piece, problem)) return false;
             continue;
         }
+        if (is_share_option(name)) continue;
         const bool has_value = typed.size() > 2 + name.size();
         const std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
         const bool takes_value = equal_ignoring_case(name, "range") ||
@@ -233,6 +260,52 @@ bool decide_long_options(const std::vector<RunArgument>& arguments,
         return fail(problem, OptionFault::log_low_not_positive, range_typed);
     if (scale.stretch == Stretch::log && scale.high_given && !(scale.high > 0.0))
         return fail(problem, OptionFault::log_high_not_positive, range_typed);
+    return true;
+}
+
+bool decide_share_options(const std::vector<RunArgument>& arguments,
+                          const std::vector<std::size_t>& options, ShareOptions& share,
+                          OptionProblem& problem) {
+    std::string_view needs_animation; // --animate-only or --delay, as typed
+    for (const std::size_t i : options) {
+        const std::string_view typed = arguments[i].typed;
+        const std::string_view name = option_name(typed);
+        if (!is_share_option(name)) continue;
+        const bool has_value = typed.size() > 2 + name.size();
+        const std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
+        if (equal_ignoring_case(name, "animate-only")) {
+            if (has_value) return fail(problem, OptionFault::value_not_taken, typed);
+            share.animation_only = true;
+            needs_animation = typed;
+            continue;
+        }
+        if (!has_value) {
+            const char* const form = equal_ignoring_case(name, "colormap")  ? "--colormap=viridis"
+                                     : equal_ignoring_case(name, "animate") ? "--animate=FRAMES.gif"
+                                     : equal_ignoring_case(name, "delay")   ? "--delay=10"
+                                                                            : "--output-dir=DIR";
+            return fail(problem, OptionFault::value_missing, typed, form);
+        }
+        if (equal_ignoring_case(name, "colormap")) {
+            share.palette = find_colour_map(value);
+            if (share.palette == nullptr) return fail(problem, OptionFault::colour_map_name, typed);
+        } else if (equal_ignoring_case(name, "animate")) {
+            // A name that ends in ".gif" is never taken for a data file, nor a data file for it.
+            if (!ends_in_gif(value)) return fail(problem, OptionFault::animation_name, typed);
+            share.animation = std::string(value);
+        } else if (equal_ignoring_case(name, "delay")) {
+            if (!read_delay(value, share.delay_cs))
+                return fail(problem, OptionFault::delay_value, typed);
+            needs_animation = typed;
+        } else {
+            if (value.empty()) {
+                return fail(problem, OptionFault::value_missing, typed, "--output-dir=DIR");
+            }
+            share.output_dir = std::string(value);
+        }
+    }
+    if (!needs_animation.empty() && share.animation.empty())
+        return fail(problem, OptionFault::needs_animation, needs_animation);
     return true;
 }
 

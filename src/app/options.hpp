@@ -30,6 +30,11 @@ enum class OptionFault {
     clip_beyond_half,      // --clip=P with P beyond 50
     scale_name,            // --scale= something else than linear, log, sqrt, asinh
     not_a_whole_number,    // `detail`: --width=abc, --threads=1.5
+    colour_map_name,       // --colormap= a name colour_map_names() does not hold
+    animation_name,        // --animate= a name that does not end in ".gif"
+    delay_value,           // --delay= not a whole number 0..65535
+    needs_animation,       // --animate-only or --delay without --animate
+    not_a_folder,          // --output-dir= `detail`: no existing folder
 };
 
 struct OptionProblem {
@@ -58,5 +63,12 @@ bool find_unknown_option(const std::vector<RunArgument>& arguments,
 bool decide_long_options(const std::vector<RunArgument>& arguments,
                          const std::vector<std::size_t>& options, bool double_precision,
                          ScaleOptions& scale, OptionProblem& problem);
+
+// Decides `share` from the long options of pictures to share (--colormap, --animate,
+// --animate-only, --delay, --output-dir), in their order (a later one of a name wins); the
+// folder of --output-dir is left to the caller. @return false at the first bad value.
+bool decide_share_options(const std::vector<RunArgument>& arguments,
+                          const std::vector<std::size_t>& options, ShareOptions& share,
+                          OptionProblem& problem);
 
 } // namespace graygif

@@ -72,15 +72,51 @@ bool names_a_gif_file(const std::string& name) {
     return it != name.end();
 }
 
+std::string path_in_folder(const std::string& folder, const std::string& name) {
+    const char* separators = path_separator_characters();
+    const bool ends_in_separator =
+        !folder.empty() && std::strchr(separators, folder.back()) != nullptr;
+    return ends_in_separator ? folder + name : folder + "/" + name;
+}
+
+ResultPlace result_place(const std::string& target) {
+    ResultPlace place;
+    const std::size_t cut = after_last_separator(target, path_separator_characters());
+    const std::string folder = cut == 0 ? std::string(".") : target.substr(0, cut);
+    place.folder_known = name_identity(folder, place.folder);
+    place.target = target;
+    place.name = target.substr(cut);
+    return place;
+}
+
+bool same_place(const ResultPlace& a, const ResultPlace& b) {
+    if (a.folder_known && b.folder_known) return a.folder == b.folder && a.name == b.name;
+    return a.target == b.target;
+}
+
 Step plan_result(RunState& run, const std::string& name, const std::string& data_path, bool here,
                  ResultPlan& plan) {
-    plan.result = result_name_for(name);
-    if (here) plan.result.erase(0, after_last_separator(plan.result, path_separator_characters()));
-    const std::string path = here ? plan.result : result_path_beside(data_path, plan.result);
-    if (!resolve_existing_name(path, run.folder_listings, plan.target)) {
-        plan.target = path;
+    const ShareOptions& share = run.settings.share;
+    if (share.animation_only) {
+        plan = ResultPlan{};
         return go_on();
     }
+    plan.result = result_name_for(name);
+    const bool elsewhere = !share.output_dir.empty();
+    if (here || elsewhere)
+        plan.result.erase(0, after_last_separator(plan.result, path_separator_characters()));
+    std::string path;
+    if (elsewhere) {
+        path = path_in_folder(share.output_folder, plan.result);
+        plan.result = path_in_folder(share.output_dir, plan.result);
+    } else {
+        path = here ? plan.result : result_path_beside(data_path, plan.result);
+    }
+    const bool exists = resolve_existing_name(path, run.folder_listings, plan.target);
+    if (!exists) plan.target = path;
+    if (run.animation.wanted && same_place(result_place(plan.target), run.animation.place))
+        return stop_on_result_is_animation(run, plan.result, name);
+    if (!exists) return go_on();
     if (!run.settings.overwrite) return stop_on_existing_result(run, plan.result);
     if (const WrittenResult* earlier = written_from_another(run, plan.target)) {
         return stop_on_result_of_another(run, plan.result, earlier->data_name);
@@ -97,11 +133,20 @@ void note_result_written(RunState& run, const std::string& destination) {
     }
 }
 
-// Rather than created in place (truncated, then written), a result is written beside its place
-// and moved in: a failed write then never costs the user the old picture.
 bool result_begin(PendingResult& result, const std::string& target, std::int32_t width,
                   std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule,
-                  const FileHandle& data_file, const std::vector<FileIdentity>& data_files) {
+                  const FileHandle& data_file, const std::vector<FileIdentity>& data_files,
+                  const Palette* palette) {
+    if (!result_open(result, target, rule, data_file, data_files)) return false;
+    result_attach(result, workspace.sink);
+    gif_begin(workspace.sink, workspace.encoder, width, height, palette);
+    return true;
+}
+
+// Rather than created in place (truncated, then written), a result is written beside its place
+// and moved in: a failed write then never costs the user the old picture.
+bool result_open(PendingResult& result, const std::string& target, ExistingResultRule rule,
+                 const FileHandle& data_file, const std::vector<FileIdentity>& data_files) {
     result = PendingResult{};
     result.rule = rule;
     // With S links are followed to the file they lead to. Without S the name itself must stay
@@ -124,11 +169,12 @@ bool result_begin(PendingResult& result, const std::string& target, std::int32_t
             return false;
         }
     }
-    if (!file_create_temporary(result.destination, result.file, result.temporary, &result.failure))
-        return false;
-    sink_attach(workspace.sink, &result.file, write_to_file);
-    gif_begin(workspace.sink, workspace.encoder, width, height);
-    return true;
+    return file_create_temporary(result.destination, result.file, result.temporary,
+                                 &result.failure);
+}
+
+void result_attach(PendingResult& result, ByteSink& sink) {
+    sink_attach(sink, &result.file, write_to_file);
 }
 
 void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std::size_t count) {
@@ -136,7 +182,10 @@ void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std:
 }
 
 ResultWrite result_end(PendingResult& result, GifWorkspace& workspace) {
-    bool written = gif_finish(workspace.sink, workspace.encoder);
+    return result_close(result, gif_finish(workspace.sink, workspace.encoder));
+}
+
+ResultWrite result_close(PendingResult& result, bool written) {
     // Private while it was written: the protection of the result comes with the whole picture.
     const bool kept =
         !written ||

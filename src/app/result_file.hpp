@@ -34,10 +34,25 @@ struct ResultPlan {
     std::string target;
 };
 
+// `name` in the folder `folder`: after a "/" unless the folder ends in a separator ("C:", "out/").
+std::string path_in_folder(const std::string& folder, const std::string& name);
+
+// Where a result goes, as results of one run are told apart: its folder by identity (so that
+// "a.dat" and "./a.txt", or a link to the folder, meet) and its name in it.
+struct ResultPlace {
+    FileIdentity folder;
+    bool folder_known = false;
+    std::string target; // where the folder's identity is not known
+    std::string name;
+};
+ResultPlace result_place(const std::string& target);
+bool same_place(const ResultPlace& a, const ResultPlace& b);
+
 // Decides the result of the data file at `data_path` (open as the run's data file), named `name`
 // in messages: beside it, or in the current folder for an input read in order or a system entry
-// (`here`). @return the step: a result that may not be replaced, or one this run wrote from
-// another data file, stops the run (told).
+// (`here`), or in the folder of --output-dir. With --animate-only there is none (`plan` empty).
+// @return the step: a result that may not be replaced, one this run wrote from another data file,
+// or one in the animation's place, stops the run (told).
 Step plan_result(RunState& run, const std::string& name, const std::string& data_path, bool here,
                  ResultPlan& plan);
 
@@ -78,9 +93,20 @@ std::string result_folder(const PendingResult& result);
 // never replaced, whatever name leads to it, and neither is any file of `data_files`.
 // @return false when the result cannot be created (nothing was changed; result.failure tells
 // why).
+// The picture's palette is `palette`, or the grays (null).
 bool result_begin(PendingResult& result, const std::string& target, std::int32_t width,
                   std::int32_t height, GifWorkspace& workspace, ExistingResultRule rule,
-                  const FileHandle& data_file, const std::vector<FileIdentity>& data_files = {});
+                  const FileHandle& data_file, const std::vector<FileIdentity>& data_files = {},
+                  const Palette* palette = nullptr);
+
+// result_begin's steps for content of the caller's own (an animation): result_open creates the
+// temporary file as result_begin does, result_attach makes `sink` write into it, and result_close
+// completes it as result_end does, `written` telling whether every byte went out (the sink
+// flushed without error).
+bool result_open(PendingResult& result, const std::string& target, ExistingResultRule rule,
+                 const FileHandle& data_file, const std::vector<FileIdentity>& data_files);
+void result_attach(PendingResult& result, ByteSink& sink);
+ResultWrite result_close(PendingResult& result, bool written);
 
 // Encodes the next `count` pixels of the picture, in row order.
 void result_add_pixels(GifWorkspace& workspace, const std::uint8_t* pixels, std::size_t count);

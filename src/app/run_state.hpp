@@ -12,6 +12,7 @@
 #include "platform/platform.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,6 +62,22 @@ struct WrittenResult {
     std::string data_name; // as its "Working on file" line shows it
 };
 
+// The run's animated GIF (--animate): each picture of the run a frame, encoded as it comes into
+// a temporary file that takes the animation's name once every file is converted.
+struct RunAnimation {
+    bool wanted = false;
+    std::string shown; // its name as messages show it: as typed (after --output-dir's folder)
+    ResultPlace place; // where it goes: no picture of the run may go there
+    bool size_known = false;
+    PictureSize size;      // of every frame
+    std::string size_from; // the data file whose picture gave it
+    // An encoder and a sink of its own: a picture's own go on beside them.
+    std::unique_ptr<GifWorkspace> gif;
+    GifAnimation header;
+    PendingResult pending; // the exit-time clean-up removes its temporary file
+    std::size_t frames = 0;
+};
+
 struct RunState {
     Console console;
     std::vector<RunArgument> arguments;    // program name first
@@ -87,6 +104,7 @@ struct RunState {
     // The engine and its threads, stopped before the process ends.
     EnginePtr engine;
     PendingResult* pending_result = nullptr; // a result being written; an exit removes it
+    RunAnimation animation;
     // The time and the pause between attempts to open the log: a test may give its own.
     std::int64_t (*clock)() = calendar_time_now;
     void (*pause)(unsigned milliseconds) = sleep_milliseconds;

@@ -91,6 +91,16 @@ void print_help(RunState& run) {
         "  --limits  converts nothing: prints \"NAME LOW HIGH\" for each file and \"run LOW\n"
         "        HIGH\" for all, after --clip and --scale=log; runs given --range=LOW:HIGH of the\n"
         "        run line draw as one -U run would: --limits \"*.DAT\"\n"
+        "  --colormap=NAME  the pictures in the colours of a map instead of grays, the levels\n"
+        "        unchanged: %s\n"
+        "  --animate=NAME.gif  also one animated GIF, looping: every picture of the run a\n"
+        "        frame, in the order converted, all of one size (with -A every file is read\n"
+        "        for its size first); give -U or --range for one scale, else each frame has\n"
+        "        its own\n"
+        "  --animate-only  the animation alone, no pictures\n"
+        "  --delay=CS  each frame shown for CS hundredths of a second (default 10)\n"
+        "  --output-dir=DIR  the pictures into the existing folder DIR instead of beside their\n"
+        "        data files, and the animation when its name has no folder\n"
         "\n"
         "Names may hold * and ?: the program expands them (sorted without regard to letter case);\n"
         "a name found so is always a data file. Switches may also stand in the environment\n"
@@ -104,9 +114,11 @@ void print_help(RunState& run) {
         "Exit codes: 0 every file converted; 1 no data file named or an unknown option; 4 a bad\n"
         "picture size or option value, no memory, a data file that cannot be opened or read, or\n"
         "a result that could not be written; 5 an existing result (use -S), a result of this\n"
-        "run from another file, or a bad data file; 255 no memory for the argument list.\n",
+        "run from another file, frames of two sizes, or a bad data file; 255 no memory for the\n"
+        "argument list.\n",
         name, max_picture_side, default_picture_size, max_picture_side, default_picture_size,
-        log_file_name, static_cast<int>(max_workers), max_picture_side, name, name);
+        log_file_name, static_cast<int>(max_workers), max_picture_side, colour_map_list().c_str(),
+        name, name);
 }
 
 // --help and --version, anywhere among the arguments, answer instead of a run: nothing is
@@ -122,6 +134,26 @@ std::optional<int> answer_help_or_version(RunState& run) {
         return 0;
     }
     return std::nullopt;
+}
+
+// The folder of --output-dir, found as a data file's folders are (as typed first, then without
+// regard to case). @return false when there is no such folder.
+bool find_output_folder(RunState& run, OptionProblem& problem) {
+    ShareOptions& share = run.settings.share;
+    if (share.output_dir.empty()) return true;
+    if (resolve_existing_name(share.output_dir, run.folder_listings, share.output_folder) &&
+        name_kind(share.output_folder) == NameKind::folder) {
+        return true;
+    }
+    constexpr std::string_view option = "--output-dir=";
+    for (const std::size_t i : run.long_options) {
+        const std::string& typed = run.arguments[i].typed;
+        if (equal_ignoring_case(std::string_view(typed).substr(0, option.size()), option))
+            problem.argument = typed; // the last one, which gave the folder
+    }
+    problem.fault = OptionFault::not_a_folder;
+    problem.detail = share.output_dir;
+    return false;
 }
 
 void report_unknown_switch_characters(RunState& run) {
@@ -146,6 +178,7 @@ void clean_up_run(RunState& run) {
     file_close(run.ahead_file);
     if (run.pending_result != nullptr) result_abandon(*run.pending_result);
     run.pending_result = nullptr;
+    result_abandon(run.animation.pending);
     if (report) print_err(run, "Ready!\n");
     console_flush(run.console);
 }
@@ -240,6 +273,10 @@ std::optional<int> run_startup(RunState& run) {
     // Read in the run's precision, so after the switches.
     if (!decide_long_options(run.arguments, run.long_options, run.settings.double_precision,
                              run.settings.scale, problem)) {
+        return stop_on_option_problem(run, problem);
+    }
+    if (!decide_share_options(run.arguments, run.long_options, run.settings.share, problem) ||
+        !find_output_folder(run, problem)) {
         return stop_on_option_problem(run, problem);
     }
     if (run.settings.write_log) write_start_entry(run);

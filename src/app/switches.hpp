@@ -5,6 +5,7 @@
 #endif
 
 #include "convert/engine.hpp"
+#include "gif/colour_maps.hpp"
 
 #include <cstdint>
 #include <string>
@@ -36,6 +37,18 @@ inline bool scale_given(const ScaleOptions& scale) {
     return scale.low_given || scale.high_given || scale.clip || scale.stretch != Stretch::linear;
 }
 
+// The long options of pictures to share, decided once at start-up; names as typed.
+struct ShareOptions {
+    // --colormap: the pictures' palette; null: the gray ramp. Missing values, once the data
+    // files may hold them, take their colour here, beside the map's.
+    const Palette* palette = nullptr;
+    std::string animation;       // --animate=NAME.gif; empty: no animation
+    bool animation_only = false; // --animate-only: the animation alone, no pictures
+    std::int32_t delay_cs = 10;  // --delay: hundredths of a second a frame
+    std::string output_dir;      // --output-dir; empty: each picture beside its data file
+    std::string output_folder;   // the folder output_dir names, found as a data file's folders
+};
+
 // Every switch of the run, decided once at start-up: no later step looks at the switch text.
 struct RunSettings {
     bool verbose = false;     // D (not followed by "-")
@@ -54,6 +67,7 @@ struct RunSettings {
     bool double_precision = false; // P: values read, ranged and kept in double precision
     bool quiet = false;            // Q: no banner, no "Working on file" lines, no progress
     ScaleOptions scale;            // the long options --range, --clip, --scale, --limits
+    ShareOptions share;            // --colormap, --animate, --animate-only, --delay, --output-dir
 };
 
 // Folds 'a'..'z' to 'A'..'Z' and, when `code_page_437`, the code-page-437 letters 0x84, 0x86,

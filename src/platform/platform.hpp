@@ -80,7 +80,7 @@ void ignore_file_size_signal();
 void ignore_broken_pipe_signal();
 
 // From now on an interruption (POSIX: SIGINT, SIGTERM, SIGHUP, SIGQUIT, unless ignored when the
-// process started) first removes the temporary file of file_create_temporary that is still being
+// process started) first removes the temporary files of file_create_temporary that are still being
 // written, then ends the process as the interruption would have (SIGQUIT: with its core dump).
 // Windows: Ctrl+C, Ctrl+Break and closing the console, through a console control handler.
 void install_interruption_cleanup();
@@ -184,7 +184,8 @@ enum class NameKind {
     missing,   // nothing there, or nothing that can be looked at
     regular,   // a regular file
     read_once, // an input that can be read only once, in order: a FIFO, a socket
-    other,     // a directory, a device
+    folder,    // a directory
+    other,     // a device
 };
 
 // What `name` leads to (links followed), found without opening it, and the size of a regular

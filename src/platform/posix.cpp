@@ -236,7 +236,7 @@ bool copy_extended_attributes(int fd, const std::string& model) {
 
 // Async-signal-safe: unlink, sigaction and raise only.
 extern "C" void remove_temporary_and_raise(int signal_number) {
-    if (const char* name = take_marked_temporary()) ::unlink(name);
+    while (const char* name = take_marked_temporary()) ::unlink(name);
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);
@@ -547,6 +547,7 @@ NameKind name_kind(const std::string& name, std::uint64_t* size) {
     struct stat info {};
     if (::stat(name.c_str(), &info) != 0) return NameKind::missing;
     if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return NameKind::read_once;
+    if (S_ISDIR(info.st_mode)) return NameKind::folder;
     if (!S_ISREG(info.st_mode)) return NameKind::other;
     if (size != nullptr) *size = static_cast<std::uint64_t>(info.st_size);
     return NameKind::regular;

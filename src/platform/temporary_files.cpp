@@ -9,10 +9,14 @@ namespace graygif {
 
 namespace {
 
-// A fixed buffer, read by the interruption handler. `marked` is cleared while the name changes,
-// so that the handler never sees half of one; a lock-free atomic is safe in a signal handler.
-char marked_name[4096];
-std::atomic<int> marked{0};
+// Fixed buffers, read by the interruption handler: a picture's file and an animation's are written
+// at once. A slot's `marked` is cleared while its name changes, so that the handler never sees
+// half of one; a lock-free atomic is safe in a signal handler.
+struct MarkedSlot {
+    char name[4096];
+    std::atomic<int> marked{0};
+};
+MarkedSlot slots[max_marked_temporaries];
 static_assert(std::atomic<int>::is_always_lock_free);
 
 } // namespace
@@ -52,18 +56,29 @@ bool create_temporary_file(const std::string& target, const char* separators,
 }
 
 void mark_temporary(const std::string& name) {
-    marked.store(0);
-    if (name.size() >= sizeof marked_name) return; // too long to guard
-    std::memcpy(marked_name, name.c_str(), name.size() + 1);
-    marked.store(1); // sequentially consistent: the name is whole before it counts
+    if (name.size() >= sizeof slots[0].name) return; // too long to guard
+    // A free slot, else the first: its file is then no longer guarded.
+    MarkedSlot* slot = &slots[0];
+    for (MarkedSlot& candidate : slots) {
+        if (candidate.marked.load() == 0) {
+            slot = &candidate;
+            break;
+        }
+    }
+    slot->marked.store(0);
+    std::memcpy(slot->name, name.c_str(), name.size() + 1);
+    slot->marked.store(1); // sequentially consistent: the name is whole before it counts
 }
 
 void unmark_temporary(const std::string& name) {
-    if (marked.load() != 0 && name == marked_name) marked.store(0);
+    for (MarkedSlot& slot : slots)
+        if (slot.marked.load() != 0 && name == slot.name) slot.marked.store(0);
 }
 
 const char* take_marked_temporary() {
-    return marked.exchange(0) != 0 ? marked_name : nullptr;
+    for (MarkedSlot& slot : slots)
+        if (slot.marked.exchange(0) != 0) return slot.name;
+    return nullptr;
 }
 
 } // namespace graygif

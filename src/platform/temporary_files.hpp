@@ -33,7 +33,11 @@ bool create_temporary_file(const std::string& target, const char* separators,
                            std::uint64_t process_id, CreateNewFile create_new, FileHandle& file,
                            std::string& temporary_name);
 
-// Marks `name` as the temporary file that an interruption removes (at most one at a time).
+// Temporary files guarded at once: a picture's and the run's animation.
+inline constexpr int max_marked_temporaries = 2;
+
+// Marks `name` as a temporary file that an interruption removes (at most
+// max_marked_temporaries at a time; one more takes the place of the first).
 // Marked before the file is created: an interruption in between removes nothing else, as the
 // name is this process's own.
 void mark_temporary(const std::string& name);
@@ -42,7 +46,7 @@ void mark_temporary(const std::string& name);
 void unmark_temporary(const std::string& name);
 
 // For the interruption handler (a signal handler on POSIX, a console control handler thread on
-// Windows): takes the mark and @return the marked name, or nullptr when none is marked.
+// Windows): takes a mark and @return its name, or nullptr when none is left; called until then.
 // Async-signal-safe.
 const char* take_marked_temporary();
 

@@ -98,7 +98,7 @@ constexpr std::int64_t ticks_per_second = 10000000;
 // Ctrl+C, Ctrl+Break, closing the console: the file still open for writing was opened with
 // FILE_SHARE_DELETE, so it goes away when the process ends; the next handler then ends it.
 BOOL WINAPI remove_temporary_on_interruption(DWORD) {
-    if (const char* name = take_marked_temporary()) ::DeleteFileA(name);
+    while (const char* name = take_marked_temporary()) ::DeleteFileA(name);
     return FALSE;
 }
 
@@ -442,9 +442,8 @@ NameKind name_kind(const std::string& name, std::uint64_t* size) {
     if (::GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data) == 0) {
         return NameKind::missing;
     }
-    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-        return NameKind::other;
-    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) return NameKind::other;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return NameKind::folder;
     if (size != nullptr) {
         *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }

@@ -25,6 +25,7 @@ struct FileOut {
     int width = 0, height = 0;                 // picture: 0: any
     std::vector<std::vector<int>> corner = {}; // picture: its top-left pixels, row after row
     std::pair<int, int> levels{1, 256};        // picture: how many gray levels it shows, from..to
+    const Palette* palette = nullptr;          // picture: its colour table; null: unchecked
 };
 
 FileOut absent(const std::string& name) {
@@ -40,6 +41,11 @@ FileOut log(const std::string& content) {
 FileOut picture(const std::string& name, int width = 0, int height = 0,
                 std::vector<std::vector<int>> corner = {}, std::pair<int, int> levels = {1, 256}) {
     return {FileOut::picture, name, {}, width, height, std::move(corner), levels};
+}
+// A picture in the colours of the map `name`.
+FileOut coloured(FileOut picture, const char* name) {
+    picture.palette = find_colour_map(name);
+    return picture;
 }
 const FileOut no_log = absent("logfile");
 
@@ -110,6 +116,11 @@ void expect_file(const ScratchDir& dir, const FileOut& f) {
             static_cast<int>(std::set<int>(gif.pixels.begin(), gif.pixels.end()).size());
         EXPECT_GE(levels, f.levels.first) << f.name;
         EXPECT_LE(levels, f.levels.second) << f.name;
+        if (f.palette != nullptr) {
+            EXPECT_EQ(gif.palette, std::vector<std::uint8_t>(std::begin(f.palette->rgb),
+                                                             std::end(f.palette->rgb)))
+                << f.name;
+        }
     }
 }
 
@@ -226,13 +237,40 @@ std::string pressure_data() {
     return data;
 }
 
-const std::vector<std::string> help_parts{
-    "Usage: GRAYGIF", "-X#",         "-J#",      "-A ",     "-U ",      "-P ",      "-Q ",
-    "--width=N (X)",  "--quiet (Q)", "--range=", "--clip=", "--scale=", "--limits", "GRAYGIF=",
-    "Exit codes"};
+const std::vector<std::string> help_parts{"Usage: GRAYGIF",
+                                          "-X#",
+                                          "-J#",
+                                          "-A ",
+                                          "-U ",
+                                          "-P ",
+                                          "-Q ",
+                                          "--width=N (X)",
+                                          "--quiet (Q)",
+                                          "--range=",
+                                          "--clip=",
+                                          "--scale=",
+                                          "--limits",
+                                          "--colormap=NAME",
+                                          "viridis, magma",
+                                          "--animate=NAME.gif",
+                                          "-U or --range",
+                                          "--animate-only",
+                                          "--delay=CS",
+                                          "--output-dir=DIR",
+                                          "GRAYGIF=",
+                                          "Exit codes"};
 
 std::string bad_option(const std::string& shown) {
     return banner + "PANIC: Bad option " + shown + ".\n";
+}
+
+std::string reads_for_frame(const std::string& data, int rows) {
+    return "\nReading file: " + padded(data) + "  for the size of its frame\n" + progress(rows);
+}
+
+std::string adds_frame(const std::string& data, int frame, const std::string& animation, int rows) {
+    return "\nWorking on file: " + padded(data) + "  Adding frame " + std::to_string(frame) +
+           " to: " + animation + "\n" + progress(rows) + progress(rows);
 }
 
 std::string reads_for_limits(const std::string& data, int rows) {
@@ -492,9 +530,10 @@ const CliCase cases[] = {
     cli("unknown_option", {"A.DAT", "--colour=red"}, {{"A.DAT", "1 2\n"}}, 1, "",
         banner + "PANIC: Unknown option --colour: the options are --help, --version, "
                  "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, --scale=linear|log|sqrt|asinh, "
-                 "--limits, --width=N, --height=N, --transpose, --replace, --no-log, --time, "
-                 "--debug, --copyright, --threads=N, --auto-size, --one-scale, --double and "
-                 "--quiet.\n",
+                 "--limits, --colormap=NAME, --animate=NAME.gif, --animate-only, --delay=CS, "
+                 "--output-dir=DIR, --width=N, --height=N, --transpose, --replace, --no-log, "
+                 "--time, --debug, --copyright, --threads=N, --auto-size, --one-scale, --double "
+                 "and --quiet.\n",
         {no_log, absent("A.gif")}),
     cli("range_low_not_below_high", {"--range=5:1", "A.DAT"}, {}, 4, "",
         bad_option("--range=5:1 (LOW must be below HIGH)"), {no_log}),
@@ -616,6 +655,74 @@ const CliCase cases[] = {
         banner + reads_for_limits("A.DAT", 1) + reads_for_limits("BAD.DAT", 1) + "\n" +
             bad_row("BAD.DAT", 1) + bad_character("Line 1 of BAD.DAT, column 3", "\"x\""),
         {log("GRAYGIF --LIMITS A.DAT BAD.DAT C.DAT\n")}, {"A.DAT", "BAD.DAT", "logfile"}),
+    // Pictures to share. A colour map is the palette alone: the levels stay, and gray is the
+    // picture without the option, byte for byte.
+    cli("colour_map_gray_is_the_default", {"-X2", "-Y2", "--colormap=gray", "A.DAT"},
+        {{"A.DAT", "0,1\n1,0\n"}}, 0, "", banner + converts("A.DAT", "A.gif", 2),
+        {bytes("A.gif", testing::known_two_by_two_gif())}),
+    cli("colour_map_changes_the_palette_alone", {"-G", "-X2", "-Y2", "--colormap=viridis", "A.DAT"},
+        {{"A.DAT", "0,1\n1,0\n"}}, 0, "", banner + converts("A.DAT", "A.gif", 2),
+        {coloured(picture("A.gif", 2, 2, {{0, 255}, {255, 0}}), "viridis")}),
+    cli("colour_map_unknown", {"--colormap=Viridis", "A.DAT"}, {}, 4, "",
+        bad_option("--colormap=Viridis (the colour maps are gray, viridis, magma, inferno, "
+                   "plasma, cividis and coolwarm)"),
+        {no_log}),
+    // An animation: every frame of one size, known before anything is written (with A every file
+    // is read for it first); its name free without S, and never a picture's.
+    cli("animation_of_frames_of_two_sizes", {"-G", "-A", "--animate=M.gif", "A.DAT", "B.DAT"},
+        {{"A.DAT", "0 1 2\n3 4 5\n"}, {"B.DAT", "0 1\n2 3\n"}}, 5, "",
+        banner + reads_for_frame("A.DAT", 2) + reads_for_frame("B.DAT", 2) +
+            "\nPANIC: The frames of the animation M.gif must be of one size: A.DAT gives 3 x 2, "
+            "B.DAT 2 x 2.\n",
+        {}, {"A.DAT", "B.DAT"}),
+    cli("existing_animation_without_s", {"-G", "--animate=M.gif", "A.DAT"},
+        {{"A.DAT", "1 2\n"}, {"M.gif", "old"}}, 5, "", banner + exists("M.gif"),
+        {bytes("M.gif", "old")}, {"A.DAT", "M.gif"}),
+    cli("animation_in_the_place_of_a_picture", {"-G", "-S", "--animate=A.gif", "A.DAT"},
+        {{"A.DAT", "1 2\n"}}, 5, "",
+        banner + "\nPANIC: The resultfile A.gif would be written by this run from A.DAT and as its "
+                 "animation.\n",
+        {}, {"A.DAT"}),
+    cli("animation_alone",
+        {"-G", "-X2", "-Y2", "--animate-only", "--animate=M.gif", "A.DAT", "B.DAT"},
+        {{"A.DAT", "1 2\n"}, {"B.DAT", "2 1\n"}}, 0, "",
+        banner + adds_frame("A.DAT", 1, "M.gif", 1) + adds_frame("B.DAT", 2, "M.gif", 1) +
+            "\nAnimation written: M.gif  2 frames of 2 x 2, 10/100 s each\n",
+        {}, {"A.DAT", "B.DAT", "M.gif"}),
+    cli("animation_without_a_picture", {"-G", "--animate=M.gif", "x.gif"}, {{"X.GIF", "1 2\n"}}, 0,
+        "",
+        banner + "INFO: Ignoring file: X.GIF\nINFO: The run has no picture for the animation "
+                 "M.gif: it is not written.\n",
+        {}, {"X.GIF"}),
+    cli("animation_alone_needs_its_name", {"--animate-only", "A.DAT"}, {}, 4, "",
+        bad_option("--animate-only (it needs --animate=NAME.gif)"), {no_log}),
+    cli("animation_name_ends_in_gif", {"--animate=M.png", "A.DAT"}, {}, 4, "",
+        bad_option("--animate=M.png (the name of the animation ends in .gif)"), {no_log}),
+    cli("delay_beyond_its_field", {"--animate=M.gif", "--delay=65536", "A.DAT"}, {}, 4, "",
+        bad_option("--delay=65536 (the delay is a whole number of hundredths of a second, 0 to "
+                   "65535)"),
+        {no_log}),
+    // An output folder takes every picture, named as beside its data; it must exist.
+    cli("output_folder_takes_the_pictures", {"-G", "--output-dir=out", "sub/a.dat", "b.dat"},
+        {{"out/", ""}, {"sub/a.dat", "1 2\n"}, {"b.dat", "1 2\n"}}, 0, "",
+        banner + converts("SUB/A.DAT", "out/A.gif", 1) + converts("B.DAT", "out/B.gif", 1),
+        {picture("out/A.gif"), picture("out/B.gif"), absent("sub/A.gif")}),
+    cli("output_folder_missing", {"--output-dir=missing", "A.DAT"}, {{"A.DAT", "1 2\n"}}, 4, "",
+        bad_option("--output-dir=missing (missing is not an existing folder)"), {no_log}),
+    cli("output_folder_is_a_file", {"--output-dir=A.DAT", "A.DAT"}, {{"A.DAT", "1 2\n"}}, 4, "",
+        bad_option("--output-dir=A.DAT (A.DAT is not an existing folder)"), {no_log}),
+    cli("output_folder_one_name_from_two_folders",
+        {"-G", "-S", "--output-dir=out", "a/x.dat", "b/x.dat"},
+        {{"out/", ""}, {"a/x.dat", "1 2\n"}, {"b/x.dat", "2 1\n"}}, 5, "",
+        banner + converts("A/X.DAT", "out/X.gif", 1) +
+            "\nPANIC: The resultfile out/X.gif was written by this run from A/X.DAT.\n",
+        {picture("out/X.gif", 0, 0, {{0}})}),
+    cli("output_folder_one_name_planned_twice", {"-GUS", "--output-dir=out", "a/x.dat", "b/x.dat"},
+        {{"out/", ""}, {"a/x.dat", "1 2\n"}, {"b/x.dat", "2 1\n"}}, 5, "",
+        banner + reads_for_scale("A/X.DAT", 1) +
+            "\nPANIC: The resultfile out/X.gif would be written by this run from A/X.DAT and from "
+            "B/X.DAT.\n",
+        {absent("out/X.gif")}),
     // --help and --version answer on standard output, convert and log nothing.
     {.name = "help", .args = {"--help"}, .out_parts = help_parts},
     {.name = "help_among_other_arguments",

@@ -59,6 +59,10 @@ TEST(Files, OpenReadRefusesDirectoriesAndReportsMissingFiles) {
     EXPECT_EQ(file_open_read(dir.file("adir"), file), OpenResult::not_regular);
     EXPECT_EQ(file_open_read(dir.file("missing"), file), OpenResult::not_found);
     EXPECT_FALSE(file_is_open(file));
+    // A folder is told from a device: only a folder may take results.
+    EXPECT_EQ(name_kind(dir.file("adir")), NameKind::folder);
+    EXPECT_EQ(name_kind("/dev/null"), NameKind::other);
+    EXPECT_EQ(name_kind(dir.file("missing")), NameKind::missing);
 }
 
 TEST(Files, WritesWaitForAFullNonBlockingPipe) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace graygif {
 namespace {
 
@@ -35,6 +38,15 @@ TEST(TemporaryNames, OnlyTheMarkedFileIsTakenOnce) {
     mark_temporary("c.tmp");
     unmark_temporary("c.tmp");
     EXPECT_EQ(take_marked_temporary(), nullptr);
+    // A picture's file and the animation's are guarded at once; one more replaces the first.
+    mark_temporary("picture.tmp");
+    mark_temporary("animation.tmp");
+    unmark_temporary("picture.tmp");
+    mark_temporary("next.tmp");
+    mark_temporary("third.tmp");
+    std::vector<std::string> taken_all;
+    while (const char* name = take_marked_temporary()) taken_all.emplace_back(name);
+    EXPECT_EQ(taken_all, (std::vector<std::string>{"third.tmp", "animation.tmp"}));
 }
 
 TEST(TemporaryNames, TakenNamesAreSkippedAndOtherFailuresEndTheSearch) {
