@@ -104,9 +104,10 @@ void tell_working_on_file(RunState& run, const FileAtHand& file) {
         tell_working_on_frame(run, file.name);
 }
 
-// Opens the data file of `argument`, decides its result and reads it. @return the step.
+// Opens the data file of `argument`, decides its result and reads it; where the scale is known
+// before (`behind`), the picture is drawn into `encoding` behind the reading. @return the step.
 Step read_file_at_hand(RunState& run, const RunArgument& argument, FileAtHand& file,
-                       ConversionResult& read) {
+                       ConversionResult& read, const DrawScale* behind, ResultEncoding& encoding) {
     const OpenResult opened =
         open_data_file(run, argument, run.data_file, file.path, file.sequential);
     if (opened != OpenResult::ok) return stop_on_unopened(run, file.name, opened);
@@ -115,8 +116,14 @@ Step read_file_at_hand(RunState& run, const RunArgument& argument, FileAtHand& f
     tell_working_on_file(run, file);
     file.input.file = &run.data_file;
     file.input.sequential = file.sequential;
-    read = engine_read(*run.engine, data_source_for(file.input), true, reader_messages(run),
-                       row_progress(run));
+    const DataSource source = data_source_for(file.input);
+    if (behind != nullptr) {
+        encoding.target = file.plan.target;
+        read = engine_read_drawing(*run.engine, source, *behind, reader_messages(run),
+                                   row_progress(run), PixelSink{&encoding, encode_rows});
+    } else {
+        read = engine_read(*run.engine, source, true, reader_messages(run), row_progress(run));
+    }
     return settle_read(run, file.name, read);
 }
 
@@ -200,11 +207,8 @@ Step decide_picture_scale(RunState& run, const ConversionResult& read, const One
 }
 
 // Draws the picture of the file just read over `scale` and writes it. @return the step.
-Step write_picture(RunState& run, GifWorkspace& gif, const FileAtHand& file,
+Step write_picture(RunState& run, ResultEncoding& encoding, const FileAtHand& file,
                    const ConversionResult& read, const PictureScale& scale) {
-    ResultEncoding encoding;
-    encoding.run = &run;
-    encoding.gif = &gif;
     encoding.target = file.plan.target;
     encoding.picture = engine_picture_size(*run.engine);
     // The first frame fixes the size without A; with A, where the first reading fixed it, a file
@@ -229,6 +233,25 @@ Step write_picture(RunState& run, GifWorkspace& gif, const FileAtHand& file,
     return go_on();
 }
 
+// The scale of a file where it is known before the file is read (one scale for the run, or both
+// limits given), for drawing behind the reading: only where picture rows are data rows, and not
+// for an animation, whose frame size is checked when drawing begins. @return whether it is known.
+bool scale_before_reading(const RunState& run, const OneScale* one, DrawScale& scale) {
+    const RunSettings& settings = run.settings;
+    if (settings.transpose || settings.auto_size || run.animation.wanted) return false;
+    if (!scale_given(settings.scale)) {
+        if (one == nullptr) return false;
+        scale = data_scale(one->range);
+        return true;
+    }
+    const Limits limits =
+        one != nullptr ? one->limits : decide_limits(settings.scale, DataLimits{});
+    const bool given = settings.scale.low_given && settings.scale.high_given;
+    if (!limits.known || (one == nullptr && !given)) return false;
+    scale = draw_scale_for(settings.scale, limits, one != nullptr ? one->range : ValueRange{});
+    return true;
+}
+
 // Converts the data file at place `k`, read here or taken from the reading ahead, and starts
 // reading the next one ahead. @return the step.
 Step convert_data_file(RunState& run, std::size_t k, ReadAhead& ahead, GifWorkspace& gif,
@@ -244,11 +267,22 @@ Step convert_data_file(RunState& run, std::size_t k, ReadAhead& ahead, GifWorksp
     FileAtHand file;
     ConversionResult read;
     Step step;
+    ResultEncoding encoding;
+    encoding.run = &run;
+    encoding.gif = &gif;
     if (ahead.index != k || !take_read_ahead(run, ahead, file, read, step)) {
         file.name = argument.text;
-        step = read_file_at_hand(run, argument, file, read);
+        DrawScale behind;
+        const bool early = scale_before_reading(run, scale, behind);
+        encoding.picture = PictureSize{run.settings.x_size, run.settings.y_size};
+        step = read_file_at_hand(run, argument, file, read, early ? &behind : nullptr, encoding);
     }
-    if (step.stop) return step;
+    if (step.stop) {
+        // Rows drawn behind a reading that did not end well: no part of a picture stays.
+        if (encoding.can_create) result_abandon(encoding.pending);
+        run.pending_result = nullptr;
+        return step;
+    }
     if (scale != nullptr &&
         changed_since_scale(
             *scale, k, file.input.status_known ? std::optional(file.input.status) : std::nullopt,
@@ -259,7 +293,7 @@ Step convert_data_file(RunState& run, std::size_t k, ReadAhead& ahead, GifWorksp
     PictureScale picture_scale;
     if (step = decide_picture_scale(run, read, scale, picture_scale); step.stop) return step;
     start_read_ahead(run, k, ahead);
-    step = write_picture(run, gif, file, read, picture_scale);
+    step = write_picture(run, encoding, file, read, picture_scale);
     if (step.stop) engine_abandon_read_ahead(*run.engine);
     return step;
 }

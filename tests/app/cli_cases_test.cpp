@@ -595,6 +595,14 @@ const CliCase cases[] = {
             "\nINFO: Values of A.DAT beyond the limits 0 to 10 are drawn at them: 1 below, 1 "
             "above.\n",
         {picture("A.gif", 4, 2, {{0, 127, 255, 255}})}),
+    // Both limits given: the picture is drawn behind the reading; a bad row after it was whole
+    // leaves no picture and no temporary file.
+    {.name = "range_drawn_behind_a_reading_that_fails",
+     .args = {"-G", "-Q", "-X2", "-Y2", "--range=0:9", "A.DAT"},
+     .files = {{"A.DAT", "1 2\n3 4\n5 x\n"}},
+     .exit_code = 5,
+     .folder = {"A.DAT"},
+     .err_parts = {"PANIC: Bad datafile: A.DAT  Datarow:3"}},
     cli("range_side_from_the_data", {"-G", "-X4", "-Y2", "--range=0:", "A.DAT"},
         {{"A.DAT", "-5 5 10 20\n"}}, 0, "",
         banner + converts("A.DAT", "A.gif", 1) +
