@@ -166,10 +166,12 @@ int count_after(int count) {
 // into `unstored`; `classes` receives the OR of the classes of every byte of the text (bytes of
 // number texts count as plain: they are all in the alphabet). @return the count of values.
 // Out of line: inlined into read_data_row, its loop would share the registers with the line
-// handling and keep values on the stack.
-template <typename V>
+// handling and keep values on the stack. A `FixedCapacity` (the default one) is `capacity` as a
+// constant: the loop then needs no register or load for it.
+template <typename V, int FixedCapacity>
 [[gnu::noinline]] int parse_values(const char* p, const char* end, V* values, int capacity,
                                    UnstoredValues& unstored, std::uint8_t& classes) {
+    if constexpr (FixedCapacity > 0) capacity = FixedCapacity;
     unsigned seen = 0;
     int count = 0;
     for (;;) {
@@ -836,8 +838,12 @@ int read_data_row(V* values, DataFile& file, ColumnRule& rule, const TextSink& m
             // One pass parses the values and classes the bytes; a comment line or a character
             // outside the alphabet then discards what was parsed.
             std::uint8_t classes = 0;
-            count = parse_values(line, text_end, values, file.format.row_capacity, file.unstored,
-                                 classes);
+            const int capacity = file.format.row_capacity;
+            count =
+                capacity == max_row_values
+                    ? parse_values<V, max_row_values>(line, text_end, values, capacity,
+                                                      file.unstored, classes)
+                    : parse_values<V, 0>(line, text_end, values, capacity, file.unstored, classes);
             if (classes & class_comment) continue;
             if (classes & class_outside) {
                 outside_column = first_outside(line, text_end, file.problem.byte);

@@ -578,6 +578,7 @@ TEST(DataRowReader, RowsBeyondTheCapacityAreCountedWhole) {
          {2, 3},
          {-0.0, 5, 0, 1, 1}},
         {{.skip_columns = 1, .row_capacity = 2}, "9 1 2 3\n", {3, 0}, {1, 2}, {3, 3, 0, 0, 0}},
+        {{.row_capacity = 3}, "1 2 3 4e39 5 -1\n", {6, 0}, {2, 3}, {-1, 5, 1, 0, 0}},
     };
     for (const Case& c : cases) {
         for (const std::size_t buffer_size : {std::size_t{1} << 20, std::size_t{100}}) {
