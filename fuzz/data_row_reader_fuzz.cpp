@@ -188,6 +188,8 @@ std::vector<std::string> lines_of(const char* text, std::size_t size) {
         lines.push_back(file.substr(start, lf - start));
         start = lf + 1;
     }
+    // A byte-order mark at the very start is no part of the first line (an empty field, say).
+    if (lines[0].compare(0, 3, "\xEF\xBB\xBF") == 0) lines[0].erase(0, 3);
     return lines;
 }
 

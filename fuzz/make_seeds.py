@@ -68,6 +68,7 @@ reader_formats = {
     "format_decimal_comma": (COMMA | skips(0, 1), 0,
                              b"\xef\xbb\xbfx;y\r\n1,5;2,25\r\n-3,125 ;4\r\n1.5;2\n"),
     "format_comma_nodata": (COMMA | NODATA, 0, b"0,1;;7,5;\n;nan;-inf;1e3\n"),
+    "format_bom_empty_fields": (COMMA | NODATA | skips(3, 0), 0, b"\xef\xbb\xbf;;;;;;;\t\n"),
     "format_nodata_value": (NODATA | VALUE, 128 - 5, b"-5 1 -5.0 -0.5e1 nan\n-5.0000001 2 3 4 5\n"),
     "format_capacity": (CAPACITY | skips(2, 0), 3, b"1 2 3 4 5 6 7\n7 6 5 4 3 2 1\n1 2\n"),
     "format_skip_rows": (skips(0, 3), 0, b"\x80\xff\n" + b"x" * 100 + b"\n\n1 2\n3 4\n\n5\n"),
