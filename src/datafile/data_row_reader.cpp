@@ -315,8 +315,22 @@ template <typename V> void row_scan_malformed(RowScan<V>& scan) {
     scan.mode = RowScan<V>::Mode::pass_over;
 }
 
+// Whether a byte that no number text holds follows p within [p, last): then the in-place number
+// reader may read the number at p in a piece of a line streamed through the buffer, which has
+// room for its reads beyond.
+bool number_ends_within(const char* p, const char* last, char point) {
+    for (; p < last; ++p) {
+        const char c = *p;
+        if (!(in_place::is_digit(c) || c == point || c == '-' || c == '+' || (c | 0x20) == 'e')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Reads the next piece [first, last) of the text (in place: the whole text, ending at its LF or
-// followed by a NUL, so that a number is read without a length check).
+// followed by a NUL, so that a number is read without a length check; streamed, a number that
+// ends within the piece is read as in place too).
 template <typename V, bool InPlace>
 void row_scan_feed(RowScan<V>& scan, const char* const first, const char* const last) {
     using Mode = typename RowScan<V>::Mode;
@@ -338,7 +352,7 @@ void row_scan_feed(RowScan<V>& scan, const char* const first, const char* const 
             break;
         case Mode::skip:
             if (k & class_value_start) {
-                if constexpr (InPlace) {
+                if (InPlace || number_ends_within(p, last, scan.point)) {
                     V value = 0;
                     const char* const after = scan.point == ','
                                                   ? in_place::read_value<V, ','>(p, value)
