@@ -1,6 +1,8 @@
 // Throughput of read_data_row, to float and to double, over a 2048 x 2048 data file (about 48 MB,
 // page-cached), and of a baseline in the same run: split the same text at separators and call
-// std::from_chars on each value. All results are checked to be equal before anything is timed.
+// std::from_chars on each value; and of the road the row formats take (RowFormat::nodata, which
+// reads the file's values as they are). All results are checked to be equal before anything is
+// timed.
 // Usage: bench_read_rows [FILE] [benchmark flags]: FILE (as bench/make_data.py writes it) instead
 // of the generated data.
 #include "datafile/data_row_reader.hpp"
@@ -95,12 +97,13 @@ ByteSource file_source(FileHandle& handle) {
 
 // One pass of the reader over the data file; `out` (if given) receives every value.
 template <typename Value>
-double read_with_reader(const std::string& path, std::vector<Value>* out) {
+double read_with_reader(const std::string& path, std::vector<Value>* out,
+                        const RowFormat& format = {}) {
     static DataFile file; // the buffer is allocated once and reused, as in a run
     static std::vector<Value> values(max_row_values);
     FileHandle handle;
     if (file_open_read(path, handle) != OpenResult::ok) std::abort();
-    if (!data_file_open(file, file_source(handle))) std::abort();
+    if (!data_file_open(file, file_source(handle), default_read_buffer_size, format)) std::abort();
     ColumnRule rule;
     double sum = 0;
     int count = 0;
@@ -147,13 +150,18 @@ double read_with_from_chars(const std::string& text, std::vector<Value>* out) {
     return sum;
 }
 
-// The reader's values equal std::from_chars's, bit for bit. @return the count of values.
+const RowFormat nodata_format{.nodata = true};
+
+// The reader's values equal std::from_chars's, bit for bit, in the plain format and on the road of
+// the row formats. @return the count of values.
 template <typename Value> std::size_t verify(const DataSet& set) {
-    std::vector<Value> ours, theirs;
+    std::vector<Value> ours, theirs, formatted;
     read_with_reader(set.path, &ours);
+    read_with_reader(set.path, &formatted, nodata_format);
     read_with_from_chars(set.text, &theirs);
     if (ours.size() != theirs.size() ||
-        (given_path.empty() && ours.size() != std::size_t{side} * side))
+        (given_path.empty() && ours.size() != std::size_t{side} * side) ||
+        std::memcmp(ours.data(), formatted.data(), ours.size() * sizeof(Value)) != 0)
         std::abort();
     for (std::size_t i = 0; i < ours.size(); ++i) {
         if (std::memcmp(&ours[i], &theirs[i], sizeof(Value)) != 0) {
@@ -185,6 +193,16 @@ template <typename Value> void BM_read_data_row(benchmark::State& state) {
                             static_cast<std::int64_t>(set.text.size()));
 }
 
+void BM_read_data_row_nodata(benchmark::State& state) {
+    verify_once();
+    const DataSet& set = data_set();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(read_with_reader<float>(set.path, nullptr, nodata_format));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(set.text.size()));
+}
+
 void BM_baseline_split_from_chars(benchmark::State& state) {
     verify_once();
     const DataSet& set = data_set();
@@ -195,6 +213,7 @@ void BM_baseline_split_from_chars(benchmark::State& state) {
 
 BENCHMARK(BM_read_data_row<float>)->Name("BM_read_data_row")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_read_data_row<double>)->Name("BM_read_data_row_double")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_read_data_row_nodata)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_baseline_split_from_chars)->Unit(benchmark::kMillisecond);
 
 } // namespace
@@ -218,7 +237,7 @@ int main(int argc, char** argv) {
     int count = static_cast<int>(arguments.size());
     benchmark::Initialize(&count, arguments.data());
     struct Collect : benchmark::ConsoleReporter {
-        double best_float = 0, best_double = 0, best_baseline = 0; // seconds per pass
+        double best_float = 0, best_double = 0, best_baseline = 0, best_nodata = 0; // s a pass
         void ReportRuns(const std::vector<Run>& report) override {
             for (const Run& run : report) {
                 if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
@@ -227,6 +246,7 @@ int main(int argc, char** argv) {
                 const std::string name = run.benchmark_name();
                 double& best = name.find("baseline") != std::string::npos ? best_baseline
                                : name.find("double") != std::string::npos ? best_double
+                               : name.find("nodata") != std::string::npos ? best_nodata
                                                                           : best_float;
                 if (best == 0 || seconds < best) best = seconds;
             }
@@ -247,6 +267,13 @@ int main(int argc, char** argv) {
                     "time double / float %.3fx\n",
                     rate(reporter.best_float), rate(reporter.best_double),
                     reporter.best_double / reporter.best_float);
+    }
+    if (reporter.best_float > 0 && reporter.best_nodata > 0) {
+        std::printf(
+            "best runs (CPU time): read_data_row to float %.0f MB/s, with nodata %.0f MB/s, "
+            "time nodata / plain %.3fx\n",
+            rate(reporter.best_float), rate(reporter.best_nodata),
+            reporter.best_nodata / reporter.best_float);
     }
     if (data_set().owned) remove_file(data_set().path);
     benchmark::Shutdown();

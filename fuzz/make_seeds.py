@@ -57,6 +57,25 @@ reader_double = {
 for i, (name, data) in enumerate(sorted(reader.items()) + sorted(reader_double.items())):
     prefix = bytes([i * 7 % 256, i * 13 % 256, (i % 5) * 3])
     write("data_row_reader", name, prefix + data)
+# Row formats: bit 4 of the rule byte, then a flags byte (nodata, decimal comma, nodata value,
+# small capacity, skip_columns in bits 4-5, skip_rows in bits 6-7) and a parameter byte.
+NODATA, COMMA, VALUE, CAPACITY = 1, 2, 4, 8
+def skips(columns, rows):
+    return columns << 4 | rows << 6
+reader_formats = {
+    "format_nodata_words": (NODATA, 0, b"nan -inf 2.5 Infinity\n-NaN +inf INF na\nnanny 1 2 3\n"),
+    "format_to_csv": (NODATA | skips(1, 1), 0, b",a,b\n0,1.5,\n1,,2.5\n2,,\n3, ,\r\n"),
+    "format_decimal_comma": (COMMA | skips(0, 1), 0,
+                             b"\xef\xbb\xbfx;y\r\n1,5;2,25\r\n-3,125 ;4\r\n1.5;2\n"),
+    "format_comma_nodata": (COMMA | NODATA, 0, b"0,1;;7,5;\n;nan;-inf;1e3\n"),
+    "format_bom_empty_fields": (COMMA | NODATA | skips(3, 0), 0, b"\xef\xbb\xbf;;;;;;;\t\n"),
+    "format_nodata_value": (NODATA | VALUE, 128 - 5, b"-5 1 -5.0 -0.5e1 nan\n-5.0000001 2 3 4 5\n"),
+    "format_capacity": (CAPACITY | skips(2, 0), 3, b"1 2 3 4 5 6 7\n7 6 5 4 3 2 1\n1 2\n"),
+    "format_skip_rows": (skips(0, 3), 0, b"\x80\xff\n" + b"x" * 100 + b"\n\n1 2\n3 4\n\n5\n"),
+}
+for i, (name, (flags, parameter, data)) in enumerate(sorted(reader_formats.items())):
+    prefix = bytes([i * 11 % 256, i * 5 % 256, 16 | (i % 3), flags, parameter])
+    write("data_row_reader", name, prefix + data)
 
 # Command line: text split as a raw command line; arguments 1 and 2 are pattern and name.
 command_lines = {

@@ -110,7 +110,7 @@ template <typename V> void read_rows_alone(Reading<V>& reading, std::int64_t mos
         if (count == row_read_error) return set_bad_row(reading, count, {});
         report_row(reading.progress, row, data_file_position(file.reader));
         if (count < 0) return set_bad_row(reading, count, file.reader.problem);
-        widen(result.range, values, count);
+        widen(result.range, values, std::min(count, max_row_values));
         result.clipped |= row_clipped(reading.place, count, row);
         if (reading.keep && row < reading.place.rows_room) {
             const int kept = std::min(count, reading.place.values_room);
@@ -197,7 +197,7 @@ template <typename V> void read_chunk(void* context, unsigned worker, std::size_
             report.problem = own.reader.problem;
             break;
         }
-        widen(report.range, values, count);
+        widen(report.range, values, std::min(count, max_row_values));
         const std::size_t at = static_cast<std::size_t>(report.rows) * per_row;
         // Only the rows that may have a place, and never beyond the buffer: a file that grew
         // since it was cut into chunks is read on alone (merge_chunks).

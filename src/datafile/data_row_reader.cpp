@@ -7,8 +7,10 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
 namespace graygif {
@@ -19,27 +21,38 @@ namespace {
 enum CharClass : std::uint8_t {
     class_comment = 1,     // "!", "%", "#": the line is a comment line
     class_outside = 2,     // not in the data alphabet
-    class_value_start = 4, // a digit, "-" or ".": a value may start here
-    class_separator = 8,   // ",", space, tab: ends the pass over a value's trailing text
+    class_value_start = 4, // a digit, "-" or the decimal point: a value may start here
+    class_separator = 8,   // separates values: ends the pass over a value's trailing text
+    // Only with RowFormat::nodata:
+    class_field_separator = 16, // "," (";" with a decimal comma): may close an empty field
+    class_word_start = 32,      // "n", "i" in either case: may begin a word read as a value
 };
 
-constexpr std::array<std::uint8_t, 256> make_class_table() {
+constexpr std::array<std::uint8_t, 256> make_class_table(bool decimal_comma, bool nodata) {
+    const int point = decimal_comma ? ',' : '.';
+    const int separator = decimal_comma ? ';' : ',';
     std::array<std::uint8_t, 256> table{};
     for (int c = 0; c < 256; ++c) {
         const bool digit = c >= '0' && c <= '9';
-        const bool allowed = digit || c == ' ' || c == '\t' || c == '.' || c == ',' || c == '\r' ||
-                             c == '\n' || c == '-' || c == '+' || c == 'e' || c == 'E';
+        const bool allowed = digit || c == ' ' || c == '\t' || c == point || c == separator ||
+                             c == '\r' || c == '\n' || c == '-' || c == '+' || c == 'e' || c == 'E';
         std::uint8_t bits = allowed ? 0 : class_outside;
         if (c == '!' || c == '%' || c == '#') bits |= class_comment;
         if (c == 0) bits = 0; // ends the text of a line, which is never classed beyond it
-        if (digit || c == '-' || c == '.') bits |= class_value_start;
-        if (c == ',' || c == ' ' || c == '\t') bits |= class_separator;
+        if (digit || c == '-' || c == point) bits |= class_value_start;
+        if (c == separator || c == ' ' || c == '\t') bits |= class_separator;
+        if (nodata && c == separator) bits |= class_field_separator;
+        if (nodata && (c == 'n' || c == 'N' || c == 'i' || c == 'I')) bits |= class_word_start;
         table[static_cast<std::size_t>(c)] = bits;
     }
     return table;
 }
 
-constexpr std::array<std::uint8_t, 256> char_classes = make_class_table();
+// The plain format's classes, then those of the other formats: [decimal_comma][nodata].
+constexpr std::array<std::uint8_t, 256> char_classes = make_class_table(false, false);
+constexpr std::array<std::uint8_t, 256> format_classes[2][2] = {
+    {char_classes, make_class_table(false, true)},
+    {make_class_table(true, false), make_class_table(true, true)}};
 
 std::uint8_t class_of(char c) {
     return char_classes[static_cast<unsigned char>(c)];
@@ -66,17 +79,99 @@ const char* text_end_of(const char* p, const char* end) {
     return nul != nullptr ? static_cast<const char*>(nul) : end;
 }
 
+// ---- Words read as values ---------------------------------------------------------------------
+
+// The words nodata reads begin with "n" (nan, na) or "i" (inf, infinity); a text is read as the
+// longest of them that it begins with. The letters of each family, in lower case:
+constexpr char nan_letters[] = "nan";
+constexpr char infinity_letters[] = "infinity";
+
+const char* word_letters(char first) {
+    return (first | 0x20) == 'i' ? infinity_letters : nan_letters;
+}
+
+// The length of the longest word of the family of `first` within the first `matched` letters of
+// that family (0: none).
+int complete_word_length(char first, int matched) {
+    if ((first | 0x20) == 'i') return matched >= 8 ? 8 : matched >= 3 ? 3 : 0;
+    return matched >= 3 ? 3 : matched >= 2 ? 2 : 0;
+}
+
+// The length of the longest word that [p, p + size) begins with (0: none).
+int word_at(const char* p, std::size_t size) {
+    if (size == 0 || !(format_classes[0][1][static_cast<unsigned char>(*p)] & class_word_start)) {
+        return 0;
+    }
+    const char* const letters = word_letters(*p);
+    const auto most = static_cast<int>(std::strlen(letters));
+    int matched = 0;
+    while (matched < most && static_cast<std::size_t>(matched) < size &&
+           (p[matched] | 0x20) == letters[matched]) {
+        ++matched;
+    }
+    return complete_word_length(*p, matched);
+}
+
+bool is_letter(char c) {
+    return static_cast<unsigned char>((c | 0x20) - 'a') < 26;
+}
+
+// What an option of `format` would make of the character outside the alphabet that [p, p + size)
+// begins with (the bytes after it in its line, as many as are at hand).
+RowHint hint_for(const char* p, std::size_t size, const RowFormat& format) {
+    if (*p == ';' && !format.decimal_comma) return RowHint::semicolon;
+    if (format.nodata) return RowHint::none;
+    const auto word = static_cast<std::size_t>(word_at(p, size));
+    if (word == 0 || (word < size && is_letter(p[word]))) return RowHint::none;
+    return RowHint::nodata_word;
+}
+
+// ---- Values beyond the row capacity -------------------------------------------------------------
+
+template <typename V> V missing_value() {
+    return std::numeric_limits<V>::quiet_NaN();
+}
+
+// Takes the value at `index` (at least `capacity`) of a row into the summary of those that are
+// not stored; the first of them starts it.
+template <typename V>
+[[gnu::cold, gnu::noinline]] void note_unstored(UnstoredValues& unstored, V value, int index,
+                                                int capacity) {
+    if (index == capacity) {
+        unstored = UnstoredValues{std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity(), 0, 0, 0};
+    }
+    const auto v = static_cast<double>(value);
+    if (v != v) {
+        ++unstored.missing;
+    } else if (v == std::numeric_limits<double>::infinity()) {
+        ++unstored.positive_infinities;
+    } else if (v == -std::numeric_limits<double>::infinity()) {
+        ++unstored.negative_infinities;
+    } else {
+        if (v < unstored.minimum) unstored.minimum = v;
+        if (v > unstored.maximum) unstored.maximum = v;
+    }
+}
+
+// A row's count after one more value: it saturates (a line of 2^31 values has 4 GiB of text).
+int count_after(int count) {
+    return count < INT_MAX ? count + 1 : count;
+}
+
 // ---- Values of a line in place ------------------------------------------------------------
 
 // Parses the values of a line's text [p, end) (no NUL in it; it ends with its LF, or a NUL
-// follows it) into values[0..], at most max_row_values of them; `classes` receives the OR of the
-// classes of every byte of the text (bytes of number texts count as plain: they are all in the
-// alphabet). @return the count of values, or row_too_many_values when the text holds more.
+// follows it) in the plain format: the first `capacity` into values[0..], the rest only counted
+// into `unstored`; `classes` receives the OR of the classes of every byte of the text (bytes of
+// number texts count as plain: they are all in the alphabet). @return the count of values.
 // Out of line: inlined into read_data_row, its loop would share the registers with the line
-// handling and keep values on the stack.
-template <typename V>
-[[gnu::noinline]] int parse_values(const char* p, const char* end, V* values,
-                                   std::uint8_t& classes) {
+// handling and keep values on the stack. A `FixedCapacity` (the default one) is `capacity` as a
+// constant: the loop then needs no register or load for it.
+template <typename V, int FixedCapacity>
+[[gnu::noinline]] int parse_values(const char* p, const char* end, V* values, int capacity,
+                                   UnstoredValues& unstored, std::uint8_t& classes) {
+    if constexpr (FixedCapacity > 0) capacity = FixedCapacity;
     unsigned seen = 0;
     int count = 0;
     for (;;) {
@@ -85,13 +180,17 @@ template <typename V>
         if (p == end) break;
         V value = 0;
         const char* const after = in_place::read_value(p, value);
-        if (after == nullptr || count == max_row_values) {
-            // A malformed value, or one too many: parsing ends, the rest is only checked.
+        if (after == nullptr) {
+            // A malformed value: parsing ends, the rest is only checked.
             seen |= classes_of(p, end);
-            if (after != nullptr) count = row_too_many_values;
             break;
         }
-        values[count++] = value;
+        if (count < capacity) [[likely]] {
+            values[count++] = value;
+        } else {
+            note_unstored(unstored, value, count, capacity);
+            count = count_after(count);
+        }
         // Whatever follows the value's text up to a separator belongs to no value.
         p = after;
         while (p < end && !(class_of(*p) & class_separator)) seen |= class_of(*p++);
@@ -100,52 +199,255 @@ template <typename V>
     return count;
 }
 
-// ---- Numbers streamed ------------------------------------------------------------------------
+// ---- Rows of any format, and lines longer than the buffer ------------------------------------
 
-// parse_values for the text of a line longer than the buffer, which arrives in pieces.
-template <typename V> struct RowScanner {
-    enum class Mode : std::uint8_t { skip, number, pass_over, done };
-    Mode mode = Mode::skip;
-    NumberScanner number;
+// Reads the text of a line in any format, in one piece (in place) or in pieces as it arrives (a
+// line longer than the buffer), character by character but for the numbers of a line in place.
+// It finds the first character outside the alphabet too, which a word of nodata makes a matter
+// of more than the character's class; comment characters are the caller's to look for.
+template <typename V> struct RowScan {
+    enum class Mode : std::uint8_t { skip, number, word, pass_over, bad };
+    // The format.
+    const std::uint8_t* classes = char_classes.data();
     V* values = nullptr;
-    int count = 0;
-    bool too_many = false;
+    UnstoredValues* unstored = nullptr;
+    int capacity = max_row_values;
+    int skip_columns = 0;
+    char point = '.';
+    bool has_nodata_value = false;
+    V nodata_value = 0;
+    // Where the text stands.
+    Mode mode = Mode::skip;
+    bool counting = true; // false after a malformed value: the rest is only checked
+    // In a field of blanks and tabs so far (from the line's start or a field separator on), and
+    // whether the line has a field separator: only then is its first or last field one.
+    bool open_field = true;
+    bool has_fields = false;
+    std::uint64_t position = 0; // bytes of the text in the pieces before the current one
+    NumberScanner number;
+    char word[8] = {}; // the letters of a word so far, as written
+    int word_length = 0;
+    bool word_negative = false;
+    std::uint64_t word_start = 0; // its first letter's byte in the text
+    int count = 0;                // of values, the dropped columns included
+    // The first character outside the alphabet (column 0: none) and the bytes from it on, as
+    // many as the hint looks at.
+    std::uint64_t outside_column = 0;
+    char outside_text[10] = {};
+    std::size_t outside_size = 0;
 };
 
-template <typename V> void row_scanner_end_number(RowScanner<V>& row) {
-    using Mode = typename RowScanner<V>::Mode;
-    if (!number_scanner_has_value(row.number)) {
-        row.mode = Mode::done;
-    } else if (row.count == max_row_values) {
-        row.too_many = true;
-        row.mode = Mode::done;
+template <typename V> RowScan<V> row_scan_for(DataFile& file, V* values) {
+    const RowFormat& format = file.format;
+    RowScan<V> scan;
+    scan.classes = format_classes[format.decimal_comma][format.nodata].data();
+    scan.values = values;
+    scan.unstored = &file.unstored;
+    scan.capacity = format.row_capacity;
+    scan.skip_columns = format.skip_columns;
+    scan.point = format.decimal_comma ? ',' : '.';
+    scan.has_nodata_value = format.has_nodata_value;
+    if constexpr (sizeof(V) == sizeof(float)) {
+        scan.nodata_value = format.nodata_value_float;
     } else {
-        row.values[row.count++] = number_scanner_value<V>(row.number);
-        row.mode = Mode::pass_over;
+        scan.nodata_value = format.nodata_value_double;
+    }
+    return scan;
+}
+
+template <typename V> void row_scan_add(RowScan<V>& scan, V value) {
+    if (!scan.counting) return;
+    if (scan.has_nodata_value && value == scan.nodata_value) value = missing_value<V>();
+    const int index = scan.count - scan.skip_columns;
+    if (index >= 0) {
+        if (index < scan.capacity) {
+            scan.values[index] = value;
+        } else {
+            note_unstored(*scan.unstored, value, index, scan.capacity);
+        }
+    }
+    scan.count = count_after(scan.count);
+    scan.open_field = false;
+}
+
+// The line ends: a field left empty is missing.
+template <typename V> void row_scan_end_fields(RowScan<V>& scan) {
+    if (scan.open_field && scan.has_fields) row_scan_add(scan, missing_value<V>());
+    scan.open_field = false;
+}
+
+template <typename V> void row_scan_outside(RowScan<V>& scan, std::uint64_t at, char byte) {
+    scan.outside_column = at + 1;
+    scan.outside_text[0] = byte;
+    scan.outside_size = 1;
+    scan.mode = RowScan<V>::Mode::bad;
+}
+
+template <typename V>
+void row_scan_begin_word(RowScan<V>& scan, char letter, std::uint64_t at, bool negative) {
+    scan.word[0] = letter;
+    scan.word_length = 1;
+    scan.word_negative = negative;
+    scan.word_start = at;
+    scan.mode = RowScan<V>::Mode::word;
+}
+
+// The word ends: its value, and its letters beyond the longest word are outside the alphabet.
+template <typename V> void row_scan_end_word(RowScan<V>& scan) {
+    const int complete = complete_word_length(scan.word[0], scan.word_length);
+    if (complete > 0) {
+        const bool infinite = (scan.word[0] | 0x20) == 'i';
+        const V infinity = std::numeric_limits<V>::infinity();
+        row_scan_add(scan,
+                     infinite ? (scan.word_negative ? -infinity : infinity) : missing_value<V>());
+    }
+    scan.mode = RowScan<V>::Mode::pass_over;
+    if (complete < scan.word_length) {
+        const auto at = static_cast<std::size_t>(complete);
+        row_scan_outside(scan, scan.word_start + at, scan.word[at]);
+        scan.outside_size = sizeof scan.outside_text; // a letter: no hint needs what follows
     }
 }
 
-template <typename V> void row_scanner_feed(RowScanner<V>& row, const char* p, const char* end) {
-    using Mode = typename RowScanner<V>::Mode;
-    for (; p < end && row.mode != Mode::done; ++p) {
+// A number text that holds no digit: the rest of the line is only checked.
+template <typename V> void row_scan_malformed(RowScan<V>& scan) {
+    scan.counting = false;
+    scan.mode = RowScan<V>::Mode::pass_over;
+}
+
+// Whether a byte that no number text holds follows p within [p, last): then the in-place number
+// reader may read the number at p in a piece of a line streamed through the buffer, which has
+// room for its reads beyond.
+bool number_ends_within(const char* p, const char* last, char point) {
+    for (; p < last; ++p) {
         const char c = *p;
-        if (row.mode == Mode::number) {
-            if (number_scanner_feed(row.number, c)) continue;
-            row_scanner_end_number(row);
-        }
-        if (row.mode == Mode::pass_over) {
-            if (class_of(c) & class_separator) row.mode = Mode::skip;
-        } else if (row.mode == Mode::skip && (class_of(c) & class_value_start)) {
-            number_scanner_reset(row.number);
-            number_scanner_feed(row.number, c);
-            row.mode = Mode::number;
+        if (!(in_place::is_digit(c) || c == point || c == '-' || c == '+' || (c | 0x20) == 'e')) {
+            return true;
         }
     }
+    return false;
 }
 
-template <typename V> int row_scanner_finish(RowScanner<V>& row) {
-    if (row.mode == RowScanner<V>::Mode::number) row_scanner_end_number(row);
-    return row.too_many ? row_too_many_values : row.count;
+// Reads the next piece [first, last) of the text (in place: the whole text, ending at its LF or
+// followed by a NUL, so that a number is read without a length check; streamed, a number that
+// ends within the piece is read as in place too).
+template <typename V, bool InPlace>
+void row_scan_feed(RowScan<V>& scan, const char* const first, const char* const last) {
+    using Mode = typename RowScan<V>::Mode;
+    const auto at = [&scan, first](const char* q) {
+        return scan.position + static_cast<std::uint64_t>(q - first);
+    };
+    const char* p = first;
+    while (p < last) {
+        const char c = *p;
+        const std::uint8_t k = scan.classes[static_cast<unsigned char>(c)];
+        switch (scan.mode) {
+        case Mode::bad:
+            if (scan.outside_size == sizeof scan.outside_text) {
+                p = last; // nothing more to learn from the line
+                break;
+            }
+            scan.outside_text[scan.outside_size++] = c;
+            ++p;
+            break;
+        case Mode::skip:
+            if (k & class_value_start) {
+                if (InPlace || number_ends_within(p, last, scan.point)) {
+                    V value = 0;
+                    const char* const after = scan.point == ','
+                                                  ? in_place::read_value<V, ','>(p, value)
+                                                  : in_place::read_value<V, '.'>(p, value);
+                    if (after != nullptr) {
+                        row_scan_add(scan, value);
+                        scan.mode = Mode::pass_over;
+                        p = after;
+                    } else if (c == '-' && p + 1 < last &&
+                               (scan.classes[static_cast<unsigned char>(p[1])] &
+                                class_word_start)) {
+                        row_scan_begin_word(scan, p[1], at(p + 1), true);
+                        p += 2;
+                    } else {
+                        // As far as the number syntax goes: "-", then the point.
+                        p += c == '-';
+                        p += p < last && *p == scan.point;
+                        row_scan_malformed(scan);
+                    }
+                } else {
+                    number_scanner_reset(scan.number, scan.point);
+                    number_scanner_feed(scan.number, c);
+                    scan.mode = Mode::number;
+                    ++p;
+                }
+            } else if (k & class_word_start) {
+                row_scan_begin_word(scan, c, at(p), false);
+                ++p;
+            } else if (k & class_outside) {
+                row_scan_outside(scan, at(p), c);
+                ++p;
+            } else {
+                if (k & class_field_separator) {
+                    if (scan.open_field) row_scan_add(scan, missing_value<V>());
+                    scan.open_field = true;
+                    scan.has_fields = true;
+                } else if (c == '\n') {
+                    row_scan_end_fields(scan);
+                } else if (c != ' ' && c != '\t' && c != '\r') {
+                    scan.open_field = false;
+                }
+                ++p;
+            }
+            break;
+        case Mode::number:
+            if (number_scanner_feed(scan.number, c)) {
+                ++p;
+            } else if (number_scanner_has_value(scan.number)) {
+                row_scan_add(scan, number_scanner_value<V>(scan.number));
+                scan.mode = Mode::pass_over; // c again, in that mode
+            } else if (scan.number.state == NumberState::sign && (k & class_word_start)) {
+                row_scan_begin_word(scan, c, at(p), true);
+                ++p;
+            } else {
+                row_scan_malformed(scan);
+            }
+            break;
+        case Mode::word:
+            if (scan.word_length < static_cast<int>(std::strlen(word_letters(scan.word[0]))) &&
+                (c | 0x20) == word_letters(scan.word[0])[scan.word_length]) {
+                scan.word[scan.word_length++] = c;
+                ++p;
+            } else {
+                row_scan_end_word(scan); // c again, in the mode that leaves
+            }
+            break;
+        case Mode::pass_over:
+            // Whatever follows a value's text up to a separator belongs to no value.
+            if (k & class_separator) {
+                scan.mode = Mode::skip; // c again, in that mode
+            } else {
+                if (k & class_outside) row_scan_outside(scan, at(p), c);
+                ++p;
+            }
+            break;
+        }
+    }
+    scan.position += static_cast<std::uint64_t>(last - first);
+}
+
+// The text has ended. @return the count of values, the dropped columns included.
+template <typename V> int row_scan_finish(RowScan<V>& scan) {
+    using Mode = typename RowScan<V>::Mode;
+    if (scan.mode == Mode::number) {
+        if (number_scanner_has_value(scan.number)) {
+            row_scan_add(scan, number_scanner_value<V>(scan.number));
+        } else {
+            row_scan_malformed(scan);
+        }
+    } else if (scan.mode == Mode::word) {
+        row_scan_end_word(scan);
+    } else if (scan.mode == Mode::skip) {
+        row_scan_end_fields(scan);
+    }
+    return scan.count;
 }
 
 // ---- The column rule and its message --------------------------------------------------------
@@ -154,30 +456,36 @@ void write_text(const TextSink& sink, const char* data, std::size_t size) {
     if (sink.write != nullptr && size > 0) sink.write(sink.context, data, size);
 }
 
-// Holds `count` to the run-wide rule. On a mismatch, writes "\nstr:<line><count>!=<expected>\n"
-// to `messages` and returns row_count_mismatch: the line's text of `text_length` bytes comes
-// from `write_line(length)`, which writes its first `length` bytes, its final CR LF as LF.
+// Holds the `count` values of a line (at least one), `skip` of them dropped, to the run-wide rule.
+// @return the count of the values after the dropped ones; on a mismatch, row_count_mismatch,
+// having written "\nstr:<line><count>!=<expected>\n" to `messages`, the counts as the line holds
+// them: the line's text of `text_length` bytes comes from `write_line(length)`, which writes its
+// first `length` bytes, its final CR LF as LF.
 template <typename WriteLine>
-int apply_column_rule(int count, std::uint64_t text_length, bool ends_with_cr_lf, ColumnRule& rule,
-                      const TextSink& messages, WriteLine&& write_line) {
-    if (!rule.count_fixed) {
-        if (count >= 1) {
-            rule.expected_count = count;
+int apply_column_rule(int count, int skip, std::uint64_t text_length, bool ends_with_cr_lf,
+                      ColumnRule& rule, const TextSink& messages, WriteLine&& write_line) {
+    const int kept = count - skip;
+    if (kept >= 1) {
+        if (!rule.count_fixed) {
+            rule.expected_count = kept;
             rule.count_fixed = true;
+            return kept;
         }
-        return count;
+        if (kept == rule.expected_count) return kept;
     }
-    if (count == rule.expected_count || count == 0) return count;
     write_text(messages,
                "\n"
                "str:",
                5);
     write_line(text_length - (ends_with_cr_lf ? 2 : 0));
     if (ends_with_cr_lf) write_text(messages, "\n", 1);
-    char tail[32]; // two ints of at most 11 characters each, "!=" and LF
-    char* p = std::to_chars(tail, tail + 11, count).ptr;
+    // A row of no more values than are dropped needs one more than those at least.
+    const long long expected = rule.count_fixed ? static_cast<long long>(rule.expected_count) + skip
+                                                : static_cast<long long>(skip) + 1;
+    char tail[48]; // two numbers of at most 20 characters each, "!=" and LF
+    char* p = std::to_chars(tail, tail + 20, count).ptr;
     std::memcpy(p, "!=", 2);
-    p = std::to_chars(p + 2, p + 13, rule.expected_count).ptr;
+    p = std::to_chars(p + 2, p + 22, expected).ptr;
     *p++ = '\n';
     write_text(messages, tail, static_cast<std::size_t>(p - tail));
     return row_count_mismatch;
@@ -232,6 +540,34 @@ void pass_over_byte_order_mark(DataFile& file) {
     if (file.end >= 3 && std::memcmp(file.buffer.get(), "\xEF\xBB\xBF", 3) == 0) {
         file.begin = file.searched = 3;
     }
+}
+
+// Passes over the lines still to skip at the start of the file, whatever they hold and however
+// long they are. @return false on a read failure.
+bool pass_over_skipped_rows(DataFile& file) {
+    char* const buffer = file.buffer.get();
+    while (file.rows_to_skip > 0) {
+        const std::size_t from = std::max(file.searched, file.begin);
+        if (const void* lf = std::memchr(buffer + from, '\n', file.end - from)) {
+            file.begin = file.searched =
+                static_cast<std::size_t>(static_cast<const char*>(lf) + 1 - buffer);
+            ++file.lines;
+            --file.rows_to_skip;
+            continue;
+        }
+        if (file.at_end) {
+            if (file.read_failed) return false;
+            if (file.begin < file.end) ++file.lines; // the last line, without an LF
+            file.begin = file.searched = file.end;
+            file.rows_to_skip = 0;
+            break;
+        }
+        // The buffer's bytes all belong to the line being passed over.
+        file.buffer_offset += file.end;
+        file.begin = file.end = file.searched = 0;
+        fill_buffer(file);
+    }
+    return true;
 }
 
 enum class LineKind { none, in_place, too_long, range_end, read_error };
@@ -297,16 +633,15 @@ struct LongLine {
     bool has_nul = false;
     bool ends_with_lf = false;    // its text ends with LF
     bool ends_with_cr_lf = false; // its text ends with CR LF
-    std::uint64_t outside_column = 0;
-    unsigned char outside_byte = 0;
     // Its first bytes: all that a mismatch line can show of a line that cannot be read again.
     char head[80];
     std::size_t head_size = 0;
 };
 
 // Consumes a line that begins at buffer[0] and fills the buffer, chunk by chunk, parsing its
-// text into `row`. @return false on a read failure.
-template <typename V> bool scan_long_line(DataFile& file, LongLine& line, RowScanner<V>& row) {
+// text into `row` (which finds the first character outside the alphabet, too).
+// @return false on a read failure.
+template <typename V> bool scan_long_line(DataFile& file, LongLine& line, RowScan<V>& row) {
     line.start = file.buffer_offset;
     ++file.lines;
     char last = 0; // the byte before the current chunk
@@ -317,17 +652,12 @@ template <typename V> bool scan_long_line(DataFile& file, LongLine& line, RowSca
         const char* const part_end = lf != nullptr ? static_cast<const char*>(lf) + 1 : chunk_end;
         if (!line.has_nul) {
             const char* const text_end = text_end_of(chunk, part_end);
-            const std::uint8_t classes = classes_of(chunk, text_end);
-            if ((classes & class_outside) && line.outside_column == 0) {
-                line.outside_column =
-                    line.text_length + first_outside(chunk, text_end, line.outside_byte);
-            }
-            line.classes |= classes;
+            line.classes |= classes_of(chunk, text_end);
             const std::size_t head_room = sizeof line.head - line.head_size;
             const auto text_size = static_cast<std::size_t>(text_end - chunk);
             std::memcpy(line.head + line.head_size, chunk, std::min(head_room, text_size));
             line.head_size += std::min(head_room, text_size);
-            row_scanner_feed(row, chunk, text_end);
+            row_scan_feed<V, false>(row, chunk, text_end);
             line.text_length += text_size;
             line.has_nul = text_end != part_end;
             if (lf != nullptr && !line.has_nul) {
@@ -363,19 +693,16 @@ bool stream_range(DataFile& file, std::uint64_t start, std::uint64_t length, Use
     return length == 0;
 }
 
-// The row of a line longer than the buffer, once scan_long_line found it a data line with no
-// character outside the alphabet.
-template <typename V>
-int finish_long_row(DataFile& file, const LongLine& line, RowScanner<V>& row, ColumnRule& rule,
+// The row of `count` values (at least one) of a line longer than the buffer, once
+// scan_long_line found it a data line with no character outside the alphabet.
+int finish_long_row(DataFile& file, const LongLine& line, int count, ColumnRule& rule,
                     const TextSink& messages) {
-    const int count = row_scanner_finish(row);
-    if (count < 0) return count;
-    file.problem.count = count;
     const std::uint64_t after_line = file.buffer_offset + file.begin;
     bool reread = false;
     bool whole = true;
     const int result = apply_column_rule(
-        count, line.text_length, line.ends_with_cr_lf, rule, messages, [&](std::uint64_t length) {
+        count, file.format.skip_columns, line.text_length, line.ends_with_cr_lf, rule, messages,
+        [&](std::uint64_t length) {
             if (file.source.sequential) {
                 write_text(messages, line.head, std::min<std::size_t>(line.head_size, length));
                 if (length <= line.head_size) return;
@@ -398,7 +725,8 @@ int finish_long_row(DataFile& file, const LongLine& line, RowScanner<V>& row, Co
 
 // ---- The data file ---------------------------------------------------------------------------
 
-bool data_file_open(DataFile& file, ByteSource source, std::size_t buffer_size) {
+bool data_file_open(DataFile& file, ByteSource source, std::size_t buffer_size,
+                    const RowFormat& format) {
     buffer_size = std::max(buffer_size, min_read_buffer_size);
     if (!file.buffer || file.capacity != buffer_size) {
         file.buffer.reset(static_cast<char*>(std::calloc(buffer_size + in_place::read_padding, 1)));
@@ -409,6 +737,13 @@ bool data_file_open(DataFile& file, ByteSource source, std::size_t buffer_size) 
     reposition(file, 0);
     file.line_start_end = no_limit;
     file.lines = 0;
+    file.data_end = DataEnd{};
+    file.format = format;
+    file.format.row_capacity = std::max(format.row_capacity, 1);
+    file.format.skip_columns = std::max(format.skip_columns, 0);
+    file.formatted = format.nodata || format.has_nodata_value || format.decimal_comma ||
+                     file.format.skip_columns > 0;
+    file.rows_to_skip = format.skip_rows;
     return true;
 }
 
@@ -417,6 +752,8 @@ void data_file_open_range(DataFile& file, ByteSource source, std::uint64_t start
     file.source = source;
     file.line_start_end = line_start_end;
     file.lines = 0;
+    file.data_end = DataEnd{};
+    file.rows_to_skip = 0;
     if (start == 0 || start >= line_start_end) {
         reposition(file, std::min(start, line_start_end));
         return;
@@ -453,48 +790,101 @@ std::uint64_t data_file_position(const DataFile& file) {
 
 // ---- Rows ---------------------------------------------------------------------------------------
 
+bool row_format_set_nodata_value(RowFormat& format, std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1); // as a data row passes it
+    const char point = text.find(',') != std::string_view::npos ? ',' : '.';
+    const NumberResult<float> single = read_number<float>(text, point);
+    const NumberResult<double> twice = read_number<double>(text, point);
+    if (!single.has_value || single.end != text.size()) return false;
+    format.has_nodata_value = true;
+    format.nodata_value_float = single.value;
+    format.nodata_value_double = twice.value;
+    return true;
+}
+
+namespace {
+
+// The end of the data at the line just read, which holds no value.
+int end_data_at_line(DataFile& file) {
+    file.data_end = DataEnd{file.lines, data_file_position(file)};
+    return row_end_of_data;
+}
+
+} // namespace
+
 template <typename V>
 int read_data_row(V* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
+    if (file.rows_to_skip != 0) [[unlikely]] {
+        if (!pass_over_skipped_rows(file)) return row_read_error;
+    }
     for (;;) {
         const char* line = nullptr;
         const char* line_end = nullptr;
         const LineKind kind = next_line(file, line, line_end);
         if (kind == LineKind::range_end) return row_range_end;
-        if (kind == LineKind::none) return row_end_of_data;
+        if (kind == LineKind::none) {
+            file.data_end = DataEnd{0, data_file_position(file)};
+            return row_end_of_data;
+        }
         if (kind == LineKind::read_error) return row_read_error;
-        file.problem = RowProblem{file.lines, 0, 0, 0};
+        file.problem = RowProblem{file.lines, 0, 0, 0, RowHint::none};
         if (kind == LineKind::too_long) {
             LongLine long_line;
-            RowScanner<V> row;
-            row.values = values;
+            RowScan<V> row = row_scan_for(file, values);
             if (!scan_long_line(file, long_line, row)) return row_read_error;
+            const int count = row_scan_finish(row);
             file.problem.line = file.lines;
             if (long_line.classes & class_comment) continue;
-            if (long_line.classes & class_outside) {
-                file.problem.column = long_line.outside_column;
-                file.problem.byte = long_line.outside_byte;
+            if (row.outside_column != 0) {
+                file.problem.column = row.outside_column;
+                file.problem.byte = static_cast<unsigned char>(row.outside_text[0]);
+                file.problem.hint = hint_for(row.outside_text, row.outside_size, file.format);
                 return row_bad_character;
             }
-            return finish_long_row(file, long_line, row, rule, messages);
+            file.problem.count = count;
+            if (count == 0) return end_data_at_line(file);
+            return finish_long_row(file, long_line, count, rule, messages);
         }
-        // One pass parses the values and classes the bytes; a comment line or a character
-        // outside the alphabet then discards what was parsed.
         const char* const text_end = text_end_of(line, line_end);
-        std::uint8_t classes = 0;
-        const int count = parse_values(line, text_end, values, classes);
-        if (classes & class_comment) continue;
-        if (classes & class_outside) {
-            file.problem.column = first_outside(line, text_end, file.problem.byte);
+        int count = 0;
+        std::uint64_t outside_column = 0;
+        if (!file.formatted) [[likely]] {
+            // One pass parses the values and classes the bytes; a comment line or a character
+            // outside the alphabet then discards what was parsed.
+            std::uint8_t classes = 0;
+            const int capacity = file.format.row_capacity;
+            count =
+                capacity == max_row_values
+                    ? parse_values<V, max_row_values>(line, text_end, values, capacity,
+                                                      file.unstored, classes)
+                    : parse_values<V, 0>(line, text_end, values, capacity, file.unstored, classes);
+            if (classes & class_comment) continue;
+            if (classes & class_outside) {
+                outside_column = first_outside(line, text_end, file.problem.byte);
+            }
+        } else {
+            RowScan<V> row = row_scan_for(file, values);
+            row_scan_feed<V, true>(row, line, text_end);
+            count = row_scan_finish(row);
+            if (classes_of(line, text_end) & class_comment) continue;
+            outside_column = row.outside_column;
+        }
+        if (outside_column != 0) {
+            const char* const outside = line + (outside_column - 1);
+            file.problem.column = outside_column;
+            file.problem.byte = static_cast<unsigned char>(*outside);
+            file.problem.hint =
+                hint_for(outside, static_cast<std::size_t>(text_end - outside), file.format);
             return row_bad_character;
         }
-        if (count < 0) return count;
         file.problem.count = count;
+        if (count == 0) return end_data_at_line(file);
         // CR is in the alphabet and ends no value, so CR LF reads as LF without more work; only
         // the mismatch line leaves the CR out.
         const auto length = static_cast<std::size_t>(text_end - line);
         const bool ends_with_cr_lf = length >= 2 && text_end[-2] == '\r' && text_end[-1] == '\n';
-        return apply_column_rule(count, length, ends_with_cr_lf, rule, messages,
-                                 [line, &messages](std::uint64_t shown) {
+        return apply_column_rule(count, file.format.skip_columns, length, ends_with_cr_lf, rule,
+                                 messages, [line, &messages](std::uint64_t shown) {
                                      write_text(messages, line, static_cast<std::size_t>(shown));
                                  });
     }

@@ -49,12 +49,15 @@ template <typename V> V signed_value(V magnitude, bool negative) {
     return negative ? -magnitude : magnitude;
 }
 
-// The magnitude of the number text [first, last) (digits with an optional point and exponent, no
-// sign), correctly rounded (ties to even) by fast_float. Beyond the range of V: zero, or
+// The magnitude of the number text [first, last) (digits with an optional `point` and exponent,
+// no sign), correctly rounded (ties to even) by fast_float. Beyond the range of V: zero, or
 // infinity when `large` (the caller knows the side).
-template <typename V> V rounded_magnitude(const char* first, const char* last, bool large) {
+template <typename V>
+V rounded_magnitude(const char* first, const char* last, bool large, char point = '.') {
     V magnitude = 0;
-    if (fast_float::from_chars(first, last, magnitude).ec == std::errc::result_out_of_range) {
+    const fast_float::parse_options options{fast_float::chars_format::general, point};
+    if (fast_float::from_chars_advanced(first, last, magnitude, options).ec ==
+        std::errc::result_out_of_range) {
         // Versions that report a result rounding to zero or overflowing may not set the value.
         magnitude = large ? std::numeric_limits<V>::infinity() : V{0};
     }
@@ -93,11 +96,11 @@ template <typename V> V number_scanner_value(const NumberScanner& scanner) {
 
 template <typename V>
 V rounded_decimal(const char* first, const char* last, std::int64_t digit_count, std::uint64_t m,
-                  std::int64_t exponent10) {
+                  std::int64_t exponent10, char point) {
     const bool negative = *first == '-';
     if (digit_count > max_exact_digits) {
         NumberScanner scanner;
-        number_scanner_reset(scanner);
+        number_scanner_reset(scanner, point);
         for (const char* p = first; p < last; ++p) number_scanner_feed(scanner, *p);
         return number_scanner_value<V>(scanner);
     }
@@ -110,12 +113,14 @@ V rounded_decimal(const char* first, const char* last, std::int64_t digit_count,
     if (exact_small_decimal(m, exponent10, negative, value)) return value;
     // m < 10^19, so the magnitude overflows only with a positive exponent, and underflows only
     // with a negative one.
-    return signed_value(rounded_magnitude<V>(first + negative, last, exponent10 > 0), negative);
+    return signed_value(rounded_magnitude<V>(first + negative, last, exponent10 > 0, point),
+                        negative);
 }
 
-void number_scanner_reset(NumberScanner& scanner) {
+void number_scanner_reset(NumberScanner& scanner, char point) {
     scanner.state = NumberState::start;
     scanner.exponent_negative = false;
+    scanner.point = point;
     scanner.decimal.digit_count = 0;
     scanner.decimal.sticky = false;
     scanner.decimal.negative = false;
@@ -135,7 +140,7 @@ bool number_scanner_feed(NumberScanner& scanner, char c) {
         }
         [[fallthrough]];
     case NumberState::sign:
-        if (c == '.') {
+        if (c == scanner.point) {
             scanner.state = NumberState::point;
             return true;
         }
@@ -147,7 +152,7 @@ bool number_scanner_feed(NumberScanner& scanner, char c) {
             return true;
         }
         if (scanner.state != NumberState::integer) return false;
-        if (c == '.') {
+        if (c == scanner.point) {
             scanner.state = NumberState::fraction;
             return true;
         }
@@ -196,9 +201,9 @@ bool number_scanner_has_value(const NumberScanner& scanner) {
 template float number_scanner_value<float>(const NumberScanner& scanner);
 template double number_scanner_value<double>(const NumberScanner& scanner);
 template float rounded_decimal<float>(const char* first, const char* last, std::int64_t digit_count,
-                                      std::uint64_t m, std::int64_t exponent10);
+                                      std::uint64_t m, std::int64_t exponent10, char point);
 template double rounded_decimal<double>(const char* first, const char* last,
                                         std::int64_t digit_count, std::uint64_t m,
-                                        std::int64_t exponent10);
+                                        std::int64_t exponent10, char point);
 
 } // namespace graygif

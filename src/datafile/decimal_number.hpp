@@ -48,10 +48,12 @@ enum class NumberState : std::uint8_t {
 struct NumberScanner {
     NumberState state = NumberState::start;
     bool exponent_negative = false;
+    char point = '.'; // the decimal point: "." or ","
     BoundedDecimal decimal;
 };
 
-void number_scanner_reset(NumberScanner& scanner);
+// Makes `scanner` stand before a number text whose decimal point is `point`.
+void number_scanner_reset(NumberScanner& scanner, char point = '.');
 
 // Offers the next character. @return true when it continues the number text; false when the
 // text ended before it (the scanner then stays as it was).
@@ -65,7 +67,7 @@ bool number_scanner_has_value(const NumberScanner& scanner);
 template <typename V> V number_scanner_value(const NumberScanner& scanner);
 
 // The value of the number text [first, last) that the in-place reader delimited (an optional
-// "-", digits with an optional point, an optional exponent) when exact_small_decimal could not
+// "-", digits with an optional `point`, an optional exponent) when exact_small_decimal could not
 // decide it. `digit_count` is the count of its integer and fraction digits; with at most
 // max_exact_digits of them, `m` and `exponent10` are its value as m * 10^exponent10 and fast_float
 // rounds the text, with more the text goes through the bounded form. Correctly rounded (ties to
@@ -73,7 +75,7 @@ template <typename V> V number_scanner_value(const NumberScanner& scanner);
 // road is rare, and the common one stays compact.
 template <typename V>
 V rounded_decimal(const char* first, const char* last, std::int64_t digit_count, std::uint64_t m,
-                  std::int64_t exponent10);
+                  std::int64_t exponent10, char point);
 
 // 10^e for e = -22..22 at index e + 22, each the double nearest to it (exact for e >= 0).
 inline constexpr double powers_of_ten[] = {

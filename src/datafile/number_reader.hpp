@@ -29,8 +29,8 @@ template <typename V> struct NumberResult {
 // double (ties to even; beyond the range: infinity with the sign; below it: subnormal or signed
 // zero). For checking the reader against other conversions (tests,
 // bench/number_fast_path_check.cpp); has_value is false when the text there holds no integer or
-// fraction digit.
-template <typename V> NumberResult<V> read_number(std::string_view text);
+// fraction digit. `point`: the decimal point, "." or ",".
+template <typename V> NumberResult<V> read_number(std::string_view text, char point = '.');
 
 namespace in_place {
 
@@ -128,10 +128,10 @@ inline const char* add_exponent(const char* q, std::int64_t& exponent10) {
     return p;
 }
 
-// Reads the number text at p (a digit, "-" or ".": perhaps no value after all), in place, to the
-// nearest float or double. @return the end of its text, or nullptr when it holds no integer or
-// fraction digit.
-template <typename V> inline const char* read_value(const char* p, V& value) {
+// Reads the number text at p (a digit, "-" or the decimal point `Point`: perhaps no value after
+// all), in place, to the nearest float or double. @return the end of its text, or nullptr when it
+// holds no integer or fraction digit.
+template <typename V, char Point = '.'> inline const char* read_value(const char* p, V& value) {
     static_assert(std::is_same_v<V, float> || std::is_same_v<V, double>);
     const bool negative = *p == '-';
     const char* const integer = p + negative;
@@ -142,7 +142,7 @@ template <typename V> inline const char* read_value(const char* p, V& value) {
     // A predicted branch rather than a read at an address computed from the integer run, so
     // that the next value need not wait for this one's digits: a point is usually in every value
     // of a file, or in none.
-    if (run_end.next == '.') {
+    if (run_end.next == Point) {
         const char* const fraction = run_end.end + 1;
         run_end = add_digit_run(fraction, m);
         exponent10 = fraction - run_end.end;
@@ -154,7 +154,7 @@ template <typename V> inline const char* read_value(const char* p, V& value) {
     const bool exact =
         digit_count <= max_exact_digits && exact_small_decimal(m, exponent10, negative, value);
     if (!exact) [[unlikely]]
-        value = rounded_decimal<V>(p, q, digit_count, m, exponent10);
+        value = rounded_decimal<V>(p, q, digit_count, m, exponent10, Point);
     return q;
 }
 

@@ -47,7 +47,7 @@ struct MemorySource {
 
 // Back to the start of the file: opened again on its own source, keeping its buffer.
 void rewind_file(DataFile& file) {
-    ASSERT_TRUE(data_file_open(file, file.source, file.capacity));
+    ASSERT_TRUE(data_file_open(file, file.source, file.capacity, file.format));
 }
 
 TextSink string_sink(std::string& out) {
@@ -80,12 +80,14 @@ struct Reading {
 template <typename Value = float>
 Reading read_pass(DataFile& file, ColumnRule& rule, int max_calls = 1'000'000) {
     Reading reading;
-    std::vector<Value> values(max_row_values); // exactly the capacity: ASan sees any overflow
+    // Exactly the capacity: ASan sees any overflow.
+    std::vector<Value> values(static_cast<std::size_t>(file.format.row_capacity));
     const TextSink sink = string_sink(reading.messages);
     for (int call = 0; call < max_calls; ++call) {
         const int result = read_data_row(values.data(), file, rule, sink);
         Row row{result, {}};
-        if (result > 0) row.values.assign(values.begin(), values.begin() + result);
+        const int stored = std::min(result, file.format.row_capacity);
+        if (result > 0) row.values.assign(values.begin(), values.begin() + stored);
         reading.rows.push_back(row);
         if (result <= 0) break;
     }
@@ -93,24 +95,28 @@ Reading read_pass(DataFile& file, ColumnRule& rule, int max_calls = 1'000'000) {
 }
 
 template <typename Value = float>
-Reading read_text(const std::string& text, ColumnRule& rule, std::size_t buffer_size = 1 << 20) {
+Reading read_text(const std::string& text, ColumnRule& rule, std::size_t buffer_size = 1 << 20,
+                  const RowFormat& format = {}) {
     MemorySource memory{text};
     DataFile file;
-    EXPECT_TRUE(data_file_open(file, memory.source(), buffer_size));
+    EXPECT_TRUE(data_file_open(file, memory.source(), buffer_size, format));
     return read_pass<Value>(file, rule);
 }
 
 struct FirstRow {
     Row as_float;
     Row as_double;
+    bool operator==(const FirstRow& other) const {
+        return as_float == other.as_float && as_double == other.as_double;
+    }
 };
 
 // The first row of `text` read with a fresh rule, through the in-place and the streamed path, to
 // float and to double: the same result every way.
-FirstRow first_row(const std::string& text) {
-    const auto read = [&text](auto value, std::size_t buffer_size) {
+FirstRow first_row(const std::string& text, const RowFormat& format = {}) {
+    const auto read = [&text, &format](auto value, std::size_t buffer_size) {
         ColumnRule rule;
-        return read_text<decltype(value)>(text, rule, buffer_size).rows.front();
+        return read_text<decltype(value)>(text, rule, buffer_size, format).rows.front();
     };
     const FirstRow row{read(0.0f, 1 << 20), read(0.0, 1 << 20)};
     EXPECT_EQ(row.as_float, read(0.0f, 16)) << "in place and streamed differ on: " << text;
@@ -129,6 +135,18 @@ std::uint64_t bits(double d) {
 
 constexpr float inf = std::numeric_limits<float>::infinity();
 constexpr double inf_double = std::numeric_limits<double>::infinity();
+constexpr double nan = std::numeric_limits<double>::quiet_NaN(); // a missing value
+
+// A decimal-comma text of a plain one: "," for ".", and ";" for ",".
+std::string with_decimal_comma(std::string text) {
+    for (char& c : text) c = c == '.' ? ',' : c == ',' ? ';' : c;
+    return text;
+}
+
+RowFormat with_nodata_value(RowFormat format, const char* value) {
+    EXPECT_TRUE(row_format_set_nodata_value(format, value)) << value;
+    return format;
+}
 
 // The C library's conversion of `text` (correctly rounded; infinity or zero beyond the range),
 // an independent reference for the reader. `length`: the characters it took.
@@ -279,6 +297,11 @@ TEST(DataRowReader, RoundsToNearestSinglePrecision) {
         EXPECT_TRUE(number.has_value);
         EXPECT_EQ(number.end, c.text.size()) << c.text;
         EXPECT_EQ(bits(number.value), c.expected) << c.text;
+        const std::string comma = with_decimal_comma(c.text);
+        const Row comma_row = first_row(comma + "\n", {.decimal_comma = true}).as_float;
+        ASSERT_EQ(comma_row.result, 1) << comma;
+        EXPECT_EQ(bits(static_cast<float>(comma_row.values[0])), c.expected) << comma;
+        EXPECT_EQ(bits(read_number<float>(comma, ',').value), c.expected) << comma;
     }
 }
 
@@ -355,6 +378,11 @@ TEST(DataRowReader, RoundsToNearestDoublePrecision) {
         EXPECT_EQ(bits(number.value), c.expected) << c.text;
         std::size_t length = 0;
         EXPECT_EQ(bits(c_library_value<double>(c.text, length)), c.expected) << c.text;
+        const std::string comma = with_decimal_comma(c.text);
+        const Row comma_row = first_row(comma + "\n", {.decimal_comma = true}).as_double;
+        ASSERT_EQ(comma_row.result, 1) << comma;
+        EXPECT_EQ(bits(comma_row.values[0]), c.expected) << comma;
+        EXPECT_EQ(bits(read_number<double>(comma, ',').value), c.expected) << comma;
     }
 }
 
@@ -384,13 +412,16 @@ TEST(ReadNumber, AgreesWithTheCLibraryConversion) {
         const NumberResult<double> number_double = read_number<double>(text);
         ASSERT_EQ(number_double.end, length) << text;
         ASSERT_EQ(bits(number_double.value), bits(c_library_value<double>(text, length))) << text;
+        const std::string comma = with_decimal_comma(text);
+        ASSERT_EQ(bits(read_number<float>(comma, ',').value), bits(expected)) << comma;
+        ASSERT_EQ(bits(read_number<double>(comma, ',').value), bits(number_double.value)) << comma;
     }
 }
 
 // Rows of numbers in the shapes that the reader takes 8 bytes at a time (digit runs around 8 and
 // 16, signs, exponents of 0 to 5 digits), in long lines with mixed separators: every value as
 // the C library converts its text, to float and to double, through the in-place and the streamed
-// path.
+// path; every other line written with decimal commas too.
 TEST(DataRowReader, GeneratedRowsAgreeWithTheCLibraryConversion) {
     std::mt19937_64 random(11);
     const auto digits = [&random](int count) {
@@ -425,7 +456,11 @@ TEST(DataRowReader, GeneratedRowsAgreeWithTheCLibraryConversion) {
             line += separators[random() % std::size(separators)];
         }
         const FirstRow row = first_row(line + "\n");
+        const FirstRow comma = line_number % 2 == 0 ? first_row(with_decimal_comma(line) + "\n",
+                                                                {.decimal_comma = true})
+                                                    : row;
         ASSERT_EQ(row.as_float.result, static_cast<int>(numbers.size())) << line;
+        ASSERT_EQ(comma, row) << with_decimal_comma(line);
         for (std::size_t i = 0; i < numbers.size(); ++i) {
             const std::string& text = numbers[i];
             std::size_t length = 0;
@@ -518,24 +553,146 @@ TEST(ColumnRule, MismatchLineShowsTheLineAsRead) {
     }
 }
 
-TEST(DataRowReader, RowsOfMoreThanTheCapacityAreRefused) {
+// A row of more values than the row value array holds is counted whole and held to the column
+// rule; the values beyond the array are only summed up, for the range.
+TEST(DataRowReader, RowsBeyondTheCapacityAreCountedWhole) {
     auto row_of = [](int count, const std::string& tail) {
         std::string text;
         for (int i = 0; i < count; ++i) text += std::to_string(i % 10) + ",";
         return text + tail + "\n";
     };
-    for (const std::size_t buffer_size : {std::size_t{1} << 20, std::size_t{100}}) {
-        ColumnRule rule;
-        Reading full =
-            read_text(row_of(max_row_values, ".") + row_of(max_row_values, ""), rule, buffer_size);
-        ASSERT_EQ(full.rows.size(), 3u);
-        EXPECT_EQ(full.rows[0].result, max_row_values);
-        EXPECT_EQ(full.rows[0].values.back(), 7.0);
-        EXPECT_EQ(full.rows[1].result, max_row_values);
-        ColumnRule fresh;
-        EXPECT_EQ(read_text(row_of(max_row_values, "1"), fresh, buffer_size).rows[0].result,
-                  row_too_many_values);
-        EXPECT_FALSE(fresh.count_fixed);
+    const std::string file_text = row_of(max_row_values, "9 -1e39 -3 12") +
+                                  row_of(max_row_values, "1 2 3 4") + row_of(max_row_values, "5");
+    struct Case {
+        RowFormat format;
+        std::string text;
+        std::vector<int> results;
+        std::vector<double> stored; // the last values stored of the first row
+        UnstoredValues unstored;    // of the first row
+    };
+    const Case cases[] = {
+        {{}, file_text, {2052, 2052, row_count_mismatch}, {6, 7}, {-3, 12, 0, 1, 0}},
+        {{.nodata = true, .row_capacity = 3},
+         "1 2 3 nan -inf 5 4 -0\n",
+         {8, 0},
+         {2, 3},
+         {-0.0, 5, 0, 1, 1}},
+        {{.skip_columns = 1, .row_capacity = 2}, "9 1 2 3\n", {3, 0}, {1, 2}, {3, 3, 0, 0, 0}},
+        {{.row_capacity = 3}, "1 2 3 4e39 5 -1\n", {6, 0}, {2, 3}, {-1, 5, 1, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t buffer_size : {std::size_t{1} << 20, std::size_t{100}}) {
+            MemorySource memory{c.text};
+            DataFile file;
+            ASSERT_TRUE(data_file_open(file, memory.source(), buffer_size, c.format));
+            ColumnRule rule;
+            const Reading first = read_pass(file, rule, 1);
+            const UnstoredValues u = file.unstored;
+            const Reading rest = read_pass(file, rule);
+            std::vector<int> results{first.rows[0].result};
+            for (const Row& row : rest.rows) results.push_back(row.result);
+            EXPECT_EQ(results, c.results) << c.text.substr(0, 20);
+            const std::vector<double>& values = first.rows[0].values;
+            ASSERT_EQ(values.size(), static_cast<std::size_t>(c.format.row_capacity));
+            EXPECT_EQ(std::vector<double>(values.end() - 2, values.end()), c.stored);
+            EXPECT_EQ(bits(u.minimum), bits(c.unstored.minimum)) << c.text.substr(0, 20);
+            EXPECT_EQ(u.maximum, c.unstored.maximum);
+            EXPECT_EQ(u.positive_infinities, c.unstored.positive_infinities);
+            EXPECT_EQ(u.negative_infinities, c.unstored.negative_infinities);
+            EXPECT_EQ(u.missing, c.unstored.missing);
+            EXPECT_EQ(rule.expected_count, c.results[0]);
+            if (c.results.back() == row_count_mismatch) {
+                EXPECT_EQ(rest.messages.substr(rest.messages.size() - 11), "2049!=2052\n");
+            }
+        }
+    }
+}
+
+// Files as numpy, pandas and spreadsheets write them, each read in its format: every row's result
+// and value (missing: NaN) as numpy.loadtxt, numpy.genfromtxt or pandas.read_csv reads the file,
+// in place and streamed, to float and to double.
+TEST(DataRowReader, ReadsEachFormatAsNumpyAndPandasDo) {
+    struct Case {
+        RowFormat format;
+        std::string text;
+        std::vector<int> results;
+        std::vector<double> values;            // to float: each of them rounded to float
+        std::vector<double> float_values = {}; // where reading to float finds more values missing
+    };
+    const RowFormat nodata{.nodata = true};
+    const RowFormat comma{.decimal_comma = true};
+    const Case cases[] = {
+        // numpy.savetxt(header=...) of NaN and infinities
+        {nodata,
+         "# x y z w\nnan -inf 2.5e-3 Infinity\n-NaN +inf INF 7.25\n",
+         {4, 4, 0},
+         {nan, -inf_double, 0.0025, inf_double, nan, inf_double, inf_double, 7.25}},
+        {nodata, "NA,na,1.25\n", {3, 0}, {nan, nan, 1.25}}, // na_values=['na']
+        // to_csv with its header and index: empty fields at the end, between, at the start
+        {{.nodata = true, .skip_rows = 1, .skip_columns = 1},
+         ",a,b\n0,1.5,\n1,,2.5\n2,0.1,-3e-05\n",
+         {2, 2, 2, 0},
+         {1.5, nan, nan, 2.5, 0.1, -3e-05}},
+        {{.nodata = true, .skip_rows = 1}, "a,b\n,1.0\n4.0,\n", {2, 2, 0}, {nan, 1, 4, nan}},
+        {nodata, " , 1 ,\t, 2\r\n,,,\n", {4, 4, 0}, {nan, 1, nan, 2, nan, nan, nan, nan}},
+        // read_csv(sep=';', decimal=','); blanks and tabs separate too
+        {comma, "1,5;-2,25;3e2;,5;-0,000125\n", {5, 0}, {1.5, -2.25, 300, 0.5, -0.000125}},
+        {comma, "1,5 2\t3,25;;4\n", {4, 0}, {1.5, 2, 3.25, 4}},
+        {{.nodata = true, .decimal_comma = true}, "0,1;;7,5;\n", {4, 0}, {0.1, nan, 7.5, nan}},
+        // a spreadsheet export: byte-order mark, header, CR LF
+        {{.decimal_comma = true, .skip_rows = 1},
+         "\xEF\xBB\xBFx;y\r\n1,5;2,25\r\n-3,125;4\r\n",
+         {2, 2, 0},
+         {1.5, 2.25, -3.125, 4}},
+        // a value equal to the nodata value once read, to the precision read
+        {with_nodata_value(nodata, "-9999"),
+         "-9999 1.5 -9999.0 -9.999e3 -9999.5 nan\n",
+         {6, 0},
+         {nan, 1.5, nan, nan, -9999.5, nan}},
+        {with_nodata_value({}, "+0.1"),
+         "0.1 0.10000000000000001 0.1000000001\n",
+         {3, 0},
+         {nan, nan, 0.1000000001},
+         {nan, nan, nan}},
+        {with_nodata_value(comma, "-9999,5"), "-9999,5;1\n", {2, 0}, {nan, 1}},
+        // loadtxt(skiprows=): whatever the lines hold, comment and empty lines counted
+        {{.skip_rows = 3}, "a b\n# c\n\xff;\n1 2\n3 4\n", {2, 2, 0}, {1, 2, 3, 4}},
+        {{.skip_rows = 2}, "h\n\n1 2\n", {2, 0}, {1, 2}},
+        {{.skip_rows = 2}, "h" + std::string(100, 'x') + "\r\n1 2\n3 4", {2, 0}, {3, 4}},
+        {{.skip_rows = 5}, "1 2\n3 4\n", {0}, {}},
+        // read_csv(index_col=0)
+        {{.skip_columns = 1}, "0,1.5,2\n1,3,4\n", {2, 2, 0}, {1.5, 2, 3, 4}},
+        {{.skip_columns = 2, .row_capacity = 1}, "7 8 1 5\n", {2, 0}, {1}},
+        // without nodata, separators in a row are passed over as ever
+        {{.skip_columns = 1}, "0,,1,,3\n", {2, 0}, {1, 3}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<double>& float_values =
+            c.float_values.empty() ? c.values : c.float_values;
+        for (const std::size_t buffer_size : {std::size_t{1} << 20, std::size_t{16}}) {
+            for (const bool to_double : {false, true}) {
+                ColumnRule rule;
+                const Reading reading = to_double
+                                            ? read_text<double>(c.text, rule, buffer_size, c.format)
+                                            : read_text<float>(c.text, rule, buffer_size, c.format);
+                std::vector<int> results;
+                std::vector<double> values;
+                for (const Row& row : reading.rows) {
+                    results.push_back(row.result);
+                    values.insert(values.end(), row.values.begin(), row.values.end());
+                }
+                const std::string where = c.text + (to_double ? " double" : " float") + " buffer " +
+                                          std::to_string(buffer_size);
+                EXPECT_EQ(results, c.results) << where;
+                ASSERT_EQ(values.size(), c.values.size()) << where;
+                for (std::size_t i = 0; i < values.size(); ++i) {
+                    const double expected =
+                        to_double ? c.values[i]
+                                  : static_cast<double>(static_cast<float>(float_values[i]));
+                    EXPECT_EQ(bits(values[i]), bits(expected)) << where << " value " << i;
+                }
+            }
+        }
     }
 }
 
@@ -604,13 +761,18 @@ TEST(DataFile, ReadFailureIsAnErrorAndRewindStartsAgain) {
 }
 
 // Where a bad row stands, for the message that points at it: every line counted, its column
-// and byte, or its count; a byte-order mark at the very start is no part of the first line.
+// and byte (and the option that reads it), or its count; a byte-order mark at the very start is
+// no part of the first line.
 TEST(DataFile, BadRowsTellWhereTheyStand) {
     struct Case {
         std::string text;
         int result;
         RowProblem problem;
+        RowFormat format = {};
+        std::string message = {}; // of a count mismatch
     };
+    const RowHint semicolon = RowHint::semicolon;
+    const RowHint nodata_word = RowHint::nodata_word;
     const std::string long_tail(100, ' '); // longer than the buffer, and than what a pipe's shows
     const Case cases[] = {
         {"# a\n1 2\n\n", 0, {}},
@@ -630,29 +792,104 @@ TEST(DataFile, BadRowsTellWhereTheyStand) {
         {"\xEF\xBB\n", row_bad_character, {1, 1, 0xEF, 0}},
         {"1 2\n# c\n1" + long_tail + "2 3 \x01\n", row_bad_character, {3, 106, 1, 0}},
         {"1 2\n# c\n1" + long_tail + "2 3\n", row_count_mismatch, {3, 0, 0, 3}},
+        // what an option would read
+        {"1;2\n", row_bad_character, {1, 2, ';', 0, semicolon}},
+        {"1 -NaN\n", row_bad_character, {1, 4, 'N', 0, nodata_word}},
+        {"1" + long_tail + "Infinity,\n", row_bad_character, {1, 102, 'I', 0, nodata_word}},
+        {"na\n", row_bad_character, {1, 1, 'n', 0, nodata_word}},
+        {"name 1\n", row_bad_character, {1, 1, 'n', 0}},
+        {"1;2\n", row_bad_character, {1, 2, ';', 0, semicolon}, {.nodata = true}},
+        {"1;2,5 inf\n", row_bad_character, {1, 7, 'i', 0, nodata_word}, {.decimal_comma = true}},
+        {"1.5\n", row_bad_character, {1, 2, '.', 0}, {.decimal_comma = true}},
+        // letters beyond the longest word, and a word that is none
+        {"1 nanny\n", row_bad_character, {1, 6, 'n', 0}, {.nodata = true}},
+        {"infinit\n", row_bad_character, {1, 4, 'i', 0}, {.nodata = true}},
+        {"1" + long_tail + "-nil\n", row_bad_character, {1, 103, 'n', 0}, {.nodata = true}},
+        {"1,nanx\n", row_bad_character, {1, 6, 'x', 0}, {.nodata = true}},
+        // dropped columns are read, and counted in the counts shown
+        {"x,1,2\n", row_bad_character, {1, 1, 'x', 0}, {.skip_columns = 1}},
+        {"1 2 3\n4 5\n",
+         row_count_mismatch,
+         {2, 0, 0, 2},
+         {.skip_columns = 2},
+         "\nstr:4 5\n2!=3\n"},
+        {"4 5\n", row_count_mismatch, {1, 0, 0, 2}, {.skip_columns = 2}, "\nstr:4 5\n2!=3\n"},
+        {"h\n1 2 3\n1 x\n", row_bad_character, {3, 3, 'x', 0}, {.skip_rows = 1}},
+        {"1,,3\n4,5\n", row_count_mismatch, {2, 0, 0, 2}, {.nodata = true}, "\nstr:4,5\n2!=3\n"},
     };
     for (const Case& c : cases) {
-        for (const bool sequential : {false, true}) {
-            MemorySource memory{c.text, 5};
-            memory.sequential = sequential;
-            DataFile file;
-            ASSERT_TRUE(data_file_open(file, memory.source(), 16));
-            ColumnRule rule;
-            const Reading reading = read_pass(file, rule);
-            EXPECT_EQ(reading.rows.back().result, c.result) << c.text;
-            if (c.result >= 0) continue;
-            EXPECT_EQ(file.problem.line, c.problem.line) << c.text;
-            EXPECT_EQ(file.problem.column, c.problem.column) << c.text;
-            EXPECT_EQ(file.problem.byte, c.problem.byte) << c.text;
-            EXPECT_EQ(file.problem.count, c.problem.count) << c.text;
-            if (c.result == row_count_mismatch && c.text.size() > 40) {
-                // A line that cannot be read again shows only its beginning.
-                const std::string line = "1" + long_tail + "2 3";
-                EXPECT_EQ(reading.messages,
-                          "\nstr:" + (sequential ? line.substr(0, 80) + "..." : line) + "\n3!=2\n");
+        for (const std::size_t buffer_size : {std::size_t{16}, std::size_t{1} << 20}) {
+            for (const bool sequential : {false, true}) {
+                MemorySource memory{c.text, 5};
+                memory.sequential = sequential;
+                DataFile file;
+                ASSERT_TRUE(data_file_open(file, memory.source(), buffer_size, c.format));
+                ColumnRule rule;
+                const Reading reading = read_pass(file, rule);
+                EXPECT_EQ(reading.rows.back().result, c.result) << c.text;
+                if (c.result >= 0) continue;
+                EXPECT_EQ(file.problem.line, c.problem.line) << c.text;
+                EXPECT_EQ(file.problem.column, c.problem.column) << c.text;
+                EXPECT_EQ(file.problem.byte, c.problem.byte) << c.text;
+                EXPECT_EQ(file.problem.count, c.problem.count) << c.text;
+                EXPECT_EQ(file.problem.hint, c.problem.hint) << c.text;
+                if (!c.message.empty()) {
+                    EXPECT_EQ(reading.messages, c.message) << c.text;
+                }
+                if (c.result == row_count_mismatch && c.text.size() > 40) {
+                    // A line that cannot be read again shows only its beginning.
+                    const std::string line = "1" + long_tail + "2 3";
+                    const bool cut = sequential && buffer_size == 16;
+                    EXPECT_EQ(reading.messages,
+                              "\nstr:" + (cut ? line.substr(0, 80) + "..." : line) + "\n3!=2\n");
+                }
             }
         }
     }
+}
+
+// Where the data ends: at a line without a value, after which the file may hold more, or where
+// the file does. A range's reader skips no rows, even one from the file's start.
+TEST(DataFile, DataEndsAndRangesSkipNoRows) {
+    struct Case {
+        RowFormat format;
+        std::string text;
+        DataEnd end;
+    };
+    const Case cases[] = {
+        {{}, "1 2\n\n3 4\n", {2, 5}},
+        {{}, "1 2\n , \r\n# c\n", {2, 9}},
+        {{}, "1 2\n", {0, 4}},
+        {{}, "1 2\n3 4", {0, 7}},
+        {{}, "1 2\x1a\n\n", {0, 3}},
+        {{.skip_rows = 2}, "h\n\n1 2\n\n5\n", {4, 8}},
+        {{.skip_rows = 3}, "h\n", {0, 2}},
+        {{.nodata = true}, "1,2\n,\n\n", {3, 7}},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t buffer_size : {std::size_t{16}, std::size_t{1} << 20}) {
+            MemorySource memory{c.text, 3};
+            DataFile file;
+            ASSERT_TRUE(data_file_open(file, memory.source(), buffer_size, c.format));
+            ColumnRule rule;
+            EXPECT_EQ(read_pass(file, rule).rows.back().result, row_end_of_data) << c.text;
+            EXPECT_EQ(file.data_end.line, c.end.line) << c.text;
+            EXPECT_EQ(file.data_end.position, c.end.position) << c.text;
+        }
+    }
+    MemorySource memory{"9 9 9\n1 2\n3 4 5 6\n"};
+    DataFile file;
+    ASSERT_TRUE(data_file_open(file, memory.source(), 16, {.skip_rows = 2}));
+    for (const auto& [start, first_count] : {std::pair{0, 3}, {1, 2}, {6, 2}, {7, 4}, {99, 0}}) {
+        data_file_open_range(file, memory.source(), static_cast<std::uint64_t>(start), no_limit);
+        ColumnRule rule;
+        EXPECT_EQ(read_pass(file, rule, 1).rows[0].result, first_count) << start;
+        EXPECT_EQ(file.lines, first_count == 0 ? 0u : 1u) << start;
+    }
+    rewind_file(file);
+    ColumnRule rule;
+    EXPECT_EQ(read_pass(file, rule, 1).rows[0].values, (std::vector<double>{3, 4, 5, 6}));
+    EXPECT_EQ(file.lines, 3u);
 }
 
 // The buffer is reused from file to file: the last line of a file, without LF, ends at the file's
