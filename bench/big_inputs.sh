@@ -50,7 +50,7 @@ measure() {
 echo "== big inputs ($(nproc) cores; release build)"
 measure ROWS1M.DAT 0 "INFO: Data beyond the 256 x 256 picture was left out"
 measure ROWS10M.DAT 0 "INFO: Data beyond the 256 x 256 picture was left out"
-measure LINE.DAT 5 "The data row holds more than 2048 values."
+measure LINE.DAT 0 "INFO: Data beyond the 256 x 256 picture was left out"
 measure NUMBER.DAT 0 "Creating file: NUMBER.gif"
 measure RANDOM.DAT 5 "Data character error."
 exit $((failures > 0))

@@ -222,11 +222,6 @@ Step settle_read(RunState& run, const std::string& name, const ConversionResult&
                      "data row.\n",
                      line, name.c_str(), static_cast<unsigned long long>(read.problem.column),
                      shown_byte(read.problem.byte).c_str());
-    } else if (read.row_result == row_too_many_values) {
-        console_print(run.console, ConsoleStream::err, "The data row holds more than %d values.\n",
-                      max_row_values);
-        console_note(run.console, "INFO: Line %llu of %s holds more than %d values.\n", line,
-                     name.c_str(), max_row_values);
     } else {
         console_note(run.console,
                      "INFO: Line %llu of %s holds %d values; every data row of this run must hold "

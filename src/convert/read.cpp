@@ -45,6 +45,21 @@ template <typename V> void widen(ValueRange& range, const V* values, int count) 
     if (static_cast<double>(high) > range.maximum) range.maximum = static_cast<double>(high);
 }
 
+// Widens `range` by a row of `count` values read by `reader`: those it stored, and what it found
+// of the values beyond its row array (a row of more than max_row_values).
+template <typename V>
+void widen_by_row(ValueRange& range, const V* values, int count, const DataFile& reader) {
+    widen(range, values, std::min(count, max_row_values));
+    if (count <= max_row_values) return;
+    const UnstoredValues& beyond = reader.unstored;
+    ValueRange unstored;
+    unstored.minimum = beyond.minimum;
+    unstored.maximum = beyond.maximum;
+    unstored.positive_infinities = beyond.positive_infinities;
+    unstored.negative_infinities = beyond.negative_infinities;
+    merge_range(range, unstored);
+}
+
 void report_row(const ProgressSink& progress, std::int64_t row, std::uint64_t position) {
     if (progress.row != nullptr) {
         progress.row(progress.context, progress_characters[row % 4], position);
@@ -110,7 +125,7 @@ template <typename V> void read_rows_alone(Reading<V>& reading, std::int64_t mos
         if (count == row_read_error) return set_bad_row(reading, count, {});
         report_row(reading.progress, row, data_file_position(file.reader));
         if (count < 0) return set_bad_row(reading, count, file.reader.problem);
-        widen(result.range, values, std::min(count, max_row_values));
+        widen_by_row(result.range, values, count, file.reader);
         result.clipped |= row_clipped(reading.place, count, row);
         if (reading.keep && row < reading.place.rows_room) {
             const int kept = std::min(count, reading.place.values_room);
@@ -197,7 +212,7 @@ template <typename V> void read_chunk(void* context, unsigned worker, std::size_
             report.problem = own.reader.problem;
             break;
         }
-        widen(report.range, values, std::min(count, max_row_values));
+        widen_by_row(report.range, values, count, own.reader);
         const std::size_t at = static_cast<std::size_t>(report.rows) * per_row;
         // Only the rows that may have a place, and never beyond the buffer: a file that grew
         // since it was cut into chunks is read on alone (merge_chunks).

@@ -449,11 +449,14 @@ const CliCase cases[] = {
             "\nstr:1 2 3\n3!=2\n\b.\n" + bad_row("B.DAT", 1) +
             three_values("Line 1 of B.DAT", "A.DAT"),
         {log("GRAYGIF A.DAT B.DAT\nFile:B.DAT  " + bad_row("B.DAT", 1))}),
-    cli("too_many_values", {"B.DAT"}, {{"B.DAT", row_of_ones(2049) + "\n"}}, 5, "",
-        banner + working_on("B.DAT", "B.gif") + progress(1) + "\n" + bad_row("B.DAT", 1) +
-            "The data row holds more than 2048 values.\nINFO: Line 1 of B.DAT holds more than 2048 "
+    // Values beyond the row array's 2048 are left out of the picture as values beyond its width
+    // are, and ranged as they are: the 9 at the end sets the white.
+    cli("values_beyond_2048_are_ranged_and_left_out", {"-X2", "-Y2", "B.DAT"},
+        {{"B.DAT", row_of_ones(2048) + " 9\n0 " + row_of_ones(2048) + "\n"}}, 0, "",
+        banner + converts("B.DAT", "B.gif", 2) +
+            "\nINFO: Data beyond the 2 x 2 picture was left out: B.DAT holds 2 rows of 2049 "
             "values.\n",
-        {log("GRAYGIF B.DAT\nFile:B.DAT  " + bad_row("B.DAT", 1))}),
+        {picture("B.gif", 2, 2, {{28, 28}, {0, 28}})}),
     cli("name_with_a_line_end", {"B\nX.DAT"}, {{"B\nX.DAT", "1 \xEF\n"}}, 5, "",
         banner + working_on("B\nX.DAT", "B\nX.gif") + progress(1) + "\n" + bad_row("B\nX.DAT", 1) +
             bad_character("Line 1 of B\nX.DAT, column 3", "0xEF"),
