@@ -328,6 +328,62 @@ bool number_ends_within(const char* p, const char* last, char point) {
     return false;
 }
 
+// Between values: the character c at p (of class k) begins a value, a word, a field or nothing.
+// @return where the scan goes on.
+template <typename V, bool InPlace>
+const char* row_scan_between(RowScan<V>& scan, const char* p, const char* const first,
+                             const char* const last, std::uint8_t k) {
+    using Mode = typename RowScan<V>::Mode;
+    const auto at = [&scan, first](const char* q) {
+        return scan.position + static_cast<std::uint64_t>(q - first);
+    };
+    const char c = *p;
+    if (k & class_value_start) {
+        if (InPlace || number_ends_within(p, last, scan.point)) {
+            V value = 0;
+            const char* const after = scan.point == ',' ? in_place::read_value<V, ','>(p, value)
+                                                        : in_place::read_value<V, '.'>(p, value);
+            if (after != nullptr) {
+                row_scan_add(scan, value);
+                scan.mode = Mode::pass_over;
+                p = after;
+            } else if (c == '-' && p + 1 < last &&
+                       (scan.classes[static_cast<unsigned char>(p[1])] & class_word_start)) {
+                row_scan_begin_word(scan, p[1], at(p + 1), true);
+                p += 2;
+            } else {
+                // As far as the number syntax goes: "-", then the point.
+                p += c == '-';
+                p += p < last && *p == scan.point;
+                row_scan_malformed(scan);
+            }
+        } else {
+            number_scanner_reset(scan.number, scan.point);
+            number_scanner_feed(scan.number, c);
+            scan.mode = Mode::number;
+            ++p;
+        }
+    } else if (k & class_word_start) {
+        row_scan_begin_word(scan, c, at(p), false);
+        ++p;
+    } else if (k & class_outside) {
+        row_scan_outside(scan, at(p), c);
+        ++p;
+    } else {
+        if (k & class_field_separator) {
+            if (scan.open_field) row_scan_add(scan, missing_value<V>());
+            scan.open_field = true;
+            scan.has_fields = true;
+        } else if (c == '\n') {
+            row_scan_end_fields(scan);
+        } else if (c != ' ' && c != '\t' && c != '\r') {
+            scan.open_field = false;
+        }
+        ++p;
+    }
+    return p;
+}
+
 // Reads the next piece [first, last) of the text (in place: the whole text, ending at its LF or
 // followed by a NUL, so that a number is read without a length check; streamed, a number that
 // ends within the piece is read as in place too).
@@ -351,51 +407,7 @@ void row_scan_feed(RowScan<V>& scan, const char* const first, const char* const 
             ++p;
             break;
         case Mode::skip:
-            if (k & class_value_start) {
-                if (InPlace || number_ends_within(p, last, scan.point)) {
-                    V value = 0;
-                    const char* const after = scan.point == ','
-                                                  ? in_place::read_value<V, ','>(p, value)
-                                                  : in_place::read_value<V, '.'>(p, value);
-                    if (after != nullptr) {
-                        row_scan_add(scan, value);
-                        scan.mode = Mode::pass_over;
-                        p = after;
-                    } else if (c == '-' && p + 1 < last &&
-                               (scan.classes[static_cast<unsigned char>(p[1])] &
-                                class_word_start)) {
-                        row_scan_begin_word(scan, p[1], at(p + 1), true);
-                        p += 2;
-                    } else {
-                        // As far as the number syntax goes: "-", then the point.
-                        p += c == '-';
-                        p += p < last && *p == scan.point;
-                        row_scan_malformed(scan);
-                    }
-                } else {
-                    number_scanner_reset(scan.number, scan.point);
-                    number_scanner_feed(scan.number, c);
-                    scan.mode = Mode::number;
-                    ++p;
-                }
-            } else if (k & class_word_start) {
-                row_scan_begin_word(scan, c, at(p), false);
-                ++p;
-            } else if (k & class_outside) {
-                row_scan_outside(scan, at(p), c);
-                ++p;
-            } else {
-                if (k & class_field_separator) {
-                    if (scan.open_field) row_scan_add(scan, missing_value<V>());
-                    scan.open_field = true;
-                    scan.has_fields = true;
-                } else if (c == '\n') {
-                    row_scan_end_fields(scan);
-                } else if (c != ' ' && c != '\t' && c != '\r') {
-                    scan.open_field = false;
-                }
-                ++p;
-            }
+            p = row_scan_between<V, InPlace>(scan, p, first, last, k);
             break;
         case Mode::number:
             if (number_scanner_feed(scan.number, c)) {
@@ -812,6 +824,34 @@ int end_data_at_line(DataFile& file) {
 
 } // namespace
 
+namespace {
+
+// read_data_row's result for a comment line longer than the buffer: the reading goes on.
+constexpr int long_comment_line = std::numeric_limits<int>::min();
+
+// A line longer than the buffer, scanned through it. @return as read_data_row, or
+// long_comment_line.
+template <typename V>
+int read_long_row(V* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
+    LongLine long_line;
+    RowScan<V> row = row_scan_for(file, values);
+    if (!scan_long_line(file, long_line, row)) return row_read_error;
+    const int count = row_scan_finish(row);
+    file.problem.line = file.lines;
+    if (long_line.classes & class_comment) return long_comment_line;
+    if (row.outside_column != 0) {
+        file.problem.column = row.outside_column;
+        file.problem.byte = static_cast<unsigned char>(row.outside_text[0]);
+        file.problem.hint = hint_for(row.outside_text, row.outside_size, file.format);
+        return row_bad_character;
+    }
+    file.problem.count = count;
+    if (count == 0) return end_data_at_line(file);
+    return finish_long_row(file, long_line, count, rule, messages);
+}
+
+} // namespace
+
 template <typename V>
 int read_data_row(V* values, DataFile& file, ColumnRule& rule, const TextSink& messages) {
     if (file.rows_to_skip != 0) [[unlikely]] {
@@ -829,21 +869,9 @@ int read_data_row(V* values, DataFile& file, ColumnRule& rule, const TextSink& m
         if (kind == LineKind::read_error) return row_read_error;
         file.problem = RowProblem{file.lines, 0, 0, 0, RowHint::none};
         if (kind == LineKind::too_long) {
-            LongLine long_line;
-            RowScan<V> row = row_scan_for(file, values);
-            if (!scan_long_line(file, long_line, row)) return row_read_error;
-            const int count = row_scan_finish(row);
-            file.problem.line = file.lines;
-            if (long_line.classes & class_comment) continue;
-            if (row.outside_column != 0) {
-                file.problem.column = row.outside_column;
-                file.problem.byte = static_cast<unsigned char>(row.outside_text[0]);
-                file.problem.hint = hint_for(row.outside_text, row.outside_size, file.format);
-                return row_bad_character;
-            }
-            file.problem.count = count;
-            if (count == 0) return end_data_at_line(file);
-            return finish_long_row(file, long_line, count, rule, messages);
+            const int result = read_long_row(values, file, rule, messages);
+            if (result == long_comment_line) continue;
+            return result;
         }
         const char* const text_end = text_end_of(line, line_end);
         int count = 0;
