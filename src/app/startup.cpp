@@ -210,31 +210,28 @@ void print_usage(RunState& run) {
     }
 }
 
-std::optional<int> run_startup(RunState& run) {
-    // A result beyond the file-size limit is a write error to report, not the end of the run;
-    // an interrupted write leaves no temporary file.
-    ignore_file_size_signal();
-    install_interruption_cleanup();
+namespace {
 
-    // Only where the arguments are in code page 437 are its three letters letters at all: in
-    // UTF-8 their bytes are parts of other characters.
-    const bool code_page_437 = arguments_use_code_page_437();
-    run.program_name = program_name_from(run.arguments.front().text, code_page_437);
-    if (const std::optional<int> code = answer_help_or_version(run)) return code;
-
+// Folds the arguments and sorts them: long options, switches (their text joined, a switch's long
+// form as its letter's piece in its place) and data files.
+void sort_arguments(RunState& run, bool code_page_437) {
     const char* prefixes = switch_prefix_characters();
     for (std::size_t i = 1; i < run.arguments.size(); ++i) {
         RunArgument& argument = run.arguments[i];
         upcase_in_place(argument.text, code_page_437);
         if (is_long_option(argument)) {
             run.long_options.push_back(i);
-            run.switch_text += switch_text_of(argument.typed); // a switch's long form, in place
+            run.switch_text += switch_text_of(argument.typed);
         } else if (names_a_switch(argument, prefixes))
             run.switch_text.append(argument.text, 1);
         else
             run.data_files.push_back(i);
     }
+}
 
+// The environment variable's switches behind the command line's, the settings, the banner and the
+// echo line.
+void decide_switches_and_greet(RunState& run, bool code_page_437) {
     std::string environment_value;
     const bool environment_set = environment_lookup(run.program_name, environment_value);
     if (environment_set) {
@@ -255,6 +252,24 @@ std::optional<int> run_startup(RunState& run) {
                       environment_set ? environment_value.c_str() : "(null)",
                       run.switch_text.c_str());
     }
+}
+
+} // namespace
+
+std::optional<int> run_startup(RunState& run) {
+    // A result beyond the file-size limit is a write error to report, not the end of the run;
+    // an interrupted write leaves no temporary file.
+    ignore_file_size_signal();
+    install_interruption_cleanup();
+
+    // Only where the arguments are in code page 437 are its three letters letters at all: in
+    // UTF-8 their bytes are parts of other characters.
+    const bool code_page_437 = arguments_use_code_page_437();
+    run.program_name = program_name_from(run.arguments.front().text, code_page_437);
+    if (const std::optional<int> code = answer_help_or_version(run)) return code;
+
+    sort_arguments(run, code_page_437);
+    decide_switches_and_greet(run, code_page_437);
 
     OptionProblem problem;
     if (find_unknown_option(run.arguments, run.long_options, problem)) {
