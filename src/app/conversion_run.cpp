@@ -4,6 +4,7 @@
 #include "app/data_input.hpp"
 #include "app/messages.hpp"
 #include "app/one_scale.hpp"
+#include "app/picture_output.hpp"
 #include "app/result_file.hpp"
 #include "app/run_progress.hpp"
 
@@ -22,72 +23,6 @@ struct FileAtHand {
     DataInput input;
     ResultPlan plan;
 };
-
-// The result of one data file while it is written: begun when the first picture rows are ready,
-// so that the encoder follows the levels.
-struct ResultEncoding {
-    RunState* run = nullptr;
-    GifWorkspace* gif = nullptr;
-    std::string target;
-    PictureSize picture;
-    PendingResult pending;
-    bool begun = false;
-    bool can_create = false;
-    bool lit = false; // a pixel is not black
-};
-
-// Whether the run writes a picture of each data file (not with --animate-only).
-bool writes_pictures(const RunState& run) {
-    return !run.settings.share.animation_only;
-}
-
-void begin_result(ResultEncoding& encoding) {
-    if (encoding.begun) return;
-    encoding.begun = true;
-    RunState& run = *encoding.run;
-    if (run.animation.wanted) animation_frame_begin(run);
-    if (!writes_pictures(run)) return;
-    const ExistingResultRule rule =
-        run.settings.overwrite ? ExistingResultRule::replace : ExistingResultRule::keep;
-    encoding.can_create = result_begin(encoding.pending, encoding.target, encoding.picture.width,
-                                       encoding.picture.height, *encoding.gif, rule, run.data_file,
-                                       run.data_identities, run.settings.share.palette);
-    if (encoding.can_create) run.pending_result = &encoding.pending;
-}
-
-void encode_rows(void* context, const std::uint8_t* pixels, std::int32_t, std::int32_t count) {
-    ResultEncoding& encoding = *static_cast<ResultEncoding*>(context);
-    begin_result(encoding);
-    const std::size_t size =
-        static_cast<std::size_t>(count) * static_cast<std::size_t>(encoding.picture.width);
-    if (!encoding.lit) encoding.lit = std::any_of(pixels, pixels + size, [](auto p) { return p; });
-    if (encoding.can_create) {
-        result_add_pixels(*encoding.gif, pixels, size);
-    }
-    if (encoding.run->animation.wanted) animation_add_pixels(*encoding.run, pixels, size);
-}
-
-// Completes the result. @return the step: a result that appeared meanwhile (without S) stops.
-Step finish_result(ResultEncoding& encoding, const std::string& result) {
-    RunState& run = *encoding.run;
-    begin_result(encoding);
-    if (run.animation.wanted) animation_frame_end(run);
-    if (!writes_pictures(run)) return go_on();
-    ResultWrite written = ResultWrite::cannot_create;
-    if (encoding.can_create) {
-        written = result_end(encoding.pending, *encoding.gif);
-        run.pending_result = nullptr;
-    }
-    if (written == ResultWrite::exists) return stop_on_existing_result(run, result);
-    if (written != ResultWrite::written) {
-        tell_result_not_written(run, encoding.pending, written, result);
-        run.result_failed = true;
-        return go_on();
-    }
-    name_index_add(run.folder_listings, encoding.target);
-    note_result_written(run, encoding.pending.destination);
-    return go_on();
-}
 
 // Decides the result of the open data file at hand: a pipe's, a device's or the kernel's file's
 // picture goes into the current folder, never into /dev or /proc.
