@@ -60,7 +60,8 @@ TEST(ColourMaps, AreNamedTablesThatOnlyReplaceThePalette) {
         const Palette* palette = find_colour_map(names[i]);
         ASSERT_NE(palette, nullptr) << names[i];
         for (std::size_t j = 0; j < i; ++j)
-            EXPECT_FALSE(std::ranges::equal(palette->rgb, find_colour_map(names[j])->rgb))
+            EXPECT_FALSE(std::equal(std::begin(palette->rgb), std::end(palette->rgb),
+                                    std::begin(find_colour_map(names[j])->rgb)))
                 << names[i] << " " << names[j];
         Bytes expected = gray;
         std::copy(std::begin(palette->rgb), std::end(palette->rgb), expected.begin() + palette_at);
