@@ -72,7 +72,8 @@ TEST(GifAnimation, GiflibDecodesEveryFrameItsDelayAndTheLoop) {
     ASSERT_TRUE(decoded.ok);
     EXPECT_EQ(decoded.width, 641);
     EXPECT_EQ(decoded.height, 479);
-    EXPECT_TRUE(std::ranges::equal(decoded.palette, palette->rgb));
+    EXPECT_EQ(decoded.palette,
+              std::vector<std::uint8_t>(std::begin(palette->rgb), std::end(palette->rgb)));
     EXPECT_EQ(decoded.loop_count, 0);
     ASSERT_EQ(decoded.frames.size(), frames.size());
     for (std::size_t i = 0; i < frames.size(); ++i) {
