@@ -116,25 +116,17 @@ Step stop_on_frames_of_two_sizes(RunState& run, const std::string& first, Pictur
     return stop_with(exit_bad_data);
 }
 
-int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
-    const char* const argument = problem.argument.c_str();
+namespace {
+
+// What is wrong with a long option's value, in the words of its PANIC line.
+std::string option_fault_text(const RunState& run, const OptionProblem& problem) {
     const char* const detail = problem.detail.c_str();
     const char* const precision = run.settings.double_precision ? "double" : "single";
     std::string why;
     switch (problem.fault) {
     case OptionFault::none:
-        return 0;
     case OptionFault::unknown:
-        console_print(run.console, ConsoleStream::err,
-                      "PANIC: Unknown option %s: the options are --help, --version, "
-                      "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, "
-                      "--scale=linear|log|sqrt|asinh, --limits, --colormap=NAME, "
-                      "--animate=NAME.gif, --animate-only, --delay=CS, --output-dir=DIR, "
-                      "--width=N, --height=N, --transpose, --replace, --no-log, --time, "
-                      "--debug, --copyright, --threads=N, --auto-size, --one-scale, --double and "
-                      "--quiet.\n",
-                      argument);
-        return exit_usage;
+        break;
     case OptionFault::value_not_taken:
         why = "it takes no value";
         break;
@@ -190,8 +182,28 @@ int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
         why = format_text("%s is not an existing folder", detail);
         break;
     }
+    return why;
+}
+
+} // namespace
+
+int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
+    const char* const argument = problem.argument.c_str();
+    if (problem.fault == OptionFault::none) return 0;
+    if (problem.fault == OptionFault::unknown) {
+        console_print(run.console, ConsoleStream::err,
+                      "PANIC: Unknown option %s: the options are --help, --version, "
+                      "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, "
+                      "--scale=linear|log|sqrt|asinh, --limits, --colormap=NAME, "
+                      "--animate=NAME.gif, --animate-only, --delay=CS, --output-dir=DIR, "
+                      "--width=N, --height=N, --transpose, --replace, --no-log, --time, "
+                      "--debug, --copyright, --threads=N, --auto-size, --one-scale, --double and "
+                      "--quiet.\n",
+                      argument);
+        return exit_usage;
+    }
     console_print(run.console, ConsoleStream::err, "PANIC: Bad option %s (%s).\n", argument,
-                  why.c_str());
+                  option_fault_text(run, problem).c_str());
     return exit_size_or_open;
 }
 

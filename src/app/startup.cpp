@@ -37,6 +37,38 @@ bool asks_for(const RunState& run, std::string_view option) {
     return false;
 }
 
+// The long options of the help text.
+void print_help_options(RunState& run) {
+    console_print(
+        run.console, ConsoleStream::out,
+        "Options: on the command line only, anywhere, their values as typed.\n"
+        "  --range=LOW:HIGH  LOW black, HIGH white, values beyond drawn at them; either may be\n"
+        "        left out and is then the data's (with -U the run's); read like data values:\n"
+        "        --range=0:1000, --range=0:\n"
+        "  --clip=P, --clip=PLOW:PHIGH  limits not given by --range: the P-th and (100-P)-th\n"
+        "        percentile of the values a picture shows; with -U of all pictures, from a\n"
+        "        histogram: within 1/65536 of the span from the exact value. --clip=0.5,\n"
+        "        --clip=2:98\n"
+        "  --scale=linear|log|sqrt|asinh  the stretch between the limits (default linear);\n"
+        "        log draws values of 0 or less black, and a LOW from the data is the smallest\n"
+        "        positive value: --scale=log --range=:1e6\n"
+        "  --limits  converts nothing: prints \"NAME LOW HIGH\" for each file and \"run LOW\n"
+        "        HIGH\" for all, after --clip and --scale=log; runs given --range=LOW:HIGH of the\n"
+        "        run line draw as one -U run would: --limits \"*.DAT\"\n"
+        "  --colormap=NAME  the pictures in the colours of a map instead of grays, the levels\n"
+        "        unchanged: %s\n"
+        "  --animate=NAME.gif  also one animated GIF, looping: every picture of the run a\n"
+        "        frame, in the order converted, all of one size (with -A every file is read\n"
+        "        for its size first); give -U or --range for one scale, else each frame has\n"
+        "        its own\n"
+        "  --animate-only  the animation alone, no pictures\n"
+        "  --delay=CS  each frame shown for CS hundredths of a second (default 10)\n"
+        "  --output-dir=DIR  the pictures into the existing folder DIR instead of beside their\n"
+        "        data files, and the animation when its name has no folder\n"
+        "\n",
+        colour_map_list().c_str());
+}
+
 void print_help(RunState& run) {
     const char* name = run.program_name.c_str();
     console_print(
@@ -76,32 +108,12 @@ void print_help(RunState& run) {
         "        --quiet (Q)\n"
         "  --help     this text\n"
         "  --version  the program's name and version\n"
-        "\n"
-        "Options: on the command line only, anywhere, their values as typed.\n"
-        "  --range=LOW:HIGH  LOW black, HIGH white, values beyond drawn at them; either may be\n"
-        "        left out and is then the data's (with -U the run's); read like data values:\n"
-        "        --range=0:1000, --range=0:\n"
-        "  --clip=P, --clip=PLOW:PHIGH  limits not given by --range: the P-th and (100-P)-th\n"
-        "        percentile of the values a picture shows; with -U of all pictures, from a\n"
-        "        histogram: within 1/65536 of the span from the exact value. --clip=0.5,\n"
-        "        --clip=2:98\n"
-        "  --scale=linear|log|sqrt|asinh  the stretch between the limits (default linear);\n"
-        "        log draws values of 0 or less black, and a LOW from the data is the smallest\n"
-        "        positive value: --scale=log --range=:1e6\n"
-        "  --limits  converts nothing: prints \"NAME LOW HIGH\" for each file and \"run LOW\n"
-        "        HIGH\" for all, after --clip and --scale=log; runs given --range=LOW:HIGH of the\n"
-        "        run line draw as one -U run would: --limits \"*.DAT\"\n"
-        "  --colormap=NAME  the pictures in the colours of a map instead of grays, the levels\n"
-        "        unchanged: %s\n"
-        "  --animate=NAME.gif  also one animated GIF, looping: every picture of the run a\n"
-        "        frame, in the order converted, all of one size (with -A every file is read\n"
-        "        for its size first); give -U or --range for one scale, else each frame has\n"
-        "        its own\n"
-        "  --animate-only  the animation alone, no pictures\n"
-        "  --delay=CS  each frame shown for CS hundredths of a second (default 10)\n"
-        "  --output-dir=DIR  the pictures into the existing folder DIR instead of beside their\n"
-        "        data files, and the animation when its name has no folder\n"
-        "\n"
+        "\n",
+        name, max_picture_side, default_picture_size, max_picture_side, default_picture_size,
+        log_file_name, static_cast<int>(max_workers), max_picture_side);
+    print_help_options(run);
+    console_print(
+        run.console, ConsoleStream::out,
         "Names may hold * and ?: the program expands them (sorted without regard to letter case);\n"
         "a name found so is always a data file. Switches may also stand in the environment\n"
         "variable %s (%s=X512Y512); the command line takes precedence for X, Y, R, G, S and D.\n"
@@ -116,8 +128,6 @@ void print_help(RunState& run) {
         "a result that could not be written; 5 an existing result (use -S), a result of this\n"
         "run from another file, frames of two sizes, or a bad data file; 255 no memory for the\n"
         "argument list.\n",
-        name, max_picture_side, default_picture_size, max_picture_side, default_picture_size,
-        log_file_name, static_cast<int>(max_workers), max_picture_side, colour_map_list().c_str(),
         name, name);
 }
 
