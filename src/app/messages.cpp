@@ -122,67 +122,48 @@ namespace {
 std::string option_fault_text(const RunState& run, const OptionProblem& problem) {
     const char* const detail = problem.detail.c_str();
     const char* const precision = run.settings.double_precision ? "double" : "single";
-    std::string why;
     switch (problem.fault) {
     case OptionFault::none:
     case OptionFault::unknown:
         break;
     case OptionFault::value_not_taken:
-        why = "it takes no value";
-        break;
+        return "it takes no value";
     case OptionFault::value_missing:
-        why = format_text("it needs a value, as in %s", detail);
-        break;
+        return format_text("it needs a value, as in %s", detail);
     case OptionFault::range_form:
-        why = "the value is LOW:HIGH, and either may be left out";
-        break;
+        return "the value is LOW:HIGH, and either may be left out";
     case OptionFault::not_a_number:
-        why = format_text("\"%s\" is not a number", detail);
-        break;
+        return format_text("\"%s\" is not a number", detail);
     case OptionFault::beyond_precision:
-        why = format_text("%s lies beyond %s precision", detail, precision);
-        break;
+        return format_text("%s lies beyond %s precision", detail, precision);
     case OptionFault::low_not_below_high:
-        why = "LOW must be below HIGH";
-        break;
+        return "LOW must be below HIGH";
     case OptionFault::log_low_not_positive:
-        why = "LOW must be above 0 with --scale=log";
-        break;
+        return "LOW must be above 0 with --scale=log";
     case OptionFault::log_high_not_positive:
-        why = "HIGH must be above 0 with --scale=log";
-        break;
+        return "HIGH must be above 0 with --scale=log";
     case OptionFault::percentile_outside:
-        why = format_text("%s is no percentile (0 to 100)", detail);
-        break;
+        return format_text("%s is no percentile (0 to 100)", detail);
     case OptionFault::plow_not_below_phigh:
-        why = "PLOW must be below PHIGH";
-        break;
+        return "PLOW must be below PHIGH";
     case OptionFault::clip_beyond_half:
-        why = "P must be at most 50: the limits are the P-th and the (100 - P)-th percentile";
-        break;
+        return "P must be at most 50: the limits are the P-th and the (100 - P)-th percentile";
     case OptionFault::scale_name:
-        why = "the scale is linear, log, sqrt or asinh";
-        break;
+        return "the scale is linear, log, sqrt or asinh";
     case OptionFault::not_a_whole_number:
-        why = format_text("\"%s\" is not a whole number", detail);
-        break;
+        return format_text("\"%s\" is not a whole number", detail);
     case OptionFault::colour_map_name:
-        why = "the colour maps are " + colour_map_list();
-        break;
+        return "the colour maps are " + colour_map_list();
     case OptionFault::animation_name:
-        why = "the name of the animation ends in .gif";
-        break;
+        return "the name of the animation ends in .gif";
     case OptionFault::delay_value:
-        why = "the delay is a whole number of hundredths of a second, 0 to 65535";
-        break;
+        return "the delay is a whole number of hundredths of a second, 0 to 65535";
     case OptionFault::needs_animation:
-        why = "it needs --animate=NAME.gif";
-        break;
+        return "it needs --animate=NAME.gif";
     case OptionFault::not_a_folder:
-        why = format_text("%s is not an existing folder", detail);
-        break;
+        return format_text("%s is not an existing folder", detail);
     }
-    return why;
+    return {};
 }
 
 } // namespace

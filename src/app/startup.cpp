@@ -37,10 +37,18 @@ bool asks_for(const RunState& run, std::string_view option) {
     return false;
 }
 
-// The long options of the help text.
+// The long forms and the long options of the help text.
 void print_help_options(RunState& run) {
     console_print(
         run.console, ConsoleStream::out,
+        "  Long forms, each counted in its place as its letter: --width=N (X), --height=N (Y),\n"
+        "        --transpose (R), --replace (S), --no-log (G), --time (T), --debug (D),\n"
+        "        --copyright (C), --threads=N (J), --auto-size (A), --one-scale (U), --double "
+        "(P),\n"
+        "        --quiet (Q)\n"
+        "  --help     this text\n"
+        "  --version  the program's name and version\n"
+        "\n"
         "Options: on the command line only, anywhere, their values as typed.\n"
         "  --range=LOW:HIGH  LOW black, HIGH white, values beyond drawn at them; either may be\n"
         "        left out and is then the data's (with -U the run's); read like data values:\n"
@@ -100,15 +108,7 @@ void print_help(RunState& run) {
         "        changed in between is told; a pipe or FIFO, which cannot be read twice, stops\n"
         "        the run before anything is read (default off)\n"
         "  -P    values in double precision (default: single precision)\n"
-        "  -Q    quiet: no banner, no progress; problems and notes are still shown (default off)\n"
-        "  Long forms, each counted in its place as its letter: --width=N (X), --height=N (Y),\n"
-        "        --transpose (R), --replace (S), --no-log (G), --time (T), --debug (D),\n"
-        "        --copyright (C), --threads=N (J), --auto-size (A), --one-scale (U), --double "
-        "(P),\n"
-        "        --quiet (Q)\n"
-        "  --help     this text\n"
-        "  --version  the program's name and version\n"
-        "\n",
+        "  -Q    quiet: no banner, no progress; problems and notes are still shown (default off)\n",
         name, max_picture_side, default_picture_size, max_picture_side, default_picture_size,
         log_file_name, static_cast<int>(max_workers), max_picture_side);
     print_help_options(run);

@@ -826,6 +826,16 @@ int end_data_at_line(DataFile& file) {
 
 namespace {
 
+// A line's first character outside the alphabet, at `column`: its place and hint for the message.
+int refuse_character(DataFile& file, const char* line, const char* text_end, std::uint64_t column) {
+    const char* const outside = line + (column - 1);
+    file.problem.column = column;
+    file.problem.byte = static_cast<unsigned char>(*outside);
+    file.problem.hint =
+        hint_for(outside, static_cast<std::size_t>(text_end - outside), file.format);
+    return row_bad_character;
+}
+
 // read_data_row's result for a comment line longer than the buffer: the reading goes on.
 constexpr int long_comment_line = std::numeric_limits<int>::min();
 
@@ -897,14 +907,7 @@ int read_data_row(V* values, DataFile& file, ColumnRule& rule, const TextSink& m
             if (classes_of(line, text_end) & class_comment) continue;
             outside_column = row.outside_column;
         }
-        if (outside_column != 0) {
-            const char* const outside = line + (outside_column - 1);
-            file.problem.column = outside_column;
-            file.problem.byte = static_cast<unsigned char>(*outside);
-            file.problem.hint =
-                hint_for(outside, static_cast<std::size_t>(text_end - outside), file.format);
-            return row_bad_character;
-        }
+        if (outside_column != 0) return refuse_character(file, line, text_end, outside_column);
         file.problem.count = count;
         if (count == 0) return end_data_at_line(file);
         // CR is in the alphabet and ends no value, so CR LF reads as LF without more work; only
