@@ -24,27 +24,28 @@ bool limits_need_kept_values(const ScaleOptions& options) {
            limits_need_smallest_positive(options);
 }
 
+namespace {
+
+// One limit: as --range gives it, else the percentile, else the data's. @return whether it is
+// known (the data may have no finite value).
+bool decide_side(bool given, double given_value, bool percentiles, double percentile, bool finite,
+                 double data_value, double& side) {
+    if (!given && !percentiles && !finite) return false;
+    side = given ? given_value : percentiles ? percentile : data_value;
+    return true;
+}
+
+} // namespace
+
 Limits decide_limits(const ScaleOptions& options, const DataLimits& data) {
     const bool finite = has_finite_values(data.range);
     Limits limits;
-    bool low_known = true;
-    bool high_known = true;
-    if (options.low_given)
-        limits.low = options.low;
-    else if (options.clip && data.has_percentiles)
-        limits.low = data.percentile_low;
-    else if (finite)
-        limits.low = data.range.minimum;
-    else
-        low_known = false;
-    if (options.high_given)
-        limits.high = options.high;
-    else if (options.clip && data.has_percentiles)
-        limits.high = data.percentile_high;
-    else if (finite)
-        limits.high = data.range.maximum;
-    else
-        high_known = false;
+    const bool percentiles = options.clip && data.has_percentiles;
+    bool low_known = decide_side(options.low_given, options.low, percentiles, data.percentile_low,
+                                 finite, data.range.minimum, limits.low);
+    const bool high_known =
+        decide_side(options.high_given, options.high, percentiles, data.percentile_high, finite,
+                    data.range.maximum, limits.high);
     if (limits_need_smallest_positive(options) && !(low_known && options.clip && limits.low > 0)) {
         low_known = data.has_smallest_positive;
         limits.low = data.smallest_positive;
