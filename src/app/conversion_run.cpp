@@ -241,6 +241,8 @@ EngineSettings engine_settings_for(const RunSettings& settings) {
     engine.auto_size = settings.auto_size;
     engine.double_precision = settings.double_precision;
     engine.workers = static_cast<unsigned>(settings.workers);
+    engine.format = settings.format;
+    engine.nodata_level = settings.nodata_level;
     return engine;
 }
 

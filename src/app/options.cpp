@@ -4,6 +4,7 @@
 #include "platform/name_rules.hpp"
 
 #include <cmath>
+#include <cstdint>
 
 namespace graygif {
 
@@ -23,6 +24,16 @@ constexpr const char* known_names[] = {"help", "version", "range", "clip", "scal
 // Decided by decide_share_options.
 constexpr const char* share_names[] = {"colormap", "animate", "animate-only", "delay",
                                        "output-dir"};
+
+// Decided by decide_format_options.
+constexpr const char* format_names[] = {"nodata", "nodata-gray", "skip-rows", "skip-columns",
+                                        "decimal-comma"};
+
+bool is_format_option(std::string_view name) {
+    for (const char* format : format_names)
+        if (equal_ignoring_case(name, format)) return true;
+    return false;
+}
 
 bool is_share_option(std::string_view name) {
     for (const char* share : share_names)
@@ -182,6 +193,17 @@ bool ends_in_gif(std::string_view name) {
     return name.size() >= 4 && equal_ignoring_case(name.substr(name.size() - 4), ".gif");
 }
 
+// A whole number 0..most, digits only.
+bool read_count(std::string_view value, std::int64_t most, std::int64_t& count) {
+    if (value.empty() || value.size() > 18) return false;
+    count = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') return false;
+        count = count * 10 + (c - '0');
+    }
+    return count <= most;
+}
+
 } // namespace
 
 bool is_long_option(const RunArgument& argument) {
@@ -209,7 +231,7 @@ bool find_unknown_option(const std::vector<RunArgument>& arguments,
         for (const char* name : known_names)
             known = known || equal_ignoring_case(option_name(typed), name);
         known = known || switch_long_form(option_name(typed)) != nullptr ||
-                is_share_option(option_name(typed));
+                is_share_option(option_name(typed)) || is_format_option(option_name(typed));
         if (!known) {
             fail(problem, OptionFault::unknown, typed.substr(0, 2 + option_name(typed).size()));
             return true;
@@ -231,7 +253,7 @@ bool decide_long_options(const std::vector<RunArgument>& arguments,
             if (!read_switch_long_form(typed, *form, piece, problem)) return false;
             continue;
         }
-        if (is_share_option(name)) continue;
+        if (is_share_option(name) || is_format_option(name)) continue;
         const bool has_value = typed.size() > 2 + name.size();
         const std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
         const bool takes_value = equal_ignoring_case(name, "range") ||
@@ -306,6 +328,53 @@ bool decide_share_options(const std::vector<RunArgument>& arguments,
     }
     if (!needs_animation.empty() && share.animation.empty())
         return fail(problem, OptionFault::needs_animation, needs_animation);
+    return true;
+}
+
+} // namespace graygif
+
+namespace graygif {
+
+bool decide_format_options(const std::vector<RunArgument>& arguments,
+                           const std::vector<std::size_t>& options, RowFormat& format,
+                           std::uint8_t& nodata_level, OptionProblem& problem) {
+    for (const std::size_t i : options) {
+        const std::string_view typed = arguments[i].typed;
+        const std::string_view name = option_name(typed);
+        if (!is_format_option(name)) continue;
+        const bool has_value = typed.size() > 2 + name.size();
+        const std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
+        if (equal_ignoring_case(name, "nodata")) {
+            format.nodata = true;
+            format.has_nodata_value = false;
+            if (has_value && !row_format_set_nodata_value(format, value))
+                return fail(problem, OptionFault::not_a_number, typed, value);
+            continue;
+        }
+        if (equal_ignoring_case(name, "decimal-comma")) {
+            if (has_value) return fail(problem, OptionFault::value_not_taken, typed);
+            format.decimal_comma = true;
+            continue;
+        }
+        const char* const form = equal_ignoring_case(name, "nodata-gray") ? "--nodata-gray=128"
+                                 : equal_ignoring_case(name, "skip-rows") ? "--skip-rows=1"
+                                                                          : "--skip-columns=1";
+        if (value.empty()) return fail(problem, OptionFault::value_missing, typed, form);
+        std::int64_t count = 0;
+        if (equal_ignoring_case(name, "nodata-gray")) {
+            if (!read_count(value, 255, count))
+                return fail(problem, OptionFault::gray_level_value, typed);
+            nodata_level = static_cast<std::uint8_t>(count);
+        } else if (equal_ignoring_case(name, "skip-rows")) {
+            if (!read_count(value, INT64_MAX / 10, count))
+                return fail(problem, OptionFault::not_a_whole_number, typed, value);
+            format.skip_rows = static_cast<std::uint64_t>(count);
+        } else {
+            if (!read_count(value, 1 << 30, count))
+                return fail(problem, OptionFault::not_a_whole_number, typed, value);
+            format.skip_columns = static_cast<int>(count);
+        }
+    }
     return true;
 }
 

@@ -35,6 +35,7 @@ enum class OptionFault {
     delay_value,           // --delay= not a whole number 0..65535
     needs_animation,       // --animate-only or --delay without --animate
     not_a_folder,          // --output-dir= `detail`: no existing folder
+    gray_level_value,      // --nodata-gray= not a whole number 0..255
 };
 
 struct OptionProblem {
@@ -70,5 +71,12 @@ bool decide_long_options(const std::vector<RunArgument>& arguments,
 bool decide_share_options(const std::vector<RunArgument>& arguments,
                           const std::vector<std::size_t>& options, ShareOptions& share,
                           OptionProblem& problem);
+
+// Decides how the rows are written (--nodata[=VALUE], --skip-rows, --skip-columns,
+// --decimal-comma) and the level of missing values (--nodata-gray), in the options' order (a later
+// one of a name wins). @return false at the first bad value.
+bool decide_format_options(const std::vector<RunArgument>& arguments,
+                           const std::vector<std::size_t>& options, RowFormat& format,
+                           std::uint8_t& nodata_level, OptionProblem& problem);
 
 } // namespace graygif

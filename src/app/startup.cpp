@@ -300,7 +300,9 @@ std::optional<int> run_startup(RunState& run) {
                              run.settings.scale, problem)) {
         return stop_on_option_problem(run, problem);
     }
-    if (!decide_share_options(run.arguments, run.long_options, run.settings.share, problem) ||
+    if (!decide_format_options(run.arguments, run.long_options, run.settings.format,
+                               run.settings.nodata_level, problem) ||
+        !decide_share_options(run.arguments, run.long_options, run.settings.share, problem) ||
         !find_output_folder(run, problem)) {
         return stop_on_option_problem(run, problem);
     }

@@ -68,6 +68,8 @@ struct RunSettings {
     bool quiet = false;            // Q: no banner, no "Working on file" lines, no progress
     ScaleOptions scale;            // the long options --range, --clip, --scale, --limits
     ShareOptions share;            // --colormap, --animate, --animate-only, --delay, --output-dir
+    RowFormat format;              // --nodata, --skip-rows, --skip-columns, --decimal-comma
+    std::uint8_t nodata_level = 0; // --nodata-gray
 };
 
 // Folds 'a'..'z' to 'A'..'Z' and, when `code_page_437`, the code-page-437 letters 0x84, 0x86,

@@ -47,6 +47,8 @@ template <typename V> struct DrawPlan {
     double log_low = 0.0;       // log: log10 of the lower limit
     double log_span = 1.0;      // log: from it to log10 of the upper one
     std::int32_t band_rows = 0; // picture rows a band holds
+    bool missing = false;       // values may be missing (NaN): drawn at missing_level
+    std::uint8_t missing_level = 0;
 };
 
 // The level of f (f(x) of a place x in 0..1): f * 255 truncated, held to 0..255, 0 where it is not
@@ -109,6 +111,16 @@ void levels_of_row(const V* values, std::int32_t count, std::uint8_t* out, const
     for (std::int32_t j = 0; j < count; ++j) out[j] = level(static_cast<double>(values[j]));
 }
 
+// A level of missing values (NaN) of their own: a select more, only where values may be missing.
+template <typename Level> struct MissingLevel {
+    Level level;
+    std::uint8_t missing = 0;
+    std::uint8_t operator()(double v) const {
+        const std::uint8_t drawn = level(v);
+        return v == v ? drawn : missing;
+    }
+};
+
 // Picture rows [first, first + count) into `out`, each value's level by `level_of_value`; pixels
 // no data reaches are 0.
 template <typename V, typename Level>
@@ -140,20 +152,30 @@ void draw_rows_by(const DrawPlan<V>& plan, const Level level_of_value, std::int3
     }
 }
 
+template <typename V, typename Level>
+void draw_rows_at(const DrawPlan<V>& plan, const Level level, std::int32_t first,
+                  std::int32_t count, std::uint8_t* out) {
+    if (plan.missing) {
+        return draw_rows_by(plan, MissingLevel<Level>{level, plan.missing_level}, first, count,
+                            out);
+    }
+    draw_rows_by(plan, level, first, count, out);
+}
+
 template <typename V>
 void draw_rows(const DrawPlan<V>& plan, std::int32_t first, std::int32_t count, std::uint8_t* out) {
     switch (plan.stretch) {
     case Stretch::linear:
         if (plan.scale.shift != 1.0) {
-            return draw_rows_by(plan, LinearLevel<true>{plan.scale}, first, count, out);
+            return draw_rows_at(plan, LinearLevel<true>{plan.scale}, first, count, out);
         }
-        return draw_rows_by(plan, LinearLevel<false>{plan.scale}, first, count, out);
+        return draw_rows_at(plan, LinearLevel<false>{plan.scale}, first, count, out);
     case Stretch::sqrt:
-        return draw_rows_by(plan, SqrtLevel{plan.scale}, first, count, out);
+        return draw_rows_at(plan, SqrtLevel{plan.scale}, first, count, out);
     case Stretch::asinh:
-        return draw_rows_by(plan, AsinhLevel{plan.scale}, first, count, out);
+        return draw_rows_at(plan, AsinhLevel{plan.scale}, first, count, out);
     case Stretch::log:
-        return draw_rows_by(plan, LogLevel{plan.log_low, plan.log_span}, first, count, out);
+        return draw_rows_at(plan, LogLevel{plan.log_low, plan.log_span}, first, count, out);
     }
 }
 
@@ -303,6 +325,8 @@ DrawPlan<V> plan_for(const EngineCore<V>& core, const KeptValues<V>& kept, const
     plan.log_low = std::log10(scale.low);
     plan.log_span = std::log10(scale.high) - plan.log_low;
     plan.band_rows = band_rows_for(plan.width, plan.height);
+    plan.missing = core.settings.format.nodata;
+    plan.missing_level = core.settings.nodata_level;
     return plan;
 }
 

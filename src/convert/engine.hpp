@@ -92,7 +92,9 @@ struct ConversionResult {
     bool clipped = false;        // values or rows had no place in the picture
     bool changed = false;        // the file's size or times changed while it was read
     bool fixed_rule = false;     // the file's first data row fixed the run's column rule
-    ValueRange range;
+    ValueRange range;            // of the values that are not missing
+    std::int64_t missing = 0;    // missing values read (format.nodata)
+    DataEnd data_end;            // converted: where the data ended
 };
 
 // Files smaller than this are read by one thread: below it the split costs more than it gains.
@@ -114,6 +116,8 @@ struct EngineSettings {
     std::size_t read_buffer_size = default_read_buffer_size;
     std::uint64_t split_from = 0;
     std::uint64_t chunk_size = 0;
+    RowFormat format;              // how the rows of every file are written
+    std::uint8_t nodata_level = 0; // the level of missing values (format.nodata)
 };
 
 struct Engine;

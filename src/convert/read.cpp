@@ -45,11 +45,34 @@ template <typename V> void widen(ValueRange& range, const V* values, int count) 
     if (static_cast<double>(high) > range.maximum) range.maximum = static_cast<double>(high);
 }
 
+// widen for a row that may hold missing values (NaN): they are counted and left out, whatever
+// their place in the row.
+template <typename V>
+void widen_missing(ValueRange& range, std::int64_t& missing, const V* values, int count) {
+    for (int j = 0; j < count; ++j) {
+        const auto v = static_cast<double>(values[j]);
+        if (v != v) {
+            ++missing;
+        } else if (std::isinf(v)) {
+            ++(v > 0 ? range.positive_infinities : range.negative_infinities);
+        } else {
+            if (v < range.minimum) range.minimum = v;
+            if (v > range.maximum) range.maximum = v;
+        }
+    }
+}
+
 // Widens `range` by a row of `count` values read by `reader`: those it stored, and what it found
 // of the values beyond its row array (a row of more than max_row_values).
 template <typename V>
-void widen_by_row(ValueRange& range, const V* values, int count, const DataFile& reader) {
-    widen(range, values, std::min(count, max_row_values));
+void widen_by_row(ValueRange& range, std::int64_t& missing, const V* values, int count,
+                  const DataFile& reader) {
+    const int stored = std::min(count, max_row_values);
+    if (reader.format.nodata) {
+        widen_missing(range, missing, values, stored);
+    } else {
+        widen(range, values, stored);
+    }
     if (count <= max_row_values) return;
     const UnstoredValues& beyond = reader.unstored;
     ValueRange unstored;
@@ -58,6 +81,7 @@ void widen_by_row(ValueRange& range, const V* values, int count, const DataFile&
     unstored.positive_infinities = beyond.positive_infinities;
     unstored.negative_infinities = beyond.negative_infinities;
     merge_range(range, unstored);
+    missing += beyond.missing;
 }
 
 void report_row(const ProgressSink& progress, std::int64_t row, std::uint64_t position) {
@@ -121,11 +145,15 @@ template <typename V> void read_rows_alone(Reading<V>& reading, std::int64_t mos
     for (std::int64_t n = 0; n < most; ++n) {
         const std::int64_t row = result.data_rows;
         const int count = read_data_row(values, file.reader, reading.core->rule, reading.messages);
-        if (count == row_end_of_data) return;
+        if (count == row_end_of_data) {
+            const DataEnd& end = file.reader.data_end;
+            result.data_end = DataEnd{end.line > 0 ? end.line + reading.lines : 0, end.position};
+            return;
+        }
         if (count == row_read_error) return set_bad_row(reading, count, {});
         report_row(reading.progress, row, data_file_position(file.reader));
         if (count < 0) return set_bad_row(reading, count, file.reader.problem);
-        widen_by_row(result.range, values, count, file.reader);
+        widen_by_row(result.range, result.missing, values, count, file.reader);
         result.clipped |= row_clipped(reading.place, count, row);
         if (reading.keep && row < reading.place.rows_room) {
             const int kept = std::min(count, reading.place.values_room);
@@ -156,7 +184,9 @@ template <typename V> void read_rows_alone(Reading<V>& reading, std::int64_t mos
 struct ChunkReport {
     std::int64_t rows = 0;      // data rows read (bad rows and the end of the data not counted)
     ValueRange range;           // of those rows
+    std::int64_t missing = 0;   // missing values of those rows
     bool ends_data = false;     // the data ended in the chunk
+    DataEnd data_end;           // there, its line counted from the chunk's first
     int bad_result = 0;         // < 0: the reader's result for a bad row after `rows` rows
     std::uint64_t bad_from = 0; // where reading again reaches that bad row
     RowProblem problem;         // of that bad row, its line counted from the chunk's first
@@ -204,6 +234,7 @@ template <typename V> void read_chunk(void* context, unsigned worker, std::size_
         if (count == row_range_end) break;
         if (count == row_end_of_data) {
             report.ends_data = true;
+            report.data_end = own.reader.data_end;
             break;
         }
         if (count < 0) {
@@ -212,7 +243,7 @@ template <typename V> void read_chunk(void* context, unsigned worker, std::size_
             report.problem = own.reader.problem;
             break;
         }
-        widen_by_row(report.range, values, count, own.reader);
+        widen_by_row(report.range, report.missing, values, count, own.reader);
         const std::size_t at = static_cast<std::size_t>(report.rows) * per_row;
         // Only the rows that may have a place, and never beyond the buffer: a file that grew
         // since it was cut into chunks is read on alone (merge_chunks).
@@ -296,6 +327,7 @@ bool merge_chunk(SplitRead<V>& split, const ChunkReport& report, std::size_t k) 
         report_row(reading.progress, first_row + i, report.position);
     }
     merge_range(result.range, report.range);
+    result.missing += report.missing;
     if (report.rows > 0) {
         result.clipped |= row_clipped(reading.place, reading.core->rule.expected_count,
                                       first_row + report.rows - 1);
@@ -319,6 +351,10 @@ bool merge_chunk(SplitRead<V>& split, const ChunkReport& report, std::size_t k) 
         }
         set_bad_row(reading, report.bad_result, report.problem);
         return false;
+    }
+    if (report.ends_data) {
+        const DataEnd& end = report.data_end;
+        result.data_end = DataEnd{end.line > 0 ? end.line + reading.lines : 0, end.position};
     }
     reading.lines += report.lines;
     return !report.ends_data;
@@ -353,10 +389,12 @@ template <typename V> std::size_t merge_chunks(SplitRead<V>& split) {
 // takes serves it, and costs less to set up (fresh memory is slow to touch).
 // @return the number of workers that have one.
 template <typename V>
-unsigned prepare_workers(Workers<V>& workers, ByteSource bytes, std::size_t buffer_size) {
+unsigned prepare_workers(Workers<V>& workers, ByteSource bytes, std::size_t buffer_size,
+                         const RowFormat& format) {
     const unsigned count = std::min(pool_size(workers.pool), max_workers);
     unsigned ready = 0;
-    while (ready < count && data_file_open(workers.readers[ready].reader, bytes, buffer_size) &&
+    while (ready < count &&
+           data_file_open(workers.readers[ready].reader, bytes, buffer_size, format) &&
            storage_reserve(workers.readers[ready].values, max_row_values, false)) {
         ++ready;
     }
@@ -387,8 +425,10 @@ void read_split(Reading<V>& reading, Workers<V>& workers, const DataSource& sour
     EngineCore<V>& core = *reading.core;
     FileState<V>& file = *reading.file;
     ConversionResult& result = reading.result;
-    // An open rule is fixed by the first data row: read alone, it stands before the chunks.
-    if (!core.rule.count_fixed) {
+    // An open rule is fixed by the first data row: read alone, it stands before the chunks. So
+    // does a first row after skipped lines, which only the file's own reader passes over: no
+    // chunk may begin among them.
+    if (!core.rule.count_fixed || (core.settings.format.skip_rows > 0 && result.data_rows == 0)) {
         read_rows_alone<V>(reading, 1);
         if (result.status != ConversionStatus::converted || result.data_rows == 0) return;
     }
@@ -434,7 +474,7 @@ unsigned workers_for_split(EngineCore<V>& core, Workers<V>& workers, ByteSource 
     const std::size_t buffer = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(chunk_size_for(core.settings, size, pool_size(workers.pool)),
                                   std::uint64_t{16} << 10, split_buffer_size(core.settings)));
-    const unsigned ready = prepare_workers(workers, bytes, buffer);
+    const unsigned ready = prepare_workers(workers, bytes, buffer, core.settings.format);
     if (ready < 2 || !memory_to_spare(memory_kept_to_spare)) {
         give_back_workers(workers);
         return 0;
@@ -530,7 +570,8 @@ ConversionResult read_file(EngineCore<V>& core, FileState<V>& file, Workers<V>* 
         (keep && !settings.auto_size && !storage_reserve(file.kept.values, picture, false)) ||
         !storage_reserve(file.band, band_bytes, false) ||
         !data_file_open(file.reader, source.bytes,
-                        may_split ? split_buffer_size(settings) : settings.read_buffer_size)) {
+                        may_split ? split_buffer_size(settings) : settings.read_buffer_size,
+                        settings.format)) {
         return no_memory<V>();
     }
     const bool rule_was_open = !core.rule.count_fixed;

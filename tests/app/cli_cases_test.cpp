@@ -531,12 +531,14 @@ const CliCase cases[] = {
     // Long options: "--" and a name of three letters or more, on the command line only. An
     // unknown one or a bad value stops the run before any file is read, and nothing is logged.
     cli("unknown_option", {"A.DAT", "--colour=red"}, {{"A.DAT", "1 2\n"}}, 1, "",
-        banner + "PANIC: Unknown option --colour: the options are --help, --version, "
-                 "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, --scale=linear|log|sqrt|asinh, "
-                 "--limits, --colormap=NAME, --animate=NAME.gif, --animate-only, --delay=CS, "
-                 "--output-dir=DIR, --width=N, --height=N, --transpose, --replace, --no-log, "
-                 "--time, --debug, --copyright, --threads=N, --auto-size, --one-scale, --double "
-                 "and --quiet.\n",
+        banner +
+            "PANIC: Unknown option --colour: the options are --help, --version, "
+            "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, --scale=linear|log|sqrt|asinh, "
+            "--limits, --colormap=NAME, --animate=NAME.gif, --animate-only, --delay=CS, "
+            "--output-dir=DIR, --nodata[=VALUE], --nodata-gray=N, --skip-rows=N, --skip-columns=N, "
+            "--decimal-comma, --width=N, --height=N, --transpose, --replace, --no-log, "
+            "--time, --debug, --copyright, --threads=N, --auto-size, --one-scale, --double "
+            "and --quiet.\n",
         {no_log, absent("A.gif")}),
     cli("range_low_not_below_high", {"--range=5:1", "A.DAT"}, {}, 4, "",
         bad_option("--range=5:1 (LOW must be below HIGH)"), {no_log}),
