@@ -197,6 +197,19 @@ Step stop_on_no_memory(RunState& run) {
     return stop_with(exit_size_or_open);
 }
 
+// What an option would make of a character refused in a data row.
+const char* hint_text(RowHint hint) {
+    switch (hint) {
+    case RowHint::none:
+        return "";
+    case RowHint::semicolon:
+        return "; for values like 1,5;2,25 give --decimal-comma";
+    case RowHint::nodata_word:
+        return "; --nodata reads nan, na, inf and infinity";
+    }
+    return "";
+}
+
 // The bad-row report (logged), its extra line, and a note on where the row stands.
 Step settle_read(RunState& run, const std::string& name, const ConversionResult& read) {
     if (read.fixed_rule) run.rule_fixed_by = name;
@@ -216,14 +229,16 @@ Step settle_read(RunState& run, const std::string& name, const ConversionResult&
         console_print(run.console, ConsoleStream::err, "Data character error.\n");
         console_note(run.console,
                      "INFO: Line %llu of %s, column %llu: the character %s is not allowed in a "
-                     "data row.\n",
+                     "data row%s.\n",
                      line, name.c_str(), static_cast<unsigned long long>(read.problem.column),
-                     shown_byte(read.problem.byte).c_str());
+                     shown_byte(read.problem.byte).c_str(), hint_text(read.problem.hint));
     } else {
+        // The line's count holds the values dropped from the front of each row.
+        const int skipped = run.settings.format.skip_columns;
         console_note(run.console,
                      "INFO: Line %llu of %s holds %d values; every data row of this run must hold "
                      "%d, as the first data row of %s does.\n",
-                     line, name.c_str(), read.problem.count, read.expected_count,
+                     line, name.c_str(), read.problem.count, read.expected_count + skipped,
                      run.rule_fixed_by.c_str());
     }
     return stop_with(exit_bad_data);
@@ -315,6 +330,16 @@ void tell_result_not_written(RunState& run, const PendingResult& pending, Result
 
 namespace {
 
+// A count of bytes as a person reads it: bytes, KB or MB (of 1024), rounded.
+std::string size_text(std::uint64_t bytes) {
+    if (bytes < 10000)
+        return format_text("%llu %s", static_cast<unsigned long long>(bytes),
+                           bytes == 1 ? "byte" : "bytes");
+    const std::uint64_t kb = (bytes + 512) / 1024;
+    if (kb < 10000) return format_text("%llu KB", static_cast<unsigned long long>(kb));
+    return format_text("%llu MB", static_cast<unsigned long long>((kb + 512) / 1024));
+}
+
 // The notes on data left out and on a file that changed while it was read.
 void tell_reading_notes(RunState& run, PictureSize picture, const std::string& name,
                         const ConversionResult& read) {
@@ -332,6 +357,29 @@ void tell_reading_notes(RunState& run, PictureSize picture, const std::string& n
                      "were read.\n",
                      name.c_str());
     }
+    if (read.unread > 0) {
+        console_note(console, "INFO: The data of %s ends at the empty line %llu; %s after it %s.\n",
+                     name.c_str(), static_cast<unsigned long long>(read.data_end.line),
+                     size_text(read.unread).c_str(),
+                     read.unread == 1 ? "was not read" : "were not read");
+    }
+    if (read.missing > 0) {
+        console_note(console, "INFO: %s holds %lld missing %s, drawn at level %d.\n", name.c_str(),
+                     static_cast<long long>(read.missing), read.missing == 1 ? "value" : "values",
+                     run.settings.nodata_level);
+    }
+}
+
+// Whether every value read is missing: the picture is all in their level.
+bool all_missing(const ConversionResult& read) {
+    const ValueRange& range = read.range;
+    return read.missing > 0 && !has_finite_values(range) &&
+           range.positive_infinities + range.negative_infinities == 0;
+}
+
+void tell_all_missing(RunState& run, const std::string& name) {
+    console_note(run.console, "INFO: Every value of %s is missing: the picture is level %d.\n",
+                 name.c_str(), run.settings.nodata_level);
 }
 
 } // namespace
@@ -353,6 +401,8 @@ void tell_picture_notes(RunState& run, PictureSize picture, const std::string& n
     // file's own, or the run's).
     if (read.data_rows == 0) {
         console_note(console, "INFO: %s holds no data rows: the picture is black.\n", name.c_str());
+    } else if (all_missing(read)) {
+        tell_all_missing(run, name);
     } else if (has_finite_values(scale) && scale.minimum == scale.maximum &&
                range.positive_infinities == 0) {
         console_note(console, "INFO: Every value of %s is %.*g: the picture is black.\n",
@@ -390,6 +440,8 @@ void tell_scaled_picture_notes(RunState& run, PictureSize picture, const std::st
     }
     if (read.data_rows == 0) {
         console_note(console, "INFO: %s holds no data rows: the picture is black.\n", name.c_str());
+    } else if (all_missing(read)) {
+        tell_all_missing(run, name);
     } else if (black && has_finite_values(range) && range.minimum == range.maximum) {
         console_note(console, "INFO: Every value of %s is %.*g: the picture is black.\n",
                      name.c_str(), digits, range.minimum);

@@ -95,6 +95,9 @@ struct ConversionResult {
     ValueRange range;            // of the values that are not missing
     std::int64_t missing = 0;    // missing values read (format.nodata)
     DataEnd data_end;            // converted: where the data ended
+    // Converted from a file that goes on after the line without a value that ended its data:
+    // the bytes after that line (never read).
+    std::uint64_t unread = 0;
 };
 
 // Files smaller than this are read by one thread: below it the split costs more than it gains.

@@ -589,6 +589,11 @@ ConversionResult read_file(EngineCore<V>& core, FileState<V>& file, Workers<V>* 
     result.values_per_row = result.data_rows > 0 ? core.rule.expected_count : 0;
     result.fixed_rule = rule_was_open && core.rule.count_fixed;
     result.changed = source.unchanged != nullptr && !source.unchanged(source.bytes.context);
+    const DataEnd& end = result.data_end;
+    if (result.status == ConversionStatus::converted && source.unchanged != nullptr &&
+        end.line > 0 && source.size > end.position) {
+        result.unread = source.size - end.position;
+    }
     settle_kept(reading);
     return result;
 }

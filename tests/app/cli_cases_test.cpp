@@ -203,9 +203,10 @@ std::string bad_row(const std::string& file, int row) {
     return "PANIC: Bad datafile: " + file + "  Datarow:" + std::to_string(row) + "\a\n";
 }
 
-std::string bad_character(const std::string& where, const std::string& shown) {
+std::string bad_character(const std::string& where, const std::string& shown,
+                          const std::string& hint = "") {
     return "Data character error.\nINFO: " + where + ": the character " + shown +
-           " is not allowed in a data row.\n";
+           " is not allowed in a data row" + hint + ".\n";
 }
 
 std::string three_values(const std::string& where, const std::string& fixed_by) {
@@ -334,7 +335,9 @@ const CliCase cases[] = {
         banner + converts("C.DAT", "C.gif", 0) + no_rows,
         {picture("C.gif", 256, 256, {{0, 0}, {0, 0}})}),
     cli("empty_first_line_is_black", {"C.DAT"}, {{"C.DAT", "\n1 2\n"}}, 0, "",
-        banner + converts("C.DAT", "C.gif", 0) + no_rows,
+        banner + converts("C.DAT", "C.gif", 0) +
+            "INFO: The data of C.DAT ends at the empty line 1; 4 bytes after it were not read.\n" +
+            no_rows,
         {picture("C.gif", 256, 256, {{0, 0}, {0, 0}})}),
     cli("spreadsheet_byte_order_mark", {"C.DAT"},
         {{"C.DAT", "\xEF\xBB\xBF"
@@ -342,7 +345,9 @@ const CliCase cases[] = {
         0, "", banner + converts("C.DAT", "C.gif", 2),
         {picture("C.gif", 256, 256, {{0, 255}, {255, 0}})}),
     cli("empty_line_ends_the_data", {"-X2", "-Y2", "E.DAT"}, {{"E.DAT", "0 1\n\n5 9 x\n"}}, 0, "",
-        banner + converts("E.DAT", "E.gif", 1), {picture("E.gif", 2, 2, {{0, 255}, {0, 0}})}),
+        banner + converts("E.DAT", "E.gif", 1) +
+            "\nINFO: The data of E.DAT ends at the empty line 2; 6 bytes after it were not read.\n",
+        {picture("E.gif", 2, 2, {{0, 255}, {0, 0}})}),
     // The range still counts every value: 1..9.
     cli("data_beyond_the_picture_is_left_out", {"-X2", "-Y2", "W.DAT"},
         {{"W.DAT", "1 2 3\n4 5 6\n7 8 9\n"}}, 0, "",
@@ -736,6 +741,60 @@ const CliCase cases[] = {
             "\nPANIC: The resultfile out/X.gif would be written by this run from A/X.DAT and from "
             "B/X.DAT.\n",
         {absent("out/X.gif")}),
+    // Files as numpy, pandas, spreadsheets and grids write them, each read in one command; the
+    // levels are those of numpy.genfromtxt / pandas.read_csv reading the same bytes, missing
+    // values at the --nodata-gray level.
+    cli("numpy_savetxt_with_nan", {"-G", "-A", "--nodata", "--nodata-gray=100", "S.TXT"},
+        {{"S.TXT", "# x y z\n1 nan 2\n3 4 inf\n"}}, 0, "",
+        banner + converts("S.TXT", "S.gif", 2) +
+            "\nINFO: S.TXT holds 1 missing value, drawn at level 100.\nINFO: S.TXT holds values "
+            "beyond single precision (1 positive, 0 negative): drawn white and black, the others "
+            "scaled between the finite ones.\n",
+        {picture("S.gif", 3, 2, {{0, 100, 85}, {170, 255, 255}})}),
+    cli("pandas_to_csv_header_index_empty_cells",
+        {"-G", "-A", "--nodata", "--skip-rows=1", "--skip-columns=1", "P.CSV"},
+        {{"P.CSV", ",a,b\n0,1.5,\n1,,2.5\n2,3.0,4.0\n"}}, 0, "",
+        banner + converts("P.CSV", "P.gif", 3) +
+            "\nINFO: P.CSV holds 2 missing values, drawn at level 0.\n",
+        {picture("P.gif", 2, 3, {{0, 0}, {0, 102}, {153, 255}})}),
+    cli("spreadsheet_decimal_comma_bom_crlf",
+        {"-G", "-A", "--decimal-comma", "--skip-rows=1", "E.CSV"},
+        {{"E.CSV", "\xEF\xBB\xBF"
+                   "a;b\r\n1,5;2,25\r\n-0,5;4\r\n"}},
+        0, "", banner + converts("E.CSV", "E.gif", 2),
+        {picture("E.gif", 2, 2, {{113, 155}, {0, 255}})}),
+    cli("grid_sentinel",
+        {"-G", "-A", "--skip-rows=6", "--nodata=-9999", "--nodata-gray=255", "G.ASC"},
+        {{"G.ASC", "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n"
+                   "1 -9999 3\n-9999 5 9\n"}},
+        0, "",
+        banner + converts("G.ASC", "G.gif", 2) +
+            "\nINFO: G.ASC holds 2 missing values, drawn at level 255.\n",
+        {picture("G.gif", 3, 2, {{0, 255, 63}, {255, 127, 255}})}),
+    cli("every_value_missing", {"-G", "-X2", "-Y2", "--nodata", "--nodata-gray=7", "N.TXT"},
+        {{"N.TXT", "NaN ,\n"}}, 0, "",
+        banner + converts("N.TXT", "N.gif", 1) +
+            "\nINFO: N.TXT holds 2 missing values, drawn at level 7.\nINFO: Every value of N.TXT "
+            "is missing: the picture is level 7.\n",
+        {picture("N.gif", 2, 2, {{7, 7}, {0, 0}})}),
+    // What the options read is named where it is refused without them; the skipped columns
+    // count in a row's values.
+    cli("semicolon_names_decimal_comma", {"-G", "E.CSV"}, {{"E.CSV", "1,5;2,25\n"}}, 5, "",
+        banner + working_on("E.CSV", "E.gif") + progress(1) + "\n" + bad_row("E.CSV", 1) +
+            bad_character("Line 1 of E.CSV, column 4", "\";\"",
+                          "; for values like 1,5;2,25 give --decimal-comma")),
+    cli("nan_names_nodata", {"-G", "S.TXT"}, {{"S.TXT", "1 -NaN\n"}}, 5, "",
+        banner + working_on("S.TXT", "S.gif") + progress(1) + "\n" + bad_row("S.TXT", 1) +
+            bad_character("Line 1 of S.TXT, column 4", "\"N\"",
+                          "; --nodata reads nan, na, inf and infinity")),
+    cli("skipped_columns_count", {"-G", "--skip-columns=1", "B.DAT"},
+        {{"B.DAT", "0 1 2\n1 1 2 3\n"}}, 5, "",
+        banner + working_on("B.DAT", "B.gif") + "\b.\nstr:1 1 2 3\n4!=3\n\bo\n" +
+            bad_row("B.DAT", 2) +
+            "INFO: Line 2 of B.DAT holds 4 values; every data row of this run must hold 3, as "
+            "the first data row of B.DAT does.\n"),
+    cli("format_option_values", {"--skip-rows=x", "A.DAT"}, {}, 4, "",
+        bad_option("--skip-rows=x (\"x\" is not a whole number)"), {no_log}),
     // --help and --version answer on standard output, convert and log nothing.
     {.name = "help", .args = {"--help"}, .out_parts = help_parts},
     {.name = "help_among_other_arguments",

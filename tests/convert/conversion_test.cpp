@@ -54,8 +54,11 @@ struct TestEngine {
     EnginePtr engine;
     std::int32_t width = 0; // of the picture, where its rows are data rows
     explicit TestEngine(int x, int y, unsigned workers = 1, std::uint64_t chunk_size = 0,
-                        bool transpose = false, bool doubles = false) {
+                        bool transpose = false, bool doubles = false,
+                        const RowFormat& format = {}) {
         EngineSettings settings;
+        settings.format = format;
+        settings.nodata_level = 9;
         settings.x_size = x;
         settings.y_size = y;
         settings.transpose = transpose;
@@ -122,7 +125,17 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
         int width, height;
         bool transpose;
         int fixed_count; // 0: the run's column rule is still open
+        RowFormat format = {};
     };
+    RowFormat nodata;
+    nodata.nodata = true;
+    ASSERT_TRUE(row_format_set_nodata_value(nodata, "-9999"));
+    RowFormat headed; // a header line and an index column, as pandas writes them
+    headed.skip_rows = 3;
+    headed.skip_columns = 1;
+    RowFormat comma;
+    comma.decimal_comma = true;
+    comma.nodata = true;
     const Case cases[] = {
         {"plain", "1 2\n3 4\n5 6\n", 2, 3, false, 0},
         {"comments_crlf", "# a\r\n1,2\r\n! b\r\n3 4\r\n%\r\n5 6\r\n", 2, 3, false, 0},
@@ -143,6 +156,11 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
         {"no_final_line_end", "1 2\n3 4", 2, 2, false, 0},
         {"infinite", "1 4e38\n-1e39 3\n2 2\n", 2, 3, false, 0},
         {"byte_order_mark", "\xEF\xBB\xBF# a\n1 2\n3 4\n", 2, 2, false, 0},
+        {"missing", "1,,3\nnan -9999 Inf\n,2,\n-NA 5 6\n\n7 8 9\n", 3, 4, false, 0, nodata},
+        {"skipped_rows_columns", "a b\n# c\n1 2\n0 1 2\n1 3 4\n# d\n2 5 6 7\n", 2, 2, false, 0,
+         headed},
+        {"skipped_rows_hold_the_data_end", "1 2\n\n3 4\n5 6 7\n", 2, 2, false, 0, headed},
+        {"decimal_comma", "1,5;2,25;\r\n;-0,5e1;\r\n3 ; 4,;\r\n5,5 6.5\n", 3, 4, false, 0, comma},
     };
     for (const Case& c : cases) {
         for (const std::uint64_t chunk_size :
@@ -152,8 +170,8 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
             // The picture's data space: x values a row, y rows (transposed: y wide).
             const int x = c.transpose ? c.height : c.width;
             const int y = c.transpose ? c.width : c.height;
-            TestEngine alone(x, y, 1, 0, c.transpose, doubles);
-            TestEngine split(x, y, 3, chunk_size, c.transpose, doubles);
+            TestEngine alone(x, y, 1, 0, c.transpose, doubles, c.format);
+            TestEngine split(x, y, 3, chunk_size, c.transpose, doubles, c.format);
             if (c.fixed_count > 0) {
                 alone.fix_rule(c.fixed_count);
                 split.fix_rule(c.fixed_count);
@@ -173,6 +191,9 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
             EXPECT_EQ(many.result.range.positive_infinities, one.result.range.positive_infinities)
                 << where;
             EXPECT_EQ(many.result.expected_count, one.result.expected_count) << where;
+            EXPECT_EQ(many.result.missing, one.result.missing) << where;
+            EXPECT_EQ(many.result.data_end.line, one.result.data_end.line) << where;
+            EXPECT_EQ(many.result.unread, one.result.unread) << where;
             EXPECT_EQ(many.pixels, one.pixels) << where;
             EXPECT_EQ(many.messages, one.messages) << where;
             EXPECT_EQ(many.progress, one.progress) << where;
