@@ -73,6 +73,13 @@ void print_help_options(RunState& run) {
         "  --delay=CS  each frame shown for CS hundredths of a second (default 10)\n"
         "  --output-dir=DIR  the pictures into the existing folder DIR instead of beside their\n"
         "        data files, and the animation when its name has no folder\n"
+        "  --nodata[=VALUE]  nan and na (any letter case, signed) and an empty field between\n"
+        "        commas are missing values, inf and infinity infinite; with VALUE a value equal\n"
+        "        to it is missing too: --nodata=-9999. Missing values are left out of the\n"
+        "        limits and drawn at the level of --nodata-gray=N (0..255, default 0)\n"
+        "  --skip-rows=N  the first N lines of each file passed over, whatever they hold\n"
+        "  --skip-columns=N  the first N values of each data row read and dropped\n"
+        "  --decimal-comma  \",\" is the decimal point, \";\" separates values: 1,5;2,25\n"
         "\n",
         colour_map_list().c_str());
 }

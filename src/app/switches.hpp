@@ -39,8 +39,8 @@ inline bool scale_given(const ScaleOptions& scale) {
 
 // The long options of pictures to share, decided once at start-up; names as typed.
 struct ShareOptions {
-    // --colormap: the pictures' palette; null: the gray ramp. Missing values, once the data
-    // files may hold them, take their colour here, beside the map's.
+    // --colormap: the pictures' palette; null: the gray ramp. Missing values take the colour of
+    // their level (--nodata-gray) in it: a GIF has 256 colours, and the map holds them all.
     const Palette* palette = nullptr;
     std::string animation;       // --animate=NAME.gif; empty: no animation
     bool animation_only = false; // --animate-only: the animation alone, no pictures

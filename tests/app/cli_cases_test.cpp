@@ -258,6 +258,8 @@ const std::vector<std::string> help_parts{"Usage: GRAYGIF",
                                           "--animate-only",
                                           "--delay=CS",
                                           "--output-dir=DIR",
+                                          "--nodata[=VALUE]",
+                                          "--decimal-comma",
                                           "GRAYGIF=",
                                           "Exit codes"};
 

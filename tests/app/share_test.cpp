@@ -1,6 +1,6 @@
 // Pictures to share where a row of the table in cli_cases_test.cpp is not enough: an animation
-// decoded frame by frame against the run's own pictures, and data in a folder the run may not
-// write to, pictured into an output folder.
+// decoded frame by frame against the run's own pictures, data in a folder the run may not write
+// to, pictured into an output folder, and the README's examples.
 #include "gif/colour_maps.hpp"
 #include "support/gif_decode.hpp"
 #include "support/test_support.hpp"
@@ -110,6 +110,47 @@ TEST(OutputFolder, TakesThePicturesOfReadOnlyData) {
     EXPECT_EQ(read_file(dir.file("out/A.gif")), a);
     EXPECT_EQ(read_file(dir.file("out/B.gif")), b);
     EXPECT_EQ(testing::list_dir(dir.file("data")), (std::vector<std::string>{"A.DAT", "b.dat"}));
+}
+
+// Each command of the README's examples over its shipped file draws the picture the README shows,
+// byte for byte (those of examples/formats were checked against numpy and pandas reading the same
+// files when they were made).
+TEST(Examples, DrawTheReadmePictures) {
+    struct Case {
+        const char* data; // under examples/
+        std::vector<std::string> args;
+        const char* picture; // under docs/images/
+    };
+    const Case cases[] = {
+        {"WAVES.DAT", {"-X160", "-Y120"}, "WAVES.gif"},
+        {"RINGS.DAT", {"-X96", "-Y96"}, "RINGS.gif"},
+        {"SERIES.DAT", {"-R", "-X48", "-Y200"}, "SERIES.gif"},
+        {"PRESSURE.DAT", {"-AP"}, "PRESSURE-P.gif"},
+        {"formats/SAVETXT.TXT", {"-A", "--nodata"}, "SAVETXT.gif"},
+        {"formats/TO_CSV.CSV",
+         {"-A", "--nodata", "--skip-rows=1", "--skip-columns=1"},
+         "TO_CSV.gif"},
+        {"formats/EXPORT.CSV", {"-A", "--decimal-comma", "--skip-rows=1"}, "EXPORT.gif"},
+        {"formats/GRID.ASC",
+         {"-A", "--skip-rows=6", "--nodata=-9999", "--nodata-gray=255"},
+         "GRID.gif"},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        const std::string name = std::filesystem::path(c.data).filename().string();
+        std::filesystem::copy_file(std::string(GRAYGIF_SOURCE_DIR "/examples/") + c.data,
+                                   dir.file(name));
+        std::vector<std::string> args{"-G", "-Q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(name);
+        const testing::ProcessResult run =
+            testing::run_graygif(args, dir.path(), testing::plain_env);
+        ASSERT_EQ(run.exit_code, 0) << c.data << ": " << run.err;
+        const std::string result = name.substr(0, name.find('.')) + ".gif";
+        EXPECT_EQ(read_file(dir.file(result)),
+                  read_file(std::string(GRAYGIF_SOURCE_DIR "/docs/images/") + c.picture))
+            << c.data;
+    }
 }
 
 } // namespace
