@@ -505,6 +505,18 @@ const CliCase cases[] = {
             converts("LOW.DAT", "LOW.gif", 2) + converts("HIGH.DAT", "HIGH.gif", 2),
         {picture("LOW.gif", 2, 2, {{0, 36}, {72, 109}}),
          picture("HIGH.gif", 2, 2, {{145, 182}, {218, 255}})}),
+    // Missing values are left out of the run's scale as of each file's.
+    cli("one_scale_without_missing_values",
+        {"-G", "-U", "-X2", "-Y2", "--nodata=-9999", "--nodata-gray=99", "LOW.DAT", "HIGH.DAT"},
+        {{"LOW.DAT", "0 nan\n2 3\n"}, {"HIGH.DAT", "4 5\n-9999 7\n"}}, 0, "",
+        banner + reads_for_scale("LOW.DAT", 2) + reads_for_scale("HIGH.DAT", 2) +
+            "\nINFO: One gray scale for the run: 0 black to 7 white.\n" +
+            converts("LOW.DAT", "LOW.gif", 2) +
+            "\nINFO: LOW.DAT holds 1 missing value, drawn at level 99.\n" +
+            converts("HIGH.DAT", "HIGH.gif", 2) +
+            "\nINFO: HIGH.DAT holds 1 missing value, drawn at level 99.\n",
+        {picture("LOW.gif", 2, 2, {{0, 99}, {72, 109}}),
+         picture("HIGH.gif", 2, 2, {{145, 182}, {99, 255}})}),
     cli("one_scale_stops_on_a_bad_file", {"-U", "NEW.DAT", "BAD.DAT"},
         {{"NEW.DAT", "1 2\n"}, {"BAD.DAT", "1 x\n"}}, 5, "",
         banner + reads_for_scale("NEW.DAT", 1) + reads_for_scale("BAD.DAT", 1) + "\n" +
