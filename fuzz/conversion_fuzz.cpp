@@ -85,6 +85,36 @@ EngineSettings settings_for(const std::uint8_t* data, Threads threads) {
     // Split from the first byte on; read ahead, and never split.
     settings.split_from = threads == Threads::split ? 1 : UINT64_MAX;
     settings.chunk_size = 1 + data[0] % 23;
+    // The rows' format, from what the picture's height leaves of the second byte.
+    RowFormat& format = settings.format;
+    switch (data[1] / 40) {
+    case 1:
+        format.nodata = true;
+        break;
+    case 2:
+        format.nodata = true;
+        row_format_set_nodata_value(format, "-1");
+        break;
+    case 3:
+        format.skip_rows = 1;
+        format.skip_columns = 1;
+        break;
+    case 4:
+        format.decimal_comma = true;
+        break;
+    case 5:
+        format.decimal_comma = true;
+        format.nodata = true;
+        format.skip_rows = 2;
+        break;
+    case 6:
+        format.nodata = true;
+        format.skip_columns = 2;
+        break;
+    default:
+        break;
+    }
+    settings.nodata_level = data[2];
     return settings;
 }
 
@@ -95,7 +125,8 @@ bool same_conversion(const MemoryConversion& a, const MemoryConversion& b) {
            a.size.width == b.size.width && a.size.height == b.size.height && a.pixels == b.pixels &&
            a.messages == b.messages && a.progress == b.progress &&
            a.counts.below == b.counts.below && a.counts.above == b.counts.above &&
-           a.counts.not_positive == b.counts.not_positive;
+           a.counts.not_positive == b.counts.not_positive && a.result.missing == b.result.missing &&
+           a.result.data_end.line == b.result.data_end.line && a.result.unread == b.result.unread;
 }
 
 // The scale the input chooses over `range` (the data's).

@@ -102,7 +102,9 @@ def grid(rows, columns):
 
 # Conversion: X byte, Y byte, flags byte (transposition, a file that changes, buffer size),
 # run byte (bit 0: -A, bit 1: -U, bits 2-3: files - 1, bits 4-5: the stretch, bit 6: limits given),
-# then the files, cut apart at form feeds.
+# then the files, cut apart at form feeds. Y byte / 40 chooses the rows' format (1 missing values,
+# 2 and -1 missing, 3 one skipped row and column, 4 decimal comma, 5 with missing values and two
+# skipped rows, 6 missing values and two skipped columns); the flags byte is their level.
 A, U = 1, 2
 def files(n):
     return (n - 1) << 2
@@ -134,6 +136,13 @@ conversion = {
     "sqrt_of_the_data": (4, 3, 0, 1 << 4, b"0 1 4\n9 16 25\n"),
     "log_given_limits": (9, 3, 1, (2 << 4) | 64, b"0.1 1 10\n-5 0 1e30\n"),
     "asinh_given_limits_two_files": (20, 4, 0, (3 << 4) | 64 | files(2), b"-9 3 7 1\n40 2 0 5\n\f8 8 -1 30\n2 2 2 2\n"),
+    # The rows' formats, read alone, split and ahead.
+    "missing": (4, 40 + 3, 0, A, b"1,,3\nnan -1 Inf\n,2,\n\n7 8 9\n"),
+    "missing_value_one_scale": (3, 80 + 2, 9, U | files(2), b"1 -1 3\n4 5 6\n\f-1 -1 -1\n"),
+    "skipped_row_and_column": (3, 120 + 3, 0, A, b"a b c\n0 1 2\n1 3 4\n# d\n2 5 6\n"),
+    "decimal_comma": (3, 160 + 3, 0, A, b"1,5;2,25\r\n-0,5e1;3\r\n"),
+    "decimal_comma_missing": (3, 200 + 3, 4, A | files(2), b"x\ny\n1,5;;2\n\f\n\n;;\n"),
+    "skipped_columns_missing": (3, 240 + 3, 0, A, b"0 1 nan 3\n1 4 5 6\n2 1\n"),
 }
 for name, (w, h, flags, run, data) in conversion.items():
     write("conversion", name, bytes([w, h, flags, run]) + data)
