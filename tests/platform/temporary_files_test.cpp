@@ -59,6 +59,7 @@ TEST(TemporaryNames, TakenNamesAreSkippedAndOtherFailuresEndTheSearch) {
         if (answer == CreateResult::created) file.value = 7;
         return answer;
     };
+    tried.clear(); // a repeated run finds the last run's names
     answers = {CreateResult::created, CreateResult::name_taken, CreateResult::name_taken};
     FileHandle file;
     std::string name;
