@@ -536,7 +536,7 @@ const CliCase cases[] = {
             "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, --scale=linear|log|sqrt|asinh, "
             "--limits, --colormap=NAME, --animate=NAME.gif, --animate-only, --delay=CS, "
             "--output-dir=DIR, --nodata[=VALUE], --nodata-gray=N, --skip-rows=N, --skip-columns=N, "
-            "--decimal-comma, --width=N, --height=N, --transpose, --replace, --no-log, "
+            "--decimal-comma, --bin=N, --width=N, --height=N, --transpose, --replace, --no-log, "
             "--time, --debug, --copyright, --threads=N, --auto-size, --one-scale, --double "
             "and --quiet.\n",
         {no_log, absent("A.gif")}),
