@@ -4,7 +4,7 @@
 _graygif_options='--help --version --range= --clip= --scale= --limits --colormap= --animate=
 --animate-only --delay= --output-dir= --width= --height= --transpose --replace --no-log --time
 --debug --copyright --threads= --auto-size --one-scale --double --quiet --nodata
---nodata-gray= --skip-rows= --skip-columns= --decimal-comma'
+--nodata-gray= --skip-rows= --skip-columns= --decimal-comma --bin='
 
 _graygif() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev='' option='' value='' prefix=''

@@ -81,6 +81,7 @@ EngineSettings settings_for(const std::uint8_t* data, Threads threads) {
     settings.transpose = (data[2] & 1) != 0;
     settings.read_buffer_size = min_read_buffer_size + (data[2] >> 2) * 8u;
     settings.auto_size = (data[3] & 1) != 0;
+    settings.bin = (data[3] & 128) != 0 ? 2 + (data[1] >> 6) : 1; // blocks of 2..5
     settings.workers = threads == Threads::alone ? 1 : 3;
     // Split from the first byte on; read ahead, and never split.
     settings.split_from = threads == Threads::split ? 1 : UINT64_MAX;

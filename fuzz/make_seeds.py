@@ -101,7 +101,8 @@ def grid(rows, columns):
 
 
 # Conversion: X byte, Y byte, flags byte (transposition, a file that changes, buffer size),
-# run byte (bit 0: -A, bit 1: -U, bits 2-3: files - 1, bits 4-5: the stretch, bit 6: limits given),
+# run byte (bit 0: -A, bit 1: -U, bits 2-3: files - 1, bits 4-5: the stretch, bit 6: limits given,
+# bit 7: blocks of 2 + Y byte / 64),
 # then the files, cut apart at form feeds. Y byte / 40 chooses the rows' format (1 missing values,
 # 2 and -1 missing, 3 one skipped row and column, 4 decimal comma, 5 with missing values and two
 # skipped rows, 6 missing values and two skipped columns); the flags byte is their level.
@@ -143,6 +144,8 @@ conversion = {
     "decimal_comma": (3, 160 + 3, 0, A, b"1,5;2,25\r\n-0,5e1;3\r\n"),
     "decimal_comma_missing": (3, 200 + 3, 4, A | files(2), b"x\ny\n1,5;;2\n\f\n\n;;\n"),
     "skipped_columns_missing": (3, 240 + 3, 0, A, b"0 1 nan 3\n1 4 5 6\n2 1\n"),
+    "blocks_of_two": (3, 3, 0, A | 128, b"1 2 3 4 5\n6 7 8 9 1\n# c\n2 3 4 5 6\n"),
+    "blocks_missing_two_files": (4, 64 + 40 + 3, 0, 128 | files(2), b"nan 1 2\n3 nan 4\n\f5 6 7\n"),
 }
 for name, (w, h, flags, run, data) in conversion.items():
     write("conversion", name, bytes([w, h, flags, run]) + data)

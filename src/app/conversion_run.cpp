@@ -243,6 +243,7 @@ EngineSettings engine_settings_for(const RunSettings& settings) {
     engine.workers = static_cast<unsigned>(settings.workers);
     engine.format = settings.format;
     engine.nodata_level = settings.nodata_level;
+    engine.bin = settings.bin;
     return engine;
 }
 

@@ -164,6 +164,8 @@ std::string option_fault_text(const RunState& run, const OptionProblem& problem)
         return format_text("%s is not an existing folder", detail);
     case OptionFault::gray_level_value:
         return "the level is a whole number 0 to 255";
+    case OptionFault::bin_value:
+        return "N is a whole number 2 to 16";
     }
     return {};
 }
@@ -174,17 +176,17 @@ int stop_on_option_problem(RunState& run, const OptionProblem& problem) {
     const char* const argument = problem.argument.c_str();
     if (problem.fault == OptionFault::none) return 0;
     if (problem.fault == OptionFault::unknown) {
-        console_print(
-            run.console, ConsoleStream::err,
-            "PANIC: Unknown option %s: the options are --help, --version, "
-            "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, "
-            "--scale=linear|log|sqrt|asinh, --limits, --colormap=NAME, "
-            "--animate=NAME.gif, --animate-only, --delay=CS, --output-dir=DIR, "
-            "--nodata[=VALUE], --nodata-gray=N, --skip-rows=N, --skip-columns=N, "
-            "--decimal-comma, --width=N, --height=N, --transpose, --replace, --no-log, --time, "
-            "--debug, --copyright, --threads=N, --auto-size, --one-scale, --double and "
-            "--quiet.\n",
-            argument);
+        console_print(run.console, ConsoleStream::err,
+                      "PANIC: Unknown option %s: the options are --help, --version, "
+                      "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, "
+                      "--scale=linear|log|sqrt|asinh, --limits, --colormap=NAME, "
+                      "--animate=NAME.gif, --animate-only, --delay=CS, --output-dir=DIR, "
+                      "--nodata[=VALUE], --nodata-gray=N, --skip-rows=N, --skip-columns=N, "
+                      "--decimal-comma, --bin=N, --width=N, --height=N, --transpose, --replace, "
+                      "--no-log, --time, "
+                      "--debug, --copyright, --threads=N, --auto-size, --one-scale, --double and "
+                      "--quiet.\n",
+                      argument);
         return exit_usage;
     }
     console_print(run.console, ConsoleStream::err, "PANIC: Bad option %s (%s).\n", argument,
@@ -364,8 +366,11 @@ void tell_reading_notes(RunState& run, PictureSize picture, const std::string& n
                      read.unread == 1 ? "was not read" : "were not read");
     }
     if (read.missing > 0) {
-        console_note(console, "INFO: %s holds %lld missing %s, drawn at level %d.\n", name.c_str(),
+        // With blocks, a missing value is left out of its block's mean.
+        console_note(console, "INFO: %s holds %lld missing %s%s %d.\n", name.c_str(),
                      static_cast<long long>(read.missing), read.missing == 1 ? "value" : "values",
+                     run.settings.bin > 1 ? "; blocks without a value are drawn at level"
+                                          : ", drawn at level",
                      run.settings.nodata_level);
     }
 }

@@ -26,8 +26,8 @@ constexpr const char* share_names[] = {"colormap", "animate", "animate-only", "d
                                        "output-dir"};
 
 // Decided by decide_format_options.
-constexpr const char* format_names[] = {"nodata", "nodata-gray", "skip-rows", "skip-columns",
-                                        "decimal-comma"};
+constexpr const char* format_names[] = {"nodata",       "nodata-gray",   "skip-rows",
+                                        "skip-columns", "decimal-comma", "bin"};
 
 bool is_format_option(std::string_view name) {
     for (const char* format : format_names)
@@ -337,7 +337,7 @@ namespace graygif {
 
 bool decide_format_options(const std::vector<RunArgument>& arguments,
                            const std::vector<std::size_t>& options, RowFormat& format,
-                           std::uint8_t& nodata_level, OptionProblem& problem) {
+                           std::uint8_t& nodata_level, std::int32_t& bin, OptionProblem& problem) {
     for (const std::size_t i : options) {
         const std::string_view typed = arguments[i].typed;
         const std::string_view name = option_name(typed);
@@ -358,6 +358,7 @@ bool decide_format_options(const std::vector<RunArgument>& arguments,
         }
         const char* const form = equal_ignoring_case(name, "nodata-gray") ? "--nodata-gray=128"
                                  : equal_ignoring_case(name, "skip-rows") ? "--skip-rows=1"
+                                 : equal_ignoring_case(name, "bin")       ? "--bin=2"
                                                                           : "--skip-columns=1";
         if (value.empty()) return fail(problem, OptionFault::value_missing, typed, form);
         std::int64_t count = 0;
@@ -369,6 +370,10 @@ bool decide_format_options(const std::vector<RunArgument>& arguments,
             if (!read_count(value, INT64_MAX / 10, count))
                 return fail(problem, OptionFault::not_a_whole_number, typed, value);
             format.skip_rows = static_cast<std::uint64_t>(count);
+        } else if (equal_ignoring_case(name, "bin")) {
+            if (!read_count(value, max_bin, count) || count < 2)
+                return fail(problem, OptionFault::bin_value, typed);
+            bin = static_cast<std::int32_t>(count);
         } else {
             if (!read_count(value, 1 << 30, count))
                 return fail(problem, OptionFault::not_a_whole_number, typed, value);

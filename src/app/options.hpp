@@ -36,6 +36,7 @@ enum class OptionFault {
     needs_animation,       // --animate-only or --delay without --animate
     not_a_folder,          // --output-dir= `detail`: no existing folder
     gray_level_value,      // --nodata-gray= not a whole number 0..255
+    bin_value,             // --bin= not a whole number 2..16
 };
 
 struct OptionProblem {
@@ -73,10 +74,10 @@ bool decide_share_options(const std::vector<RunArgument>& arguments,
                           OptionProblem& problem);
 
 // Decides how the rows are written (--nodata[=VALUE], --skip-rows, --skip-columns,
-// --decimal-comma) and the level of missing values (--nodata-gray), in the options' order (a later
-// one of a name wins). @return false at the first bad value.
+// --decimal-comma), the level of missing values (--nodata-gray) and the block side (--bin), in the
+// options' order (a later one of a name wins). @return false at the first bad value.
 bool decide_format_options(const std::vector<RunArgument>& arguments,
                            const std::vector<std::size_t>& options, RowFormat& format,
-                           std::uint8_t& nodata_level, OptionProblem& problem);
+                           std::uint8_t& nodata_level, std::int32_t& bin, OptionProblem& problem);
 
 } // namespace graygif

@@ -80,6 +80,9 @@ void print_help_options(RunState& run) {
         "  --skip-rows=N  the first N lines of each file passed over, whatever they hold\n"
         "  --skip-columns=N  the first N values of each data row read and dropped\n"
         "  --decimal-comma  \",\" is the decimal point, \";\" separates values: 1,5;2,25\n"
+        "  --bin=N  each block of N x N values (N of N rows, N 2..16) one pixel, the mean of\n"
+        "        its finite values; rows of up to 2048 x N values; with -A the picture is the\n"
+        "        data's size divided by N (rounded up); the limits are of the means\n"
         "\n",
         colour_map_list().c_str());
 }
@@ -308,7 +311,7 @@ std::optional<int> run_startup(RunState& run) {
         return stop_on_option_problem(run, problem);
     }
     if (!decide_format_options(run.arguments, run.long_options, run.settings.format,
-                               run.settings.nodata_level, problem) ||
+                               run.settings.nodata_level, run.settings.bin, problem) ||
         !decide_share_options(run.arguments, run.long_options, run.settings.share, problem) ||
         !find_output_folder(run, problem)) {
         return stop_on_option_problem(run, problem);

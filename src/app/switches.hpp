@@ -70,6 +70,7 @@ struct RunSettings {
     ShareOptions share;            // --colormap, --animate, --animate-only, --delay, --output-dir
     RowFormat format;              // --nodata, --skip-rows, --skip-columns, --decimal-comma
     std::uint8_t nodata_level = 0; // --nodata-gray
+    std::int32_t bin = 1;          // --bin: the side of the blocks a pixel stands for
 };
 
 // Folds 'a'..'z' to 'A'..'Z' and, when `code_page_437`, the code-page-437 letters 0x84, 0x86,

@@ -49,6 +49,7 @@ template <typename V> struct DrawPlan {
     std::int32_t band_rows = 0; // picture rows a band holds
     bool missing = false;       // values may be missing (NaN): drawn at missing_level
     std::uint8_t missing_level = 0;
+    std::int32_t bin = 1; // data rows a kept row stands for (EngineSettings::bin)
 };
 
 // The level of f (f(x) of a place x in 0..1): f * 255 truncated, held to 0..255, 0 where it is not
@@ -188,6 +189,7 @@ template <typename V> std::int32_t band_count(const DrawPlan<V>& plan) {
 struct ProgressShown {
     const ProgressSink* progress = nullptr;
     std::int64_t shown = 0;
+    std::int64_t most = INT64_MAX; // the read's data rows
 };
 
 void show_progress_until(ProgressShown& shown, std::int64_t rows) {
@@ -203,8 +205,9 @@ void hand_on_band(const DrawPlan<V>& plan, ProgressShown& shown, const PixelSink
     const std::int32_t count = std::min(plan.band_rows, plan.height - first);
     const std::int32_t end = first + count;
     const std::int64_t rows = plan.kept->rows;
-    show_progress_until(shown, plan.transpose ? rows * end / plan.height
-                                              : std::min<std::int64_t>(end, rows));
+    const std::int64_t done =
+        plan.transpose ? rows * end / plan.height : std::min<std::int64_t>(end, rows);
+    show_progress_until(shown, std::min(done * plan.bin, shown.most));
     if (pixels.rows != nullptr) pixels.rows(pixels.context, band, first, count);
 }
 
@@ -325,8 +328,10 @@ DrawPlan<V> plan_for(const EngineCore<V>& core, const KeptValues<V>& kept, const
     plan.log_low = std::log10(scale.low);
     plan.log_span = std::log10(scale.high) - plan.log_low;
     plan.band_rows = band_rows_for(plan.width, plan.height);
-    plan.missing = core.settings.format.nodata;
+    // A block without a finite value is missing, with or without format.nodata.
+    plan.missing = core.settings.format.nodata || core.settings.bin > 1;
     plan.missing_level = core.settings.nodata_level;
+    plan.bin = core.settings.bin;
     return plan;
 }
 
@@ -362,7 +367,7 @@ DrawCounts draw_file(const EngineCore<V>& core, FileState<V>& file, Workers<V>* 
                      const ProgressSink& progress, const PixelSink& pixels) {
     assert(kept_within(file.kept, read.range));
     const DrawPlan<V> plan = plan_for(core, file.kept, scale);
-    ProgressShown shown{&progress, 0};
+    ProgressShown shown{&progress, 0, read.data_rows};
     // Behind the reading, the first bands went on already; the rest follow here.
     const std::int32_t done = file.early.bands_done * plan.band_rows;
     file.early = EarlyDrawing{};

@@ -147,6 +147,8 @@ EnginePtr engine_create(const EngineSettings& settings) {
     if (chosen.split_from == 0) chosen.split_from = GRAYGIF_SPLIT_FROM;
 #endif
     if (chosen.split_from == 0) chosen.split_from = default_split_from;
+    chosen.bin = std::clamp(chosen.bin, 1, max_bin);
+    if (chosen.bin > 1) chosen.format.row_capacity = max_row_values * chosen.bin;
     Engine* engine = new (std::nothrow) Engine;
     if (engine == nullptr) return nullptr;
     // The one place where the values' type is chosen.

@@ -26,6 +26,8 @@ inline constexpr std::int32_t min_picture_side = 2;
 inline constexpr std::int32_t max_picture_side = 2048;
 // More workers than this only cost memory (a read buffer each) on any machine of today.
 inline constexpr unsigned max_workers = 64;
+// The largest block side of EngineSettings::bin.
+inline constexpr std::int32_t max_bin = 16;
 
 // A data file as the engine reads it.
 struct DataSource {
@@ -121,6 +123,11 @@ struct EngineSettings {
     std::uint64_t chunk_size = 0;
     RowFormat format;              // how the rows of every file are written
     std::uint8_t nodata_level = 0; // the level of missing values (format.nodata)
+    // 2..max_bin: every block of bin x bin values (bin values of bin consecutive data rows) is one
+    // value of the picture, the mean of its finite values; x_size, y_size and everything said
+    // of the values (their range, the kept ones, the percentiles) are then of the blocks. Rows
+    // hold up to max_row_values x bin values. 1: every value is its own.
+    std::int32_t bin = 1;
 };
 
 struct Engine;

@@ -46,10 +46,21 @@ struct EarlyDrawing {
     std::int64_t next_rows = 0;  // data rows read by which the next band is complete
 };
 
+// With EngineSettings::bin: the sums of the blocks of the data rows read since the last row of
+// blocks (one band of bin rows), a block a place.
+template <typename V> struct BlockBand {
+    Storage<double> sums;         // of the block's finite values
+    Storage<std::int32_t> counts; // its finite values
+    Storage<std::uint8_t> signs;  // its infinite values: 1 positive ones, 2 negative ones
+    Storage<V> means;             // the row of blocks the band makes
+    std::int32_t rows = 0;        // data rows summed in
+};
+
 template <typename V> struct FileState {
     DataFile reader;
     Storage<V> values; // the row value array
     KeptValues<V> kept;
+    BlockBand<V> blocks;
     Storage<std::uint8_t> band; // the band of levels that drawing alone needs
     EarlyDrawing early;
 };

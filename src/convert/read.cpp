@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace graygif {
 
@@ -101,6 +102,112 @@ bool row_clipped(const Placement& place, int count, std::int64_t row) {
     return row >= place.rows_room || count > place.values_room;
 }
 
+// ---- Blocks ----------------------------------------------------------------------------------
+//
+// With a bin of N, the data rows are summed into a band of block sums, and every N rows (and at
+// the end of the data) the band's means become one row of blocks, which then takes the place a
+// data row has without it: ranged, kept, drawn. Split or alone, the rows are summed in their
+// order by one thread, so that the means are the same to the last bit.
+
+std::int32_t blocks_of(std::int64_t values, std::int32_t bin) {
+    return static_cast<std::int32_t>((values + bin - 1) / bin);
+}
+
+// Whether the first `count` values are all finite: the usual row, whose sums need no selection.
+template <typename V> bool all_finite(const V* values, std::int32_t count) {
+    unsigned finite = 1;
+    for (std::int32_t j = 0; j < count; ++j) finite &= values[j] - values[j] == V{0} ? 1U : 0U;
+    return finite != 0;
+}
+
+// Adds a row of `count` finite values to the band's sums, `Bin` values a block (0: `bin`):
+// block after block in their order, as add_to_band adds them, so that the sums are the same.
+template <std::int32_t Bin, typename V>
+void add_finite_to_band(BlockBand<V>& band, const V* values, std::int32_t count, std::int32_t bin) {
+    if constexpr (Bin > 0) bin = Bin;
+    double* const sums = band.sums.data;
+    std::int32_t* const counts = band.counts.data;
+    const std::int32_t whole = count / bin;
+    for (std::int32_t b = 0; b < whole; ++b) {
+        double sum = 0.0;
+        for (std::int32_t k = 0; k < bin; ++k) sum += static_cast<double>(values[b * bin + k]);
+        sums[b] += sum;
+        counts[b] += bin;
+    }
+    if (whole * bin < count) {
+        double sum = 0.0;
+        for (std::int32_t j = whole * bin; j < count; ++j) sum += static_cast<double>(values[j]);
+        sums[whole] += sum;
+        counts[whole] += count - whole * bin;
+    }
+    ++band.rows;
+}
+
+// Adds the first `count` values of a data row to `band`: each finite one to its block's sum,
+// infinite ones marked by their sign, missing ones (NaN) counted in `missing`.
+template <typename V>
+void add_to_band(BlockBand<V>& band, const V* values, std::int32_t count, std::int32_t bin,
+                 std::int64_t& missing) {
+    if (all_finite(values, count)) [[likely]] {
+        if (bin == 2) return add_finite_to_band<2>(band, values, count, bin);
+        return add_finite_to_band<0>(band, values, count, bin);
+    }
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const std::int32_t blocks = blocks_of(count, bin);
+    double* const sums = band.sums.data;
+    std::int32_t* const counts = band.counts.data;
+    std::uint8_t* const marks = band.signs.data;
+    std::int64_t not_numbers = 0;
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        const std::int32_t end = std::min(count, (b + 1) * bin);
+        double sum = 0.0;
+        std::int32_t finite = 0;
+        std::uint8_t signs = 0;
+        for (std::int32_t j = b * bin; j < end; ++j) {
+            const auto v = static_cast<double>(values[j]);
+            const bool is_finite = v - v == 0.0; // NaN for infinite and missing values
+            sum += is_finite ? v : 0.0;
+            finite += is_finite ? 1 : 0;
+            signs |= static_cast<std::uint8_t>((v == inf ? 1 : 0) | (v == -inf ? 2 : 0));
+            not_numbers += v != v ? 1 : 0;
+        }
+        sums[b] += sum;
+        counts[b] += finite;
+        marks[b] |= signs;
+    }
+    missing += not_numbers;
+    ++band.rows;
+}
+
+// The means of the band's first `blocks` blocks, into band.means; the band is then empty. A block
+// without a finite value is missing (NaN), unless its values that are not missing are all
+// infinite of one sign: it is then that infinity, drawn as one.
+template <typename V> void band_means(BlockBand<V>& band, std::int32_t blocks) {
+    constexpr V inf = std::numeric_limits<V>::infinity();
+    double* const sums = band.sums.data;
+    std::int32_t* const counts = band.counts.data;
+    std::uint8_t* const signs = band.signs.data;
+    V* const means = band.means.data;
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        const V none = signs[b] == 1   ? inf
+                       : signs[b] == 2 ? -inf
+                                       : std::numeric_limits<V>::quiet_NaN();
+        means[b] = counts[b] > 0 ? static_cast<V>(sums[b] / counts[b]) : none;
+        sums[b] = 0.0;
+        counts[b] = 0;
+        signs[b] = 0;
+    }
+    band.rows = 0;
+}
+
+// Room for a band of blocks of any row (max_picture_side blocks), empty.
+template <typename V> bool prepare_band(BlockBand<V>& band) {
+    const auto size = static_cast<std::size_t>(max_picture_side);
+    band.rows = 0;
+    return storage_reserve(band.sums, size, true) && storage_reserve(band.counts, size, true) &&
+           storage_reserve(band.signs, size, true) && storage_reserve(band.means, size, false);
+}
+
 // One read in progress.
 template <typename V> struct Reading {
     EngineCore<V>* core = nullptr;
@@ -112,7 +219,55 @@ template <typename V> struct Reading {
     ProgressSink progress;
     ConversionResult result;
     std::uint64_t lines = 0; // lines of the file before the reader's own count began
+    std::int32_t bin = 1;    // EngineSettings::bin
+    std::int64_t blocks = 0; // bin: rows of blocks made so far
 };
+
+// The rows of the picture's data space read so far, and the values of each: the data rows, or
+// the rows of blocks.
+template <typename V> std::int64_t picture_rows(const Reading<V>& reading) {
+    return reading.bin > 1 ? reading.blocks : reading.result.data_rows;
+}
+
+template <typename V> std::int32_t picture_values_per_row(const Reading<V>& reading) {
+    const std::int32_t count = reading.core->rule.expected_count;
+    const std::int32_t values =
+        reading.bin > 1
+            ? blocks_of(std::min(count, reading.file->reader.format.row_capacity), reading.bin)
+            : count;
+    return std::min(values, reading.place.values_room);
+}
+
+// The band's row of blocks, made from the data rows summed in: ranged and kept as a data row is
+// without a bin (its blocks' extent clipped as a data row's values).
+template <typename V> void take_blocks(Reading<V>& reading) {
+    BlockBand<V>& band = reading.file->blocks;
+    ConversionResult& result = reading.result;
+    const std::int32_t count = reading.core->rule.expected_count;
+    const std::int32_t stored =
+        blocks_of(std::min(count, reading.file->reader.format.row_capacity), reading.bin);
+    band_means(band, stored);
+    std::int64_t missing_blocks = 0; // the missing values were counted as they were summed
+    widen_missing(result.range, missing_blocks, band.means.data, stored);
+    const std::int64_t row = reading.blocks;
+    result.clipped |= row_clipped(reading.place, blocks_of(count, reading.bin), row);
+    if (reading.keep && row < reading.place.rows_room) {
+        const auto stride = static_cast<std::size_t>(reading.place.values_room);
+        std::memcpy(reading.file->kept.values.data + static_cast<std::size_t>(row) * stride,
+                    band.means.data,
+                    static_cast<std::size_t>(std::min(stored, reading.place.values_room)) *
+                        sizeof(V));
+    }
+    ++reading.blocks;
+}
+
+// Sums a data row of `count` values into the band, and makes its row of blocks once it is whole.
+template <typename V> void add_row_to_blocks(Reading<V>& reading, const V* values, int count) {
+    BlockBand<V>& band = reading.file->blocks;
+    add_to_band(band, values, std::min(count, reading.file->reader.format.row_capacity),
+                reading.bin, reading.result.missing);
+    if (band.rows == reading.bin) take_blocks(reading);
+}
 
 template <typename V> void set_bad_row(Reading<V>& reading, int count, const RowProblem& problem) {
     ConversionResult& result = reading.result;
@@ -130,9 +285,8 @@ template <typename V> void set_bad_row(Reading<V>& reading, int count, const Row
 
 // Hands on the picture's bands that the rows read so far complete.
 template <typename V> void draw_ready(Reading<V>& reading) {
-    const std::int32_t per_row =
-        std::min(reading.core->rule.expected_count, reading.place.values_room);
-    draw_ready_bands(*reading.core, *reading.file, reading.result.data_rows, per_row);
+    draw_ready_bands(*reading.core, *reading.file, picture_rows(reading),
+                     picture_values_per_row(reading));
 }
 
 // Reads rows with the file's own reader from where it stands, at most `most` of them, on from
@@ -153,15 +307,19 @@ template <typename V> void read_rows_alone(Reading<V>& reading, std::int64_t mos
         if (count == row_read_error) return set_bad_row(reading, count, {});
         report_row(reading.progress, row, data_file_position(file.reader));
         if (count < 0) return set_bad_row(reading, count, file.reader.problem);
-        widen_by_row(result.range, result.missing, values, count, file.reader);
-        result.clipped |= row_clipped(reading.place, count, row);
-        if (reading.keep && row < reading.place.rows_room) {
-            const int kept = std::min(count, reading.place.values_room);
-            std::memcpy(file.kept.values.data + static_cast<std::size_t>(row) * stride, values,
-                        static_cast<std::size_t>(kept) * sizeof(V));
+        if (reading.bin > 1) {
+            add_row_to_blocks(reading, values, count);
+        } else {
+            widen_by_row(result.range, result.missing, values, count, file.reader);
+            result.clipped |= row_clipped(reading.place, count, row);
+            if (reading.keep && row < reading.place.rows_room) {
+                const int kept = std::min(count, reading.place.values_room);
+                std::memcpy(file.kept.values.data + static_cast<std::size_t>(row) * stride, values,
+                            static_cast<std::size_t>(kept) * sizeof(V));
+            }
         }
         result.data_rows = row + 1;
-        if (file.early.on && result.data_rows >= file.early.next_rows) draw_ready(reading);
+        if (file.early.on && picture_rows(reading) >= file.early.next_rows) draw_ready(reading);
     }
 }
 
@@ -208,6 +366,8 @@ template <typename V> struct SplitRead {
     std::size_t chunk_count = 0;
     std::uint64_t chunk_bytes = 0; // of each chunk as cut (the last may grow with the file)
     ColumnRule rule;               // fixed: workers only compare with it
+    // Values of each row a chunk keeps: those with a place, or with a bin every stored one (the
+    // range is of the blocks, which only the merge makes).
     std::int32_t kept_per_row = 0;
     std::size_t window = 0; // chunk buffers in use
     // Data rows of the chunks merged so far: a chunk's first row is at least this, so a worker
@@ -243,12 +403,12 @@ template <typename V> void read_chunk(void* context, unsigned worker, std::size_
             report.problem = own.reader.problem;
             break;
         }
-        widen_by_row(report.range, report.missing, values, count, own.reader);
+        if (reading.bin == 1) widen_by_row(report.range, report.missing, values, count, own.reader);
         const std::size_t at = static_cast<std::size_t>(report.rows) * per_row;
         // Only the rows that may have a place, and never beyond the buffer: a file that grew
         // since it was cut into chunks is read on alone (merge_chunks).
         if (kept != nullptr && report.kept_rows == report.rows &&
-            first_row_at_least + report.rows < reading.place.rows_room &&
+            (reading.bin > 1 || first_row_at_least + report.rows < reading.place.rows_room) &&
             at + per_row <= kept->size) {
             std::memcpy(kept->data + at, values, per_row * sizeof(V));
             ++report.kept_rows;
@@ -309,6 +469,10 @@ bool cut_chunks(SplitRead<V>& split, std::uint64_t from, std::uint64_t size,
 // row of a chunk may run on beyond it.
 template <typename V> std::size_t chunk_buffer_values(const SplitRead<V>& split) {
     const Placement& place = split.reading->place;
+    if (split.reading->bin > 1) {
+        return static_cast<std::size_t>(split.chunk_bytes / 2) +
+               static_cast<std::size_t>(split.kept_per_row);
+    }
     const auto picture = static_cast<std::uint64_t>(place.rows_room) *
                          static_cast<std::uint64_t>(split.kept_per_row);
     return static_cast<std::size_t>(std::min<std::uint64_t>(
@@ -328,11 +492,18 @@ bool merge_chunk(SplitRead<V>& split, const ChunkReport& report, std::size_t k) 
     }
     merge_range(result.range, report.range);
     result.missing += report.missing;
-    if (report.rows > 0) {
+    if (reading.bin > 1) {
+        const V* from = split.workers->chunk_kept[k % split.window].data;
+        const auto per_row = static_cast<std::size_t>(split.kept_per_row);
+        for (std::int64_t i = 0; i < report.rows; ++i) {
+            add_row_to_blocks(reading, from + static_cast<std::size_t>(i) * per_row,
+                              reading.core->rule.expected_count);
+        }
+    } else if (report.rows > 0) {
         result.clipped |= row_clipped(reading.place, reading.core->rule.expected_count,
                                       first_row + report.rows - 1);
     }
-    if (reading.keep) {
+    if (reading.keep && reading.bin == 1) {
         const auto stride = static_cast<std::size_t>(reading.place.values_room);
         const auto per_row = static_cast<std::size_t>(split.kept_per_row);
         const V* from = split.workers->chunk_kept[k % split.window].data;
@@ -371,12 +542,12 @@ template <typename V> std::size_t merge_chunks(SplitRead<V>& split) {
         const ChunkReport& report = split.chunks[k].report;
         const std::int64_t placed = std::clamp<std::int64_t>(
             reading.place.rows_room - reading.result.data_rows, 0, report.rows);
-        if (reading.keep && placed > report.kept_rows) {
+        if ((reading.bin > 1 ? report.rows : reading.keep ? placed : 0) > report.kept_rows) {
             read_on_from = k;
             break;
         }
         if (!merge_chunk(split, report, k)) break;
-        if (reading.file->early.on && reading.result.data_rows >= reading.file->early.next_rows) {
+        if (reading.file->early.on && picture_rows(reading) >= reading.file->early.next_rows) {
             draw_ready(reading);
         }
     }
@@ -395,7 +566,8 @@ unsigned prepare_workers(Workers<V>& workers, ByteSource bytes, std::size_t buff
     unsigned ready = 0;
     while (ready < count &&
            data_file_open(workers.readers[ready].reader, bytes, buffer_size, format) &&
-           storage_reserve(workers.readers[ready].values, max_row_values, false)) {
+           storage_reserve(workers.readers[ready].values,
+                           static_cast<std::size_t>(format.row_capacity), false)) {
         ++ready;
     }
     return ready;
@@ -437,12 +609,14 @@ void read_split(Reading<V>& reading, Workers<V>& workers, const DataSource& sour
     split.reading = &reading;
     split.workers = &workers;
     split.rule = core.rule;
-    split.kept_per_row = std::min(core.rule.expected_count, reading.place.values_room);
+    split.kept_per_row =
+        std::min(core.rule.expected_count,
+                 reading.bin > 1 ? core.settings.format.row_capacity : reading.place.values_room);
     split.merged_rows.store(result.data_rows, std::memory_order_relaxed);
     reading.lines = file.reader.lines;
     bool alone = !cut_chunks(split, head_end, source.size,
                              chunk_size_for(core.settings, source.size, count));
-    if (!alone && reading.keep) {
+    if (!alone && (reading.keep || reading.bin > 1)) {
         split.window = prepare_chunk_buffers(split, count);
         alone = split.window == 0;
     }
@@ -494,7 +668,11 @@ template <typename V> bool read_first_row_for_size(Reading<V>& reading) {
     read_rows_alone<V>(reading, 1);
     reading.keep = keep;
     if (result.status != ConversionStatus::converted || result.data_rows == 0) return false;
-    reading.place.values_room = std::min(reading.core->rule.expected_count, max_picture_side);
+    const std::int32_t count = reading.core->rule.expected_count;
+    reading.place.values_room = std::min(
+        reading.bin > 1 ? blocks_of(std::min(count, file.reader.format.row_capacity), reading.bin)
+                        : count,
+        max_picture_side);
     const auto room = static_cast<std::size_t>(reading.place.values_room);
     if (!keep) return true;
     if (!storage_reserve(file.kept.values, static_cast<std::size_t>(max_picture_side) * room,
@@ -502,7 +680,8 @@ template <typename V> bool read_first_row_for_size(Reading<V>& reading) {
         result.status = ConversionStatus::no_memory;
         return false;
     }
-    std::memcpy(file.kept.values.data, file.values.data, room * sizeof(V));
+    // With a bin the row waits in the band for the rows of its blocks.
+    if (reading.bin == 1) std::memcpy(file.kept.values.data, file.values.data, room * sizeof(V));
     return true;
 }
 
@@ -511,20 +690,29 @@ template <typename V> void settle_kept(Reading<V>& reading) {
     const EngineSettings& settings = reading.core->settings;
     const ConversionResult& result = reading.result;
     KeptValues<V>& kept = reading.file->kept;
+    const std::int32_t bin = reading.bin;
+    // The extent of the data space: of the data, or of its blocks.
+    const std::int64_t across =
+        bin > 1 ? blocks_of(result.values_per_row, bin) : result.values_per_row;
+    const std::int64_t down = picture_rows(reading);
     std::int32_t x = settings.x_size;
     std::int32_t y = settings.y_size;
     if (settings.auto_size) {
         x = static_cast<std::int32_t>(
-            std::clamp<std::int64_t>(result.values_per_row, min_picture_side, max_picture_side));
+            std::clamp<std::int64_t>(across, min_picture_side, max_picture_side));
         y = static_cast<std::int32_t>(
-            std::clamp<std::int64_t>(result.data_rows, min_picture_side, max_picture_side));
+            std::clamp<std::int64_t>(down, min_picture_side, max_picture_side));
     }
     kept.x = x;
     kept.y = y;
     kept.stride = reading.place.values_room;
-    kept.rows =
-        reading.keep ? std::min<std::int64_t>(result.data_rows, reading.place.rows_room) : 0;
-    kept.per_row = std::min(result.values_per_row, reading.place.values_room);
+    kept.rows = reading.keep ? std::min<std::int64_t>(down, reading.place.rows_room) : 0;
+    const std::int32_t stored =
+        bin > 1
+            ? blocks_of(std::min(result.values_per_row, reading.file->reader.format.row_capacity),
+                        bin)
+            : result.values_per_row;
+    kept.per_row = std::min(stored, reading.place.values_room);
 }
 
 template <typename V> ConversionResult no_memory() {
@@ -555,6 +743,7 @@ ConversionResult read_file(EngineCore<V>& core, FileState<V>& file, Workers<V>* 
     reading.keep = keep;
     reading.messages = messages;
     reading.progress = progress;
+    reading.bin = settings.bin;
     // A picture as large as the data has its size only once the file is read: its values are
     // kept with room for the largest, and each file's first row fixes its values per row.
     if (settings.auto_size) {
@@ -566,7 +755,9 @@ ConversionResult read_file(EngineCore<V>& core, FileState<V>& file, Workers<V>* 
     // What one thread needs comes first: whatever is left may go to the workers.
     const auto picture =
         static_cast<std::size_t>(settings.x_size) * static_cast<std::size_t>(settings.y_size);
-    if (!storage_reserve(file.values, max_row_values, false) ||
+    if (!storage_reserve(file.values, static_cast<std::size_t>(settings.format.row_capacity),
+                         false) ||
+        (reading.bin > 1 && !prepare_band(file.blocks)) ||
         (keep && !settings.auto_size && !storage_reserve(file.kept.values, picture, false)) ||
         !storage_reserve(file.band, band_bytes, false) ||
         !data_file_open(file.reader, source.bytes,
@@ -586,6 +777,8 @@ ConversionResult read_file(EngineCore<V>& core, FileState<V>& file, Workers<V>* 
     }
     ConversionResult& result = reading.result;
     if (result.status == ConversionStatus::no_memory) return no_memory<V>();
+    // The last rows of blocks hold fewer data rows, whatever ended the reading.
+    if (reading.bin > 1 && file.blocks.rows > 0) take_blocks(reading);
     result.values_per_row = result.data_rows > 0 ? core.rule.expected_count : 0;
     result.fixed_rule = rule_was_open && core.rule.count_fixed;
     result.changed = source.unchanged != nullptr && !source.unchanged(source.bytes.context);

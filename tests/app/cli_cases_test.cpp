@@ -260,6 +260,7 @@ const std::vector<std::string> help_parts{"Usage: GRAYGIF",
                                           "--output-dir=DIR",
                                           "--nodata[=VALUE]",
                                           "--decimal-comma",
+                                          "--bin=N",
                                           "GRAYGIF=",
                                           "Exit codes"};
 
@@ -555,7 +556,7 @@ const CliCase cases[] = {
             "--range=LOW:HIGH, --clip=P, --clip=PLOW:PHIGH, --scale=linear|log|sqrt|asinh, "
             "--limits, --colormap=NAME, --animate=NAME.gif, --animate-only, --delay=CS, "
             "--output-dir=DIR, --nodata[=VALUE], --nodata-gray=N, --skip-rows=N, --skip-columns=N, "
-            "--decimal-comma, --width=N, --height=N, --transpose, --replace, --no-log, "
+            "--decimal-comma, --bin=N, --width=N, --height=N, --transpose, --replace, --no-log, "
             "--time, --debug, --copyright, --threads=N, --auto-size, --one-scale, --double "
             "and --quiet.\n",
         {no_log, absent("A.gif")}),
@@ -809,6 +810,37 @@ const CliCase cases[] = {
             "the first data row of B.DAT does.\n"),
     cli("format_option_values", {"--skip-rows=x", "A.DAT"}, {}, 4, "",
         bad_option("--skip-rows=x (\"x\" is not a whole number)"), {no_log}),
+    // Blocks of N x N values (--bin): each a pixel, the mean of its finite values (as numpy's
+    // np.nanmean gives them, partial blocks too); a block without one at the level of missing
+    // values, with or without --nodata. The limits are of the means, the notes of the data.
+    cli("bin_blocks_of_the_own_size", {"-G", "-A", "--bin=2", "B.DAT"},
+        {{"B.DAT", "1 2 3 4 9\n3 6 5 8 1\n2 0 7 7 4.5\n"}}, 0, "",
+        banner + converts("B.DAT", "B.gif", 3),
+        {picture("B.gif", 3, 2, {{85, 170, 170}, {0, 255, 148}})}),
+    cli("bin_missing_blocks",
+        {"-G", "-X2", "-Y2", "--bin=2", "--nodata", "--nodata-gray=128", "M.DAT"},
+        {{"M.DAT", "nan 1 inf inf\nna 3 -inf inf\nnan nan 7 9\nnan nan 3 5\n"}}, 0, "",
+        banner + converts("M.DAT", "M.gif", 4) +
+            "\nINFO: M.DAT holds 6 missing values; blocks without a value are drawn at level "
+            "128.\n",
+        {picture("M.gif", 2, 2, {{0, 128}, {128, 255}})}),
+    cli("bin_missing_without_nodata", {"-G", "-X3", "-Y2", "--bin=2", "--nodata-gray=9", "M.DAT"},
+        {{"M.DAT", "4e38 -4e38 1 5 6\n4e38 -4e38 3 7 6\n"}}, 0, "",
+        banner + converts("M.DAT", "M.gif", 2), {picture("M.gif", 3, 2, {{9, 0, 255}, {0, 0, 0}})}),
+    cli("bin_clipped_note_of_the_data", {"-G", "-X2", "-Y2", "--bin=2", "C.DAT"},
+        {{"C.DAT", "1 2 3 4 5 6\n1 2 3 4 5 6\n1 2 3 4 5 6\n1 2 3 4 5 6\n7 8 9 9 9 9\n"}}, 0, "",
+        banner + converts("C.DAT", "C.gif", 5) +
+            "\nINFO: Data beyond the 2 x 2 picture was left out: C.DAT holds 5 rows of 6 values.\n",
+        {picture("C.gif", 2, 2, {{0, 68}, {0, 68}})}),
+    cli("bin_one_scale_of_the_means", {"-G", "-U", "-X2", "-Y2", "--bin=2", "LOW.DAT", "HIGH.DAT"},
+        {{"LOW.DAT", "0 2 4 6\n2 4 6 8\n"}, {"HIGH.DAT", "8 10 12 14\n10 12 14 16\n"}}, 0, "",
+        banner + reads_for_scale("LOW.DAT", 2) + reads_for_scale("HIGH.DAT", 2) +
+            "\nINFO: One gray scale for the run: 2 black to 14 white.\n" +
+            converts("LOW.DAT", "LOW.gif", 2) + converts("HIGH.DAT", "HIGH.gif", 2),
+        {picture("LOW.gif", 2, 2, {{0, 85}, {0, 0}}),
+         picture("HIGH.gif", 2, 2, {{170, 255}, {0, 0}})}),
+    cli("bin_outside_2_to_16", {"--bin=17", "A.DAT"}, {}, 4, "",
+        bad_option("--bin=17 (N is a whole number 2 to 16)"), {no_log}),
     // --help and --version answer on standard output, convert and log nothing.
     {.name = "help", .args = {"--help"}, .out_parts = help_parts},
     {.name = "help_among_other_arguments",

@@ -49,20 +49,23 @@ bool unchanged(void* context) {
 }
 
 // An engine for the tests: alone, or with `workers` threads that split every file into chunks of
-// `chunk_size` bytes; a small reading buffer sends long lines down the streamed road.
+// `chunk_size` bytes; a small reading buffer sends long lines down the streamed road. Blocks of
+// `bin` x `bin` values; with `auto_size` pictures as large as their data.
 struct TestEngine {
     EnginePtr engine;
     std::int32_t width = 0; // of the picture, where its rows are data rows
     explicit TestEngine(int x, int y, unsigned workers = 1, std::uint64_t chunk_size = 0,
-                        bool transpose = false, bool doubles = false,
-                        const RowFormat& format = {}) {
+                        bool transpose = false, bool doubles = false, int bin = 1,
+                        bool auto_size = false, const RowFormat& format = {}) {
         EngineSettings settings;
         settings.format = format;
-        settings.nodata_level = 9;
+        settings.nodata_level = format.nodata ? 9 : 0;
         settings.x_size = x;
         settings.y_size = y;
         settings.transpose = transpose;
         settings.double_precision = doubles;
+        settings.bin = bin;
+        settings.auto_size = auto_size;
         settings.workers = workers;
         settings.read_buffer_size = min_read_buffer_size;
         settings.split_from = 1;
@@ -125,8 +128,16 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
         int width, height;
         bool transpose;
         int fixed_count; // 0: the run's column rule is still open
+        int bin = 1;
+        bool auto_size = false; // the picture as large as the data (its blocks)
         RowFormat format = {};
     };
+    std::string wide_rows; // beyond max_row_values: stored only with a bin
+    for (int r = 0; r < 3; ++r) {
+        for (int i = 0; i < max_row_values + 52; ++i)
+            wide_rows += std::to_string((i * 7 + r) % 11) + " ";
+        wide_rows += "\n";
+    }
     RowFormat nodata;
     nodata.nodata = true;
     ASSERT_TRUE(row_format_set_nodata_value(nodata, "-9999"));
@@ -156,11 +167,28 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
         {"no_final_line_end", "1 2\n3 4", 2, 2, false, 0},
         {"infinite", "1 4e38\n-1e39 3\n2 2\n", 2, 3, false, 0},
         {"byte_order_mark", "\xEF\xBB\xBF# a\n1 2\n3 4\n", 2, 2, false, 0},
-        {"missing", "1,,3\nnan -9999 Inf\n,2,\n-NA 5 6\n\n7 8 9\n", 3, 4, false, 0, nodata},
-        {"skipped_rows_columns", "a b\n# c\n1 2\n0 1 2\n1 3 4\n# d\n2 5 6 7\n", 2, 2, false, 0,
-         headed},
-        {"skipped_rows_hold_the_data_end", "1 2\n\n3 4\n5 6 7\n", 2, 2, false, 0, headed},
-        {"decimal_comma", "1,5;2,25;\r\n;-0,5e1;\r\n3 ; 4,;\r\n5,5 6.5\n", 3, 4, false, 0, comma},
+        {"missing", "1,,3\nnan -9999 Inf\n,2,\n-NA 5 6\n\n7 8 9\n", 3, 4, false, 0, 1, false,
+         nodata},
+        {"skipped_rows_columns", "a b\n# c\n1 2\n0 1 2\n1 3 4\n# d\n2 5 6 7\n", 2, 2, false, 0, 1,
+         false, headed},
+        {"skipped_rows_hold_the_data_end", "1 2\n\n3 4\n5 6 7\n", 2, 2, false, 0, 1, false, headed},
+        {"decimal_comma", "1,5;2,25;\r\n;-0,5e1;\r\n3 ; 4,;\r\n5,5 6.5\n", 3, 4, false, 0, 1, false,
+         comma},
+        // Blocks of bin x bin values: a band of rows summed across chunks' edges.
+        {"bin_partial_blocks", "1 2 3 4 5\n6 7 8 9 1\n# c\n2 3 4 5 6\n7 8 9 1 2\n3 4 5 6 7\n", 3, 3,
+         false, 0, 2},
+        {"bin_beyond_the_picture", "1 2 3 4 5 6 7\n8 9 1 2 3 4 5\n6 7 8 9 1 2 3\n4 5 6 7 8 9 9\n",
+         2, 2, false, 0, 3},
+        {"bin_transposed", "1 2 3 4\n5 6 7 8\n9 1 2 3\n4 5 6 7\n8 9 1 2\n3 4 5 6\n7 8 9 1\n", 3, 2,
+         true, 0, 3},
+        {"bin_bad_row", "1 2\n3 4\n5 6\n7 x\n", 2, 2, false, 0, 2},
+        {"bin_infinite", "1 4e38\n-1e39 3\n4e38 4e38\n4e38 4e38\n-4e38 4e38\n", 2, 3, false, 0, 2},
+        {"bin_long_lines", long_line + long_line + "# " + long_line + long_line + long_line, 2, 2,
+         false, 0, 2},
+        {"bin_wide_rows", wide_rows, 2, 2, false, 0, 16},
+        {"bin_own_size", "1 2 3 4 5\n6 7 8 9 1\n2 3 4 5 6\n7 8 9 1 2\n3 4 5 6 7\n", 3, 3, false, 0,
+         2, true},
+        {"bin_own_size_transposed", "1 2 3 4 5\n6 7 8 9 1\n2 3 4 5 6\n", 2, 3, true, 0, 2, true},
     };
     for (const Case& c : cases) {
         for (const std::uint64_t chunk_size :
@@ -170,8 +198,9 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
             // The picture's data space: x values a row, y rows (transposed: y wide).
             const int x = c.transpose ? c.height : c.width;
             const int y = c.transpose ? c.width : c.height;
-            TestEngine alone(x, y, 1, 0, c.transpose, doubles, c.format);
-            TestEngine split(x, y, 3, chunk_size, c.transpose, doubles, c.format);
+            TestEngine alone(x, y, 1, 0, c.transpose, doubles, c.bin, c.auto_size, c.format);
+            TestEngine split(x, y, 3, chunk_size, c.transpose, doubles, c.bin, c.auto_size,
+                             c.format);
             if (c.fixed_count > 0) {
                 alone.fix_rule(c.fixed_count);
                 split.fix_rule(c.fixed_count);
@@ -194,6 +223,8 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
             EXPECT_EQ(many.result.missing, one.result.missing) << where;
             EXPECT_EQ(many.result.data_end.line, one.result.data_end.line) << where;
             EXPECT_EQ(many.result.unread, one.result.unread) << where;
+            EXPECT_EQ(many.size.width, one.size.width) << where;
+            EXPECT_EQ(many.size.height, one.size.height) << where;
             EXPECT_EQ(many.pixels, one.pixels) << where;
             EXPECT_EQ(many.messages, one.messages) << where;
             EXPECT_EQ(many.progress, one.progress) << where;
@@ -214,10 +245,15 @@ TEST(ConvertData, SplitBetweenWorkersReadsAsOneThreadDoes) {
 }
 
 // The levels: the range of the finite values, scaled as designed; infinite values by their sign.
+// With a bin, of the blocks' means: the levels of finite means made once with numpy,
+// m = a.reshape(2, N, 3, N).mean(axis=(1, 3)) (of partial blocks np.nanmean over the data padded
+// with NaN), level = floor((m - m.min()) / (m.max() - m.min()) * 255); each block's values sum to
+// a multiple of N x N, so that every mean is exact.
 TEST(ConvertData, LevelsComeFromTheRangeOfTheFiniteValues) {
     struct Case {
         const char* text;
         std::vector<std::uint8_t> pixels; // of a 3 x 2 picture
+        int bin = 1;
     };
     const Case cases[] = {
         {"0 1 2\n3 4 5\n", {0, 51, 102, 153, 204, 255}},
@@ -226,9 +262,24 @@ TEST(ConvertData, LevelsComeFromTheRangeOfTheFiniteValues) {
         {"4e38 -4e38 4e38\n", {255, 0, 255, 0, 0, 0}},
         {"5 5 4e38\n", {0, 0, 255, 0, 0, 0}},
         {"", {0, 0, 0, 0, 0, 0}},
+        {"3 1 3.25 4.25 4.5 6.5\n1 -5 4.25 -2.75 5.5 13.5\n1.25 -4.75 9 14 5 2\n"
+         "-1.75 -1.75 9 16 2 3\n",
+         {32, 74, 171, 0, 255, 88},
+         2},
+        {"7 3 8 4 3 3 4 0 5\n5 5 5 2 2 0 3 -1 -1\n6 5 1 4 1 -10 2 -1 7\n"
+         "4.5 7.5 4.5 -4.5 -2.5 -3.5 9 11 6\n6.5 7.5 6.5 -4.5 0.5 -5.5 10 7 8\n"
+         "5.5 4.5 -6.5 -5.5 -4.5 7.5 5 9 7\n",
+         {182, 85, 109, 170, 0, 255},
+         3},
+        {"1 2 3 4 9\n3 6 5 8 1\n2 0 7 7 4.5\n", {85, 170, 170, 0, 255, 148}, 2},
+        // Blocks without a finite value: infinite of one sign, else missing (level 0 here).
+        {"4e38 4e38 1 4e38 -4e38 4e38\n4e38 4e38 3 -4e38 5 7\n-4e38 -4e38 4e38 -4e38 0 4\n"
+         "-4e38 -4e38 4e38 4e38 8 0\n",
+         {255, 0, 255, 0, 0, 63},
+         2},
     };
     for (const Case& c : cases) {
-        TestEngine engine(3, 2);
+        TestEngine engine(3, 2, 1, 0, false, false, c.bin);
         ScriptedFile file(c.text);
         const MemoryConversion converted = engine.convert(file);
         EXPECT_EQ(converted.pixels, c.pixels) << c.text;
@@ -279,6 +330,7 @@ TEST(ConvertData, StretchesBetweenLimitsAndPercentilesOfTheValuesShown) {
         DrawCounts counts;
         double plow, phigh, low, high; // the percentiles: numpy's
         double smallest_positive;      // inf: none
+        int bin = 1;
     };
     // Built by a call, so that a case's fields pack into a few lines (clang 14 has no
     // parenthesised aggregates).
@@ -288,6 +340,10 @@ TEST(ConvertData, StretchesBetweenLimitsAndPercentilesOfTheValuesShown) {
                          double smallest_positive) {
         return Case{title,  text, x,     y,   transpose, doubles,          scale, std::move(pixels),
                     counts, plow, phigh, low, high,      smallest_positive};
+    };
+    const auto binned = [](Case c, int bin) {
+        c.bin = bin;
+        return c;
     };
     const Case cases[] = {
         make("linear_outliers", "-5 0 2.5\n5 10 20\n", 3, 2, false, false,
@@ -324,9 +380,16 @@ TEST(ConvertData, StretchesBetweenLimitsAndPercentilesOfTheValuesShown) {
         make("only_infinite", "4e38 -4e38\n", 2, 2, false, false,
              DrawScale{1, 2, Stretch::log, false}, {255, 0, 0, 0}, DrawCounts{0, 0, 0}, 0, 100, inf,
              inf, inf),
+        // Of the blocks' means (those of the levels' test above): numpy's percentiles of them.
+        binned(make("blocks",
+                    "3 1 3.25 4.25 4.5 6.5\n1 -5 4.25 -2.75 5.5 13.5\n"
+                    "1.25 -4.75 9 14 5 2\n-1.75 -1.75 9 16 2 3\n",
+                    3, 2, false, false, DrawScale{0, 10, Stretch::linear, false},
+                    {0, 57, 191, 0, 255, 76}, DrawCounts{1, 1, 0}, 37.5, 90, 1.96875, 9.75, 2.25),
+               2),
     };
     for (const Case& c : cases) {
-        TestEngine engine(c.x, c.y, 1, 0, c.transpose, c.doubles);
+        TestEngine engine(c.x, c.y, 1, 0, c.transpose, c.doubles, c.bin);
         ScriptedFile file(c.text);
         const MemoryConversion read = engine.convert(file);
         ASSERT_EQ(read.result.status, ConversionStatus::converted) << c.title;
