@@ -20,6 +20,14 @@ std::string_view option_name(std::string_view typed) {
                                                                      : typed.find('=') - 2);
 }
 
+// The value of the long option `typed` named `name`, after its "=". @return whether it has one
+// ("--nodata" has none, "--nodata=" an empty one).
+bool option_value(std::string_view typed, std::string_view name, std::string_view& value) {
+    const bool has_value = typed.size() > 2 + name.size();
+    value = has_value ? typed.substr(3 + name.size()) : std::string_view{};
+    return has_value;
+}
+
 constexpr const char* known_names[] = {"help", "version", "range", "clip", "scale", "limits"};
 // Decided by decide_share_options.
 constexpr const char* share_names[] = {"colormap", "animate", "animate-only", "delay",
@@ -159,8 +167,8 @@ bool decide_scale(std::string_view typed, std::string_view value, ScaleOptions& 
 bool read_switch_long_form(std::string_view typed, const SwitchLongForm& form, std::string& piece,
                            OptionProblem& problem) {
     const std::string_view name = option_name(typed);
-    const bool has_value = typed.size() > 2 + name.size();
-    std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
+    std::string_view value;
+    const bool has_value = option_value(typed, name, value);
     piece.assign(1, form.letter);
     if (form.example == nullptr) {
         if (has_value) return fail(problem, OptionFault::value_not_taken, typed);
@@ -254,8 +262,8 @@ bool decide_long_options(const std::vector<RunArgument>& arguments,
             continue;
         }
         if (is_share_option(name) || is_format_option(name)) continue;
-        const bool has_value = typed.size() > 2 + name.size();
-        const std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
+        std::string_view value;
+        const bool has_value = option_value(typed, name, value);
         const bool takes_value = equal_ignoring_case(name, "range") ||
                                  equal_ignoring_case(name, "clip") ||
                                  equal_ignoring_case(name, "scale");
@@ -293,8 +301,8 @@ bool decide_share_options(const std::vector<RunArgument>& arguments,
         const std::string_view typed = arguments[i].typed;
         const std::string_view name = option_name(typed);
         if (!is_share_option(name)) continue;
-        const bool has_value = typed.size() > 2 + name.size();
-        const std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
+        std::string_view value;
+        const bool has_value = option_value(typed, name, value);
         if (equal_ignoring_case(name, "animate-only")) {
             if (has_value) return fail(problem, OptionFault::value_not_taken, typed);
             share.animation_only = true;
@@ -331,10 +339,6 @@ bool decide_share_options(const std::vector<RunArgument>& arguments,
     return true;
 }
 
-} // namespace graygif
-
-namespace graygif {
-
 bool decide_format_options(const std::vector<RunArgument>& arguments,
                            const std::vector<std::size_t>& options, RowFormat& format,
                            std::uint8_t& nodata_level, std::int32_t& bin, OptionProblem& problem) {
@@ -342,8 +346,8 @@ bool decide_format_options(const std::vector<RunArgument>& arguments,
         const std::string_view typed = arguments[i].typed;
         const std::string_view name = option_name(typed);
         if (!is_format_option(name)) continue;
-        const bool has_value = typed.size() > 2 + name.size();
-        const std::string_view value = has_value ? typed.substr(3 + name.size()) : "";
+        std::string_view value;
+        const bool has_value = option_value(typed, name, value);
         if (equal_ignoring_case(name, "nodata")) {
             format.nodata = true;
             format.has_nodata_value = false;
