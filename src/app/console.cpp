@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 namespace graygif {
 
@@ -48,10 +49,10 @@ std::string format_text(const char* format, ...) {
 }
 
 void console_flush(Console& console) {
-    if (!console.pending_progress.empty()) {
-        write_stream(console, ConsoleStream::err, console.pending_progress.data(),
-                     console.pending_progress.size());
-        console.pending_progress.clear();
+    if (console.pending_size != 0) {
+        write_stream(console, ConsoleStream::err, console.pending_progress.get(),
+                     console.pending_size);
+        console.pending_size = 0;
     }
     console.last_flush_ms = monotonic_milliseconds();
     console.progress_since_check = 0;
@@ -59,7 +60,7 @@ void console_flush(Console& console) {
 
 void console_write_text(Console& console, ConsoleStream stream, const char* data,
                         std::size_t size) {
-    if (!console.pending_progress.empty()) console_flush(console);
+    if (console.pending_size != 0) console_flush(console);
     write_stream(console, stream, data, size);
 }
 
@@ -76,16 +77,26 @@ void console_note(Console& console, const char* format, ...) {
     va_start(arguments, format);
     std::string text = format_text_list(format, arguments);
     va_end(arguments);
-    if (!console.pending_progress.empty()) console_flush(console);
+    if (console.pending_size != 0) console_flush(console);
     if (!console.err_at_line_start) text.insert(text.begin(), '\n');
     write_stream(console, ConsoleStream::err, text.data(), text.size());
 }
 
 void console_progress(Console& console, char character, std::uint64_t position) {
     if (console.err_ended || console.quiet) return;
-    console.pending_progress.push_back('\b');
-    console.pending_progress.push_back(character);
-    if (console.pending_progress.size() >= max_pending_progress) {
+    if (!console.pending_progress) [[unlikely]] {
+        console.pending_progress.reset(static_cast<char*>(std::malloc(max_pending_progress)));
+        if (!console.pending_progress) {
+            const char pair[2] = {'\b', character};
+            write_stream(console, ConsoleStream::err, pair, sizeof pair);
+            return;
+        }
+    }
+    char* const at = console.pending_progress.get() + console.pending_size;
+    at[0] = '\b';
+    at[1] = character;
+    console.pending_size += 2;
+    if (console.pending_size >= max_pending_progress) {
         console_flush(console);
         return;
     }

@@ -11,6 +11,8 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #if defined(__MINGW32__)
@@ -37,8 +39,15 @@ struct ConsoleWriter {
 // A write that fails (a closed pipe, a full disk) ends output to that stream for the rest of the
 // run, quietly: the console is for diagnostics, and the run goes on converting.
 struct Console {
-    ConsoleWriter writer;                // none: the process's standard output and error
-    std::string pending_progress;        // progress characters not yet written to standard error
+    ConsoleWriter writer; // none: the process's standard output and error
+    // Progress characters not yet written to standard error: the first pending_size bytes.
+    // From malloc at the first progress character (without it, progress is written as it comes);
+    // a plain buffer, as rows may come by millions.
+    struct FreeBuffer {
+        void operator()(char* memory) const { std::free(memory); }
+    };
+    std::unique_ptr<char[], FreeBuffer> pending_progress;
+    std::size_t pending_size = 0;
     std::int64_t last_flush_ms = 0;      // when pending progress was last written
     unsigned progress_since_check = 0;   // progress writes since the clock was last read
     std::uint64_t position_at_check = 0; // data file position when the clock was last read
