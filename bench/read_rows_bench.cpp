@@ -1,14 +1,16 @@
 // Throughput of read_data_row, to float and to double, over a 2048 x 2048 data file (about 48 MB,
 // page-cached), and of a baseline in the same run: split the same text at separators and call
 // std::from_chars on each value; and of the road the row formats take (RowFormat::nodata, which
-// reads the file's values as they are). All results are checked to be equal before anything is
-// timed.
+// reads the file's values as they are); and of the number conversion alone: fast_float's
+// from_chars over the same values, split beforehand into a list. All results are checked to be
+// equal before anything is timed.
 // Usage: bench_read_rows [FILE] [benchmark flags]: FILE (as bench/make_data.py writes it) instead
 // of the generated data.
 #include "datafile/data_row_reader.hpp"
 #include "platform/platform.hpp"
 
 #include <benchmark/benchmark.h>
+#include <fast_float/fast_float.h>
 
 #include <charconv>
 #include <cmath>
@@ -150,16 +152,58 @@ double read_with_from_chars(const std::string& text, std::vector<Value>* out) {
     return sum;
 }
 
+// The value texts of the data, split once: what the conversion alone is timed on.
+struct Field {
+    const char* first;
+    const char* last;
+};
+
+const std::vector<Field>& fields() {
+    static const std::vector<Field> list = [] {
+        const std::string& text = data_set().text;
+        std::vector<Field> split;
+        const char* p = text.data();
+        const char* const end = p + text.size();
+        while (p < end) {
+            if (is_comment(*p)) {
+                while (p < end && *p != '\n') ++p;
+            } else if (is_separator(*p)) {
+                ++p;
+            } else {
+                const char* const first = p;
+                while (p < end && !is_separator(*p)) ++p;
+                split.push_back({first, p});
+            }
+        }
+        return split;
+    }();
+    return list;
+}
+
+// fast_float's from_chars on every field of the list.
+template <typename Value> double convert_fields(std::vector<Value>* out) {
+    double sum = 0;
+    for (const Field& field : fields()) {
+        Value value = 0;
+        if (fast_float::from_chars(field.first, field.last, value).ptr != field.last) std::abort();
+        sum += static_cast<double>(value);
+        if (out != nullptr) out->push_back(value);
+    }
+    return sum;
+}
+
 const RowFormat nodata_format{.nodata = true};
 
 // The reader's values equal std::from_chars's, bit for bit, in the plain format and on the road of
 // the row formats. @return the count of values.
 template <typename Value> std::size_t verify(const DataSet& set) {
-    std::vector<Value> ours, theirs, formatted;
+    std::vector<Value> ours, theirs, formatted, converted;
     read_with_reader(set.path, &ours);
     read_with_reader(set.path, &formatted, nodata_format);
     read_with_from_chars(set.text, &theirs);
-    if (ours.size() != theirs.size() ||
+    convert_fields(&converted);
+    if (ours.size() != theirs.size() || ours.size() != converted.size() ||
+        std::memcmp(ours.data(), converted.data(), ours.size() * sizeof(Value)) != 0 ||
         (given_path.empty() && ours.size() != std::size_t{side} * side) ||
         std::memcmp(ours.data(), formatted.data(), ours.size() * sizeof(Value)) != 0)
         std::abort();
@@ -211,10 +255,21 @@ void BM_baseline_split_from_chars(benchmark::State& state) {
                             static_cast<std::int64_t>(set.text.size()));
 }
 
+template <typename Value> void BM_conversion_alone(benchmark::State& state) {
+    verify_once();
+    for (auto _ : state) benchmark::DoNotOptimize(convert_fields<Value>(nullptr));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(data_set().text.size()));
+}
+
 BENCHMARK(BM_read_data_row<float>)->Name("BM_read_data_row")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_read_data_row<double>)->Name("BM_read_data_row_double")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_read_data_row_nodata)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_baseline_split_from_chars)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_conversion_alone<float>)->Name("BM_conversion_alone")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_conversion_alone<double>)
+    ->Name("BM_conversion_alone_double")
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -238,16 +293,20 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&count, arguments.data());
     struct Collect : benchmark::ConsoleReporter {
         double best_float = 0, best_double = 0, best_baseline = 0, best_nodata = 0; // s a pass
+        double best_alone = 0, best_alone_double = 0;
         void ReportRuns(const std::vector<Run>& report) override {
             for (const Run& run : report) {
                 if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
                 const double seconds =
                     run.cpu_accumulated_time / static_cast<double>(run.iterations);
                 const std::string name = run.benchmark_name();
-                double& best = name.find("baseline") != std::string::npos ? best_baseline
-                               : name.find("double") != std::string::npos ? best_double
-                               : name.find("nodata") != std::string::npos ? best_nodata
-                                                                          : best_float;
+                const bool alone = name.find("alone") != std::string::npos;
+                double& best = alone ? (name.find("double") != std::string::npos ? best_alone_double
+                                                                                 : best_alone)
+                               : name.find("baseline") != std::string::npos ? best_baseline
+                               : name.find("double") != std::string::npos   ? best_double
+                               : name.find("nodata") != std::string::npos   ? best_nodata
+                                                                            : best_float;
                 if (best == 0 || seconds < best) best = seconds;
             }
             ConsoleReporter::ReportRuns(report);
@@ -274,6 +333,15 @@ int main(int argc, char** argv) {
             "time nodata / plain %.3fx\n",
             rate(reporter.best_float), rate(reporter.best_nodata),
             reporter.best_nodata / reporter.best_float);
+    }
+    if (reporter.best_alone > 0 && reporter.best_alone_double > 0) {
+        std::printf("best runs (CPU time): throughput of read_data_row / fast_float::from_chars "
+                    "alone on the split values: float %.0f / %.0f MB/s = %.2fx, double %.0f / "
+                    "%.0f MB/s = %.2fx\n",
+                    rate(reporter.best_float), rate(reporter.best_alone),
+                    reporter.best_alone / reporter.best_float, rate(reporter.best_double),
+                    rate(reporter.best_alone_double),
+                    reporter.best_alone_double / reporter.best_double);
     }
     if (data_set().owned) remove_file(data_set().path);
     benchmark::Shutdown();
