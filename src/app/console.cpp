@@ -15,6 +15,7 @@ constexpr std::int64_t progress_interval_ms = 100;
 // Pending progress is written at this size at the latest: memory stays bounded however fast the
 // rows come.
 constexpr std::size_t max_pending_progress = std::size_t{1} << 16;
+static_assert(max_pending_progress % 2 == 0, "progress comes in pairs of bytes");
 
 void write_stream(Console& console, ConsoleStream stream, const char* data, std::size_t size) {
     if (size == 0) return;
