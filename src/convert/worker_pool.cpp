@@ -16,6 +16,15 @@ struct WorkerStart {
     unsigned worker;
 };
 
+// Stores `value` where another thread looks before it waits, ahead of this thread's own look at
+// what that thread announced. An exchange, not a store: the look after it must not be taken
+// before it, which a sequentially consistent store promises but which aarch64 code run under
+// qemu-user on x86 (the cross tests) does not keep for a store-release and a later
+// load-acquire; a read-modify-write keeps it everywhere. Once a chunk: its cost does not show.
+void announce(std::atomic<std::size_t>& at, std::size_t value) {
+    at.exchange(value);
+}
+
 // Takes the next chunk of `job`, waiting while the window is full. @return past_all when the
 // job has no more for this worker.
 std::size_t take_chunk(WorkerPool& pool, const PoolJob& job) {
@@ -67,7 +76,7 @@ void run_worker(WorkerPool& pool, unsigned worker) {
         for (std::size_t chunk = take_chunk(pool, job); chunk != past_all;
              chunk = take_chunk(pool, job)) {
             job.work(job.context, worker, chunk);
-            pool.done[chunk].store(1);
+            pool.done[chunk].exchange(1); // see announce()
             if (pool.awaited.load() == chunk) wake(pool, pool.chunk_done);
         }
         if (pool.active.fetch_sub(1) == 1) wake(pool, pool.chunk_done);
@@ -129,13 +138,13 @@ bool pool_begin(WorkerPool& pool, const PoolJob& job) {
 
 void pool_wait_for_chunk(WorkerPool& pool, std::size_t chunk) {
     if (chunk > pool.released.load()) {
-        pool.released.store(chunk);
+        announce(pool.released, chunk);
         if (pool.window_waiters.load() != 0) wake(pool, pool.job_ready);
     }
     std::atomic<std::uint32_t>& done = pool.done[chunk];
     if (done.load() != 0) return;
     // Announced before the last look: a worker that finishes the chunk after it sees it.
-    pool.awaited.store(chunk);
+    announce(pool.awaited, chunk);
     std::unique_lock<std::mutex> lock(pool.mutex);
     pool.chunk_done.wait(lock, [&] { return done.load() != 0; });
     pool.awaited.store(SIZE_MAX);
