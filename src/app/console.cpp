@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
 namespace graygif {
 
@@ -12,9 +11,7 @@ namespace {
 constexpr unsigned rows_between_clock_checks = 64;
 constexpr std::uint64_t bytes_between_clock_checks = std::uint64_t{1} << 20;
 constexpr std::int64_t progress_interval_ms = 100;
-// Pending progress is written at this size at the latest: memory stays bounded however fast the
-// rows come.
-constexpr std::size_t max_pending_progress = std::size_t{1} << 16;
+constexpr std::size_t max_pending_progress = sizeof Console::pending_progress;
 static_assert(max_pending_progress % 2 == 0, "progress comes in pairs of bytes");
 
 void write_stream(Console& console, ConsoleStream stream, const char* data, std::size_t size) {
@@ -51,8 +48,7 @@ std::string format_text(const char* format, ...) {
 
 void console_flush(Console& console) {
     if (console.pending_size != 0) {
-        write_stream(console, ConsoleStream::err, console.pending_progress.get(),
-                     console.pending_size);
+        write_stream(console, ConsoleStream::err, console.pending_progress, console.pending_size);
         console.pending_size = 0;
     }
     console.last_flush_ms = monotonic_milliseconds();
@@ -85,15 +81,7 @@ void console_note(Console& console, const char* format, ...) {
 
 void console_progress(Console& console, char character, std::uint64_t position) {
     if (console.err_ended || console.quiet) return;
-    if (!console.pending_progress) [[unlikely]] {
-        console.pending_progress.reset(static_cast<char*>(std::malloc(max_pending_progress)));
-        if (!console.pending_progress) {
-            const char pair[2] = {'\b', character};
-            write_stream(console, ConsoleStream::err, pair, sizeof pair);
-            return;
-        }
-    }
-    char* const at = console.pending_progress.get() + console.pending_size;
+    char* const at = console.pending_progress + console.pending_size;
     at[0] = '\b';
     at[1] = character;
     console.pending_size += 2;

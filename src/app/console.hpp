@@ -11,8 +11,6 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <string>
 
 #if defined(__MINGW32__)
@@ -40,13 +38,10 @@ struct ConsoleWriter {
 // run, quietly: the console is for diagnostics, and the run goes on converting.
 struct Console {
     ConsoleWriter writer; // none: the process's standard output and error
-    // Progress characters not yet written to standard error: the first pending_size bytes.
-    // From malloc at the first progress character (without it, progress is written as it comes);
-    // a plain buffer, as rows may come by millions.
-    struct FreeBuffer {
-        void operator()(char* memory) const { std::free(memory); }
-    };
-    std::unique_ptr<char[], FreeBuffer> pending_progress;
+    // Progress characters not yet written to standard error: the first pending_size bytes. A
+    // plain buffer, as rows may come by millions; written when full at the latest, so memory
+    // stays bounded however fast the rows come.
+    char pending_progress[std::size_t{1} << 16];
     std::size_t pending_size = 0;
     std::int64_t last_flush_ms = 0;      // when pending progress was last written
     unsigned progress_since_check = 0;   // progress writes since the clock was last read
